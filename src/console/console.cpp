@@ -1,0 +1,135 @@
+#include "console/console.hpp"
+
+#include <istream>
+#include <limits>
+#include <ostream>
+#include <utility>
+
+namespace velkrin {
+namespace {
+
+// isspace in the "C" locale, without depending on the global locale.
+bool is_white_space(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+std::string word_too_long_message(std::size_t capacity) {
+  return "Saisie trop longue : " + std::to_string(capacity) + " caracteres au maximum.";
+}
+
+void console::write_clear_sequence(std::ostream& out) {
+  out.flush();
+  out << kClearScreenBytes;
+}
+
+console::console(std::istream& in, std::ostream& out, std::ostream& err, screen_clearer clearer)
+    : in_(in), out_(out), err_(err), clearer_(std::move(clearer)) {}
+
+void console::clear_screen() {
+  out_.flush();
+  clearer_(out_);
+  last_shown_.clear();
+}
+
+void console::show_line(std::string_view text) {
+  out_ << text << '\n';
+  last_shown_.assign(text);
+  last_shown_ += '\n';
+}
+
+void console::show_prompt(std::string_view text) {
+  out_ << text;
+  last_shown_.assign(text);
+}
+
+void console::show_error(std::string_view text) {
+  out_.flush();
+  err_ << text << '\n';
+  err_.flush();
+}
+
+bool console::skip_white_space() {
+  out_.flush();
+  for (;;) {
+    const int c = in_.peek();
+    if (c == std::char_traits<char>::eof()) return false;
+    if (!is_white_space(c)) return true;
+    in_.get();
+  }
+}
+
+void console::discard_rest_of_line() {
+  for (;;) {
+    const int c = in_.get();
+    if (c == std::char_traits<char>::eof() || c == '\n') return;
+  }
+}
+
+void console::ask_again(std::string_view message) {
+  discard_rest_of_line();
+  // The prompt to repeat is what was shown last, before the message.
+  std::string prompt = std::move(last_shown_);
+  show_line(message);
+  show_prompt(prompt);
+  last_shown_ = std::move(prompt);
+}
+
+read_status console::read_word(std::string& field, std::size_t capacity) {
+  for (;;) {
+    if (!skip_white_space()) return read_status::end_of_input;
+    std::string word;
+    for (int c = in_.peek(); c != std::char_traits<char>::eof() && !is_white_space(c);
+         c = in_.peek()) {
+      word.push_back(static_cast<char>(in_.get()));
+    }
+    if (word.size() <= capacity) {
+      field = std::move(word);
+      return read_status::answered;
+    }
+    ask_again(word_too_long_message(capacity));
+  }
+}
+
+console::token_status console::take_number(std::int32_t& value) {
+  if (!skip_white_space()) return token_status::end_of_input;
+  bool negative = false;
+  if (in_.peek() == '+' || in_.peek() == '-') negative = in_.get() == '-';
+  if (!is_digit(in_.peek())) return token_status::invalid;
+  // Accumulate the magnitude in 64 bits, saturating, so any run of digits is
+  // consumed whole and leading zeros never count against the range.
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t magnitude = 0;
+  while (is_digit(in_.peek())) {
+    magnitude = magnitude * 10 + (in_.get() - '0');
+    if (magnitude > kLimit) magnitude = kLimit + 1;
+  }
+  const std::int64_t signed_value = negative ? -magnitude : magnitude;
+  if (signed_value < std::numeric_limits<std::int32_t>::min() ||
+      signed_value > std::numeric_limits<std::int32_t>::max()) {
+    return token_status::invalid;
+  }
+  value = static_cast<std::int32_t>(signed_value);
+  return token_status::valid;
+}
+
+read_status console::read_number(std::int32_t& field) {
+  for (;;) {
+    switch (take_number(field)) {
+      case token_status::valid:
+        return read_status::answered;
+      case token_status::end_of_input:
+        return read_status::end_of_input;
+      case token_status::invalid:
+        ask_again(kInvalidNumberMessage);
+        break;
+    }
+  }
+}
+
+read_status console::read_long(std::int32_t& field) { return read_number(field); }
+
+}  // namespace velkrin

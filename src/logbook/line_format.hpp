@@ -1,0 +1,48 @@
+// The byte layout of the logbook file: a six-line header block, then one
+// fixed-width line per QSO. Pure functions; `eol` is the line end of the file
+// being written ("\n", or "\r\n" for a logbook kept under Windows).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "logbook/records.hpp"
+
+namespace velkrin {
+
+inline constexpr std::string_view kLogbookFileName = "journal_de_bord.txt";
+inline constexpr std::size_t kHeaderLineCount = 6;
+inline constexpr std::size_t kHeaderRuleWidth = 96;
+inline constexpr std::string_view kHeaderOwnerLabel = "Journal de Bord de : ";
+inline constexpr std::string_view kHeaderDateLabel = " .   Date de debut du Journal : ";
+inline constexpr std::string_view kHeaderLineEnding = " .";
+inline constexpr std::string_view kHeaderTimeNote = "En Heure Universelle (UTC)";
+inline constexpr std::string_view kHeaderTitles =
+    "Date      ;  Debut;  Fin  ;    Indicatif;  Prenom        ; Frequence;   Mode;  Lieu "
+    "d'emission; ";
+
+// The six header lines, each ended by `eol` (495 bytes with "\n" while both
+// values hold at most 12 characters).
+std::string format_header(const logbook_header& header, std::string_view eol = "\n");
+
+// One QSO line ended by `eol`: 104 characters and the line end while every
+// value fits its column; a wider value shifts the rest, nothing is cut.
+std::string format_qso_line(const qso_record& qso, std::string_view eol = "\n");
+
+// A header block of this program found at the start of a file.
+struct found_header {
+  std::size_t length = 0;  // bytes up to and including its sixth line end
+  std::string eol;         // the line end of its first line
+};
+
+// Recognises a header block at the start of `text` by its fixed texts,
+// whatever the call sign and date and in either line-end convention.
+std::optional<found_header> find_header(std::string_view text);
+
+// The line end of the first line of `text`: "\r\n" when that line ends in
+// CRLF, "\n" when it ends in LF, nothing when `text` holds no line end.
+std::optional<std::string> first_line_end(std::string_view text);
+
+}  // namespace velkrin

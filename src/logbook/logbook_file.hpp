@@ -1,0 +1,55 @@
+// The logbook file "journal_de_bord.txt": the existence test, the append of a
+// QSO line and the header rewrite. Each operation opens the file, works under
+// an exclusive lock and closes it again, so the user may rename or archive the
+// file between operations and two instances of the program never mix lines.
+//
+// Guarantees: a failure is reported as a value with the system's reason and
+// leaves the file as it was; a success means the data is on disk. No
+// operation ever loses a byte already in the file: a header rewrite that
+// changes the file's length goes through a temporary file renamed over the
+// logbook. A logbook that is a symbolic link stays a link; its target is
+// updated.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "logbook/line_format.hpp"
+#include "logbook/records.hpp"
+
+namespace velkrin {
+
+struct logbook_file {
+  std::string path{kLogbookFileName};
+};
+
+// Why an operation failed, in French ("ouverture : c'est un dossier").
+struct logbook_error {
+  std::string reason;
+};
+
+// True when the logbook can be opened for reading.
+bool logbook_exists(const logbook_file& logbook);
+
+// Appends the QSO as one line, in the file's line-end convention (CRLF when
+// its first line ends in CRLF, otherwise LF; a new file gets the platform's).
+// A line end is written first when the file does not end with one. Creates
+// the file when it has vanished. Returns the failure, if any.
+[[nodiscard]] std::optional<logbook_error> append_qso(const logbook_file& logbook,
+                                                      const qso_record& qso);
+
+// Gives the logbook a new header block, creating the file when missing. A
+// header of this program at the start of the file is replaced; any other
+// content is kept whole behind the new header. Nothing else is added.
+[[nodiscard]] std::optional<logbook_error> write_header(const logbook_file& logbook,
+                                                        const logbook_header& header);
+
+// The French message for a failed write: 'Erreur : le journal de bord
+// "journal_de_bord.txt" n'a pas pu etre ecrit (reason).'
+std::string write_failure_message(const logbook_error& error);
+
+// The message that hands the user a QSO that could not be recorded, followed
+// by its logbook line, so that it can be copied by hand.
+std::string unrecorded_qso_message(const qso_record& qso);
+
+}  // namespace velkrin

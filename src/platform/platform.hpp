@@ -1,0 +1,121 @@
+// Every call into the operating system that the program makes: the terminal,
+// file locking, flushing to disk and atomic replacement. One implementation
+// per platform stands beside this header (platform_posix.cpp,
+// platform_win32.cpp); nothing else in the program includes a system header.
+//
+// Expected failures come back as a `status` carrying the system's reason in
+// French; nothing here throws or ends the program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace velkrin::platform {
+
+class status {
+ public:
+  static status success() { return status(); }
+  static status failure(std::string reason) { return status(std::move(reason)); }
+
+  bool ok() const { return !failed_; }
+  // The system's reason, in French, without a final full stop.
+  const std::string& reason() const { return reason_; }
+
+ private:
+  status() = default;
+  explicit status(std::string reason) : failed_(true), reason_(std::move(reason)) {}
+
+  bool failed_ = false;
+  std::string reason_;
+};
+
+// Readies the console at program start (a no-op where nothing is needed).
+void prepare_console();
+
+// Clears the screen shown by `out` and puts the cursor at its top-left corner,
+// after everything written to `out` has been flushed. Writes the terminal
+// sequence ESC[H ESC[2J ESC[3J to `out` unless the platform needs otherwise.
+void clear_console(std::ostream& out);
+
+// The line end of a file that the program creates.
+std::string_view new_file_line_end();
+
+// True when `path` can be opened for reading (opened and closed at once).
+bool can_open_for_reading(const std::string& path);
+
+// Follows symbolic links from `path` to the name that the last one points
+// at; `path` itself when it is no link (or does not exist).
+status resolve_links(const std::string& path, std::string& target);
+
+// A file opened for reading and writing, under an exclusive advisory lock
+// that other instances of the program respect. Closing releases the lock.
+class locked_file {
+ public:
+  locked_file() = default;
+  locked_file(const locked_file&) = delete;
+  locked_file& operator=(const locked_file&) = delete;
+  ~locked_file();
+
+  // Opens `path` (creating it empty when missing, never truncating it), waits
+  // for the exclusive lock, then makes sure `path` still names the locked file
+  // (another instance may have replaced it meanwhile) and retries if not.
+  status open(const std::string& path);
+
+  status size(std::uint64_t& bytes);
+  // Reads up to `count` bytes at `offset`; `got` is 0 only at the end.
+  status read_at(std::uint64_t offset, char* buffer, std::size_t count, std::size_t& got);
+  // Writes all of `data` at `offset`.
+  status write_at(std::uint64_t offset, std::string_view data);
+  // Writes all of `data` at the end of the file with one write call.
+  status append(std::string_view data);
+  // Cuts the file back to `bytes` (used to undo a failed append).
+  status truncate(std::uint64_t bytes);
+  // Flushes the file's data to the disk.
+  status sync();
+  // Releases the lock and closes, reporting a failed close.
+  status close();
+  // When open() created the file, removes it again (best effort), so that a
+  // failed first write leaves no empty logbook behind.
+  void remove_if_created();
+
+  const std::string& path() const { return path_; }
+  bool created() const { return created_; }
+
+ private:
+  friend class replacement_file;
+
+  std::string path_;
+  std::intptr_t handle_ = -1;
+  bool created_ = false;
+};
+
+// A temporary file in the same folder as a locked file, that atomically
+// takes its place on commit. Removed on destruction unless committed, so no
+// temporary file outlives a failure.
+class replacement_file {
+ public:
+  replacement_file() = default;
+  replacement_file(const replacement_file&) = delete;
+  replacement_file& operator=(const replacement_file&) = delete;
+  ~replacement_file();
+
+  status create_beside(const locked_file& original);
+  status write(std::string_view data);
+  // Flushes the data to disk, gives the file the original's permission bits,
+  // renames it over the original's path and flushes the folder. The original
+  // stays locked until it is closed; either the old or the new contents are
+  // in place at every moment.
+  status commit(locked_file& original);
+
+ private:
+  void discard();
+
+  std::string path_;
+  std::intptr_t handle_ = -1;
+};
+
+}  // namespace velkrin::platform
