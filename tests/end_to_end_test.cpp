@@ -1,0 +1,231 @@
+// Whole runs of the built program: standard input bytes in, standard output
+// bytes, exit status and logbook bytes out. The program to run comes from the
+// build, or from VELKRIN_PROGRAM (with VELKRIN_LAUNCHER before it), so that
+// the same cases check another build; VELKRIN_LINE_END=crlf says that build
+// writes CRLF line ends on standard output and in new logbooks.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/run_program.hpp"
+#include "support/temp_folder.hpp"
+
+namespace velkrin::testing {
+namespace {
+
+const std::string kClear = "\x1b[H\x1b[2J\x1b[3J";
+const std::string kMenu = kClear +
+                          "##################################################\n"
+                          "##                     Velkrin                  ##\n"
+                          "## -------------------------------------------- ##\n"
+                          "##  Un programme simple pour consigner ses QSO. ##\n"
+                          "## -------------------------------------------- ## \n"
+                          "##  Version 1.0.0                               ##\n"
+                          "##################################################\n\n"
+                          "1 >> Saisir un nouveau QSO.\n"
+                          "4 >> Creation, ou remise a zero, du Journal de Bord\n\n\n"
+                          "0 >> Quitter\n\n\n"
+                          "Votre choix : ";
+const std::string kReturnPrompt = "\n\nTaper '0' pour retourner au Menu Principal.  ";
+const std::string kRule(96, '-');
+const std::string kHeader = kRule + "\n" +
+                            "Journal de Bord de : F4ABC        .   Date de debut du Journal : "
+                            "01-02-2026   .\n"
+                            "En Heure Universelle (UTC)\n" +
+                            kRule + "\n" +
+                            "Date      ;  Debut;  Fin  ;    Indicatif;  Prenom        ; Frequence;"
+                            "   Mode;  Lieu d'emission; \n" +
+                            kRule + "\n";
+const std::string kQsoAnswers = "01-02-2026 0905 930 DL1XYZ Hans 7055 J3E Paris_15\n";
+const std::string kQsoLine =
+    "01-02-2026    905    930       DL1XYZ      Hans              7055 kHz   J3E    Paris_15"
+    "                 \n";
+const std::string kEntryScreen =
+    kClear +
+    "Saisie d'un nouveau QSO\n\n"
+    "Date du QSO (JJ-MM-AAAA): "
+    "Debut du QSO, en Heure Universelle > (Format hhmm) : "
+    "Fin du QSO, en Heure Universelle  >  (Format hhmm) : "
+    "Indicatif du correspondant : "
+    "Prenom du correspondant (Sans accent(s)) : "
+    "Frequence d'emission (en kHz) : "
+    "Classe d'emission : "
+    "Lieu d'emission (Sans accent(s) sans espaces ou relier avec '_'): ";
+const std::string kSummaryScreen = kClear +
+                                   "Resume de la saisie : \n"
+                                   "-------------------\n"
+                                   "QSO du 01-02-2026\n"
+                                   "De 0905 T.U \xc3\xa0 0930 T.U\n"
+                                   "Avec DL1XYZ   Hans  sur 7055 kHz ,en J3E .\n"
+                                   "Depuis Paris_15 .\n\n\n"
+                                   "Validez vous la saisie ? ( 1 Oui / 0 Non ) : ";
+const std::string kRecorded =
+    "Votre QSO est valide , et est inscrit dans le Journal de Bord\n\n\n"
+    "Voulez-vous saisir un nouveau QSO ? (1 oui / 0 non)\n";
+const std::string kCreationAnswers = "4\n1\nF4ABC 01-02-2026\n1\n";
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  // Runs the program in the test's folder.
+  program_run run(const std::string& input) {
+    return run_program(program_command(VELKRIN_DEFAULT_PROGRAM), folder_.path().string(), input);
+  }
+  std::string logbook_path() const { return folder_.file("journal_de_bord.txt"); }
+  std::string logbook() const { return read_file(logbook_path()); }
+  bool logbook_present() const { return std::filesystem::exists(logbook_path()); }
+
+  // The bytes the program under test writes for `text` on its standard
+  // output (screen) or in a logbook it created (file).
+  static std::string native(const std::string& text) {
+    const char* line_end = std::getenv("VELKRIN_LINE_END");
+    if (line_end == nullptr || std::string(line_end) != "crlf") return text;
+    std::string converted;
+    for (char c : text) {
+      if (c == '\n') converted += '\r';
+      converted += c;
+    }
+    return converted;
+  }
+
+  temp_folder folder_;
+};
+
+TEST_F(EndToEnd, MenuThenQuitShowsExactlyTheMenu) {
+  const program_run result = run("0\n");
+  EXPECT_EQ(result.out, native(kMenu));
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_FALSE(logbook_present());
+}
+
+TEST_F(EndToEnd, OtherChoiceLeadsToReturnPromptAndBack) {
+  const program_run result = run("7\n0\n0\n");
+  EXPECT_EQ(result.out, native(kMenu + kReturnPrompt + kMenu));
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(EndToEnd, NonZeroAtReturnPromptEnds) {
+  const program_run result = run("7\n5\n");
+  EXPECT_EQ(result.out, native(kMenu + kReturnPrompt));
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(EndToEnd, InvalidAnswersAreAskedAgain) {
+  const program_run result = run("abc def\n99999999999\n7\nx\n5\n");
+  const std::string invalid = "Saisie invalide : un nombre entier est attendu.\n";
+  EXPECT_EQ(result.out, native(kMenu + invalid + "Votre choix : " + invalid + "Votre choix : " +
+                               kReturnPrompt + invalid + kReturnPrompt));
+  EXPECT_EQ(result.status, 0);
+}
+
+TEST_F(EndToEnd, EndOfInputEndsWithStatusZero) {
+  for (const std::string input : {"", "\n  \n", "7\n", "abc", "4\n1\nF4ABC"}) {
+    const program_run result = run(input);
+    EXPECT_EQ(result.status, 0) << input;
+    EXPECT_EQ(result.err, "") << input;
+    EXPECT_FALSE(logbook_present()) << input;
+  }
+}
+
+TEST_F(EndToEnd, CreationWithoutLogbookWritesExactlyTheHeader) {
+  const program_run result = run(kCreationAnswers + "5\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(logbook(), native(kHeader));
+  EXPECT_TRUE(result.out.ends_with(
+      native("1 pour valider / 0 pour refaire la saisie : "
+             "Votre Journal de Bord a ete cree avec succes.\n"
+             "Il sera visible dans le dossier du programme sous le nom : 'journal_de_bord.txt' "
+             ".\n" +
+             kReturnPrompt)))
+      << result.out;
+}
+
+TEST_F(EndToEnd, WarningAnswerZeroEndsAndTouchesNothing) {
+  write_file(logbook_path(), "mon ancien journal\n");
+  const program_run result = run("4\n0\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_TRUE(result.out.ends_with(native("Votre Choix : "))) << result.out;
+  EXPECT_EQ(logbook(), "mon ancien journal\n");
+}
+
+TEST_F(EndToEnd, CreationConfirmationZeroAsksAgainAndWritesOnce) {
+  const program_run result = run("4\n1\nXX1XX 99-99-9999\n0\nF4ABC 01-02-2026\n1\n5\n");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(logbook(), native(kHeader));
+}
+
+TEST_F(EndToEnd, FullQsoIsShownAndRecorded) {
+  ASSERT_EQ(run(kCreationAnswers + "5\n").status, 0);
+  const program_run result = run("1\n" + kQsoAnswers + "1\n0\n5\n");
+  EXPECT_EQ(result.out,
+            native(kMenu + kEntryScreen + kSummaryScreen + kRecorded + kReturnPrompt));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(logbook(), native(kHeader + kQsoLine));
+}
+
+TEST_F(EndToEnd, ConfirmationTwoAsksAgainAndWritesNothing) {
+  ASSERT_EQ(run(kCreationAnswers + "5\n").status, 0);
+  const program_run result = run("1\n" + kQsoAnswers + "2\n" + kQsoAnswers + "2\n");
+  // After the second refusal the entry screen comes a third time, and the
+  // input ends at its first prompt.
+  const std::string third_entry = kEntryScreen.substr(0, kEntryScreen.find("Debut"));
+  EXPECT_EQ(result.out, native(kMenu + kEntryScreen + kSummaryScreen + kEntryScreen +
+                               kSummaryScreen + third_entry));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(logbook(), native(kHeader));
+}
+
+TEST_F(EndToEnd, TwoQsosInOneVisitTypedAhead) {
+  // Everything on one line: the prompts are still written, one after another.
+  const program_run result =
+      run("4 1 F4ABC 01-02-2026 1 5\n");
+  ASSERT_EQ(result.status, 0);
+  const std::string qso = "01-02-2026 0905 930 DL1XYZ Hans 7055 J3E Paris_15 1 ";
+  const program_run second = run("1 " + qso + "1 " + qso + "0 5");
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.out, native(kMenu + kEntryScreen + kSummaryScreen + kRecorded + kEntryScreen +
+                               kSummaryScreen + kRecorded + kReturnPrompt));
+  EXPECT_EQ(logbook(), native(kHeader + kQsoLine + kQsoLine));
+}
+
+TEST_F(EndToEnd, QsoWithoutLogbookSaysItDoesNotExist) {
+  const program_run result = run("1\n5\n");
+  EXPECT_EQ(result.out,
+            native(kMenu +
+                   "\n\n\nVotre journal n'existe pas !!!\n\n\nVous devez prealablement creer "
+                   "votre journal." +
+                   kReturnPrompt));
+  EXPECT_EQ(result.status, 0);
+  EXPECT_FALSE(logbook_present());
+}
+
+TEST_F(EndToEnd, NewHeaderKeepsEveryQsoLine) {
+  ASSERT_EQ(run(kCreationAnswers + "5\n").status, 0);
+  ASSERT_EQ(run("1\n" + kQsoAnswers + "1\n1\n" + kQsoAnswers + "1\n0\n5\n").status, 0);
+  const program_run result = run("4\n1\nF5XYZ 03-04-2027\n1\n5\n");
+  EXPECT_EQ(result.status, 0);
+  std::string header = kHeader;
+  header.replace(header.find("F4ABC       "), 12, "F5XYZ       ");
+  header.replace(header.find("01-02-2026  "), 12, "03-04-2027  ");
+  EXPECT_EQ(logbook(), native(header + kQsoLine + kQsoLine));
+}
+
+TEST_F(EndToEnd, UnwritableLogbookFailsWithMessageAndStatusOne) {
+  std::filesystem::create_directory(logbook_path());
+  const program_run qso = run("1\n" + kQsoAnswers + "1\n0\n5\n");
+  EXPECT_EQ(qso.status, 1);
+  EXPECT_EQ(qso.out, native(kMenu + kEntryScreen + kSummaryScreen));
+  EXPECT_NE(qso.err.find("journal_de_bord.txt"), std::string::npos) << qso.err;
+  EXPECT_NE(qso.err.find(kQsoLine.substr(0, 104)), std::string::npos) << qso.err;
+
+  const program_run creation = run(kCreationAnswers + "5\n");
+  EXPECT_EQ(creation.status, 1);
+  EXPECT_EQ(creation.out.find("succes"), std::string::npos);
+  EXPECT_NE(creation.err.find("n'a pas pu etre ecrit"), std::string::npos) << creation.err;
+  EXPECT_TRUE(std::filesystem::is_directory(logbook_path()));
+}
+
+}  // namespace
+}  // namespace velkrin::testing

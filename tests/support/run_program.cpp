@@ -1,0 +1,102 @@
+#include "support/run_program.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+
+namespace velkrin::testing {
+
+std::vector<std::string> program_command(const std::string& default_program) {
+  std::vector<std::string> command;
+  if (const char* launcher = std::getenv("VELKRIN_LAUNCHER")) {
+    std::istringstream words(launcher);
+    for (std::string word; words >> word;) command.push_back(word);
+  }
+  const char* program = std::getenv("VELKRIN_PROGRAM");
+  command.push_back(program != nullptr && *program != '\0' ? program : default_program);
+  return command;
+}
+
+program_run run_program(const std::vector<std::string>& command, const std::string& folder,
+                        const std::string& input) {
+  int in_pipe[2];
+  int out_pipe[2];
+  int err_pipe[2];
+  if (::pipe(in_pipe) != 0 || ::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  const pid_t child = ::fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    ::dup2(in_pipe[0], STDIN_FILENO);
+    ::dup2(out_pipe[1], STDOUT_FILENO);
+    ::dup2(err_pipe[1], STDERR_FILENO);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
+      ::close(fd);
+    }
+    if (::chdir(folder.c_str()) != 0) ::_exit(126);
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(in_pipe[0]);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ::signal(SIGPIPE, SIG_IGN);
+
+  program_run run;
+  std::size_t sent = 0;
+  int to_child = in_pipe[1];
+  if (input.empty()) {
+    ::close(to_child);
+    to_child = -1;
+  } else {
+    ::fcntl(to_child, F_SETFL, O_NONBLOCK);
+  }
+  int open_outputs = 2;
+  while (open_outputs > 0) {
+    pollfd fds[3] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}, {to_child, POLLOUT, 0}};
+    if (::poll(fds, to_child >= 0 ? 3 : 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+      char buffer[65536];
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? run.out : run.err).append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        (i == 0 ? out_pipe[0] : err_pipe[0]) = -1;
+        --open_outputs;
+      }
+    }
+    if (to_child >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+      const ssize_t n = ::write(to_child, input.data() + sent, input.size() - sent);
+      if (n > 0) sent += static_cast<std::size_t>(n);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) sent = input.size();
+      if (sent == input.size()) {
+        ::close(to_child);
+        to_child = -1;
+      }
+    }
+  }
+  if (to_child >= 0) ::close(to_child);
+  int wait_status = 0;
+  while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
+  }
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return run;
+}
+
+}  // namespace velkrin::testing
