@@ -97,11 +97,12 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
   const std::string block = format_header(header, line_end_of(prefix));
   const std::optional<found_header> old = find_header(prefix);
 
-  if (old && old->length == block.size()) {
+  // A device or other special file is written in place, never replaced.
+  if (!file.is_regular() || (old && old->length == block.size())) {
     // Same length: overwrite in place, restoring the old header on failure.
     platform::status s = file.write_at(0, block);
     if (s.ok()) s = file.sync();
-    if (!s.ok() && file.write_at(0, prefix.substr(0, old->length)).ok()) (void)file.sync();
+    if (!s.ok() && old && file.write_at(0, prefix.substr(0, old->length)).ok()) (void)file.sync();
     return s;
   }
   return copy_behind_header(file, old ? old->length : 0, size, block);

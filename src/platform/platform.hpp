@@ -65,7 +65,11 @@ class locked_file {
   // (another instance may have replaced it meanwhile) and retries if not.
   status open(const std::string& path);
 
+  // The size of a regular file; 0 for anything else (a device, say).
   status size(std::uint64_t& bytes);
+  // False for a device or other special file, which must never be replaced
+  // by a regular file.
+  bool is_regular() const { return regular_; }
   // Reads up to `count` bytes at `offset`; `got` is 0 only at the end.
   status read_at(std::uint64_t offset, char* buffer, std::size_t count, std::size_t& got);
   // Writes all of `data` at `offset`.
@@ -91,6 +95,7 @@ class locked_file {
   std::string path_;
   std::intptr_t handle_ = -1;
   bool created_ = false;
+  bool regular_ = true;
 };
 
 // A temporary file in the same folder as a locked file, that atomically

@@ -157,6 +157,7 @@ status locked_file::open(const std::string& path) {
       path_ = path;
       handle_ = fd;
       created_ = created;
+      regular_ = S_ISREG(held.st_mode);
       return status::success();
     }
     ::close(fd);
@@ -242,6 +243,7 @@ void replacement_file::discard() {
 
 status replacement_file::create_beside(const locked_file& original) {
   discard();
+  if (!original.regular_) return failure("remplacement", EPERM);
   std::string pattern = original.path_ + ".XXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return failure("creation du fichier temporaire", errno);
