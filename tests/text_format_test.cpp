@@ -22,8 +22,8 @@ TEST(TextFormatTest, PaddingNeverTruncates) {
       {"", 0, "", ""},
       {"", 3, "   ", "   "},
       {"ab", 3, "ab ", " ab"},
-      {"abc", 3, "abc", "abc"},      // width exact
-      {"abcd", 3, "abcd", "abcd"},   // one over: written whole
+      {"abc", 3, "abc", "abc"},                   // width exact
+      {"abcd", 3, "abcd", "abcd"},                // one over: written whole
       {"\xc3\xa0", 3, "\xc3\xa0 ", " \xc3\xa0"},  // widths count bytes
   };
   for (const auto& c : cases) {
@@ -37,9 +37,8 @@ TEST(TextFormatTest, ZeroFillKeepsTheSignInFront) {
     std::int32_t value;
     std::string expected;
   } cases[] = {
-      {0, "0000"},     {5, "0005"},       {905, "0905"},           {2359, "2359"},
-      {12345, "12345"}, {-5, "-005"},     {-905, "-905"},          {-1234, "-1234"},
-      {kMax, "2147483647"}, {kMin, "-2147483648"},
+      {0, "0000"},  {5, "0005"},    {905, "0905"},    {2359, "2359"},       {12345, "12345"},
+      {-5, "-005"}, {-905, "-905"}, {-1234, "-1234"}, {kMax, "2147483647"}, {kMin, "-2147483648"},
   };
   for (const auto& c : cases) EXPECT_EQ(zero_fill(c.value, 4), c.expected) << c.value;
   EXPECT_EQ(zero_fill(7, 0), "7");

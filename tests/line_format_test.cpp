@@ -1,0 +1,156 @@
+#include "logbook/line_format.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace velkrin {
+namespace {
+
+const std::string kRule(96, '-');
+const std::string kTitles =
+    "Date      ;  Debut;  Fin  ;    Indicatif;  Prenom        ; Frequence;   Mode;  Lieu "
+    "d'emission; ";
+
+std::string with_crlf(const std::string& text) {
+  std::string result;
+  for (char c : text) result += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return result;
+}
+
+qso_record sample_qso() { return {"01-02-2024", 905, 930, "F4XYZ", "Jean", 14070, "SSB", "Paris"}; }
+
+TEST(LineFormatTest, HeaderBlockIsExact) {
+  const std::string owner_line =
+      "Journal de Bord de : F4ABC        .   Date de debut du Journal : 01-01-2024   .";
+  ASSERT_EQ(owner_line.size(), 79u);
+  const std::string expected = kRule + "\n" + owner_line + "\nEn Heure Universelle (UTC)\n" +
+                               kRule + "\n" + kTitles + "\n" + kRule + "\n";
+  const logbook_header header{"F4ABC", "01-01-2024"};
+  EXPECT_EQ(format_header(header), expected);
+  EXPECT_EQ(format_header(header).size(), 495u);
+  EXPECT_EQ(format_header(header, "\r\n"), with_crlf(expected));
+  EXPECT_EQ(format_header(header, "\r\n").size(), 501u);
+  // Values of up to 12 characters never change the block's length.
+  EXPECT_EQ(format_header({"", ""}).size(), 495u);
+  EXPECT_EQ(format_header({"ABCDEFGHIJK", "31-12-20245"}).size(), 495u);
+}
+
+TEST(LineFormatTest, TitlesStandOverTheirDataColumns) {
+  ASSERT_EQ(kTitles.size(), 96u);
+  std::vector<std::size_t> semicolons;
+  for (std::size_t i = 0; i < kTitles.size(); ++i) {
+    if (kTitles[i] == ';') semicolons.push_back(i);
+  }
+  EXPECT_EQ(semicolons, (std::vector<std::size_t>{10, 18, 26, 40, 57, 68, 76, 94}));
+  EXPECT_EQ(kTitles.back(), ' ');
+
+  // Each title begins where its value begins in a QSO line whose values
+  // fill their columns.
+  const qso_record full{"31-12-2024",     2359,   1234,  "F4ABCDEFG",
+                        "Jean-Baptistee", 999999, "SSB", "Saint_Martin_de_la_Plaine"};
+  const std::string line = format_qso_line(full);
+  struct {
+    std::string title;
+    std::size_t column;
+    std::string value;
+  } cases[] = {
+      {"Date", 0, full.date},
+      {"Debut", 13, "2359"},
+      {"Fin", 21, "1234"},
+      {"Indicatif", 31, full.indicatif},
+      {"Prenom", 43, "Jean-Baptistee"},
+      {"Frequence", 59, "999999"},
+      {"Mode", 72, full.mode},
+      {"Lieu d'emission", 79, full.lieu},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(kTitles.substr(c.column, c.title.size()), c.title) << c.title;
+    EXPECT_EQ(line.substr(c.column, c.value.size()), c.value) << c.title;
+  }
+}
+
+TEST(LineFormatTest, QsoLineColumns) {
+  const std::string line = format_qso_line(sample_qso());
+  EXPECT_EQ(line,
+            "01-02-2024    905    930       F4XYZ       Jean             14070 kHz   SSB    Paris"
+            "                    \n");
+  ASSERT_EQ(line.size(), 105u);
+  EXPECT_EQ(line.substr(13, 12), " 905    930 ");  // start right-, end left-aligned
+  EXPECT_EQ(format_qso_line(sample_qso(), "\r\n"), line.substr(0, 104) + "\r\n");
+}
+
+TEST(LineFormatTest, QsoLineEdgeCases) {
+  qso_record qso = sample_qso();
+  qso.debut = 0;
+  EXPECT_EQ(format_qso_line(qso).substr(13, 4), "   0");
+
+  qso = sample_qso();
+  qso.frequence = 14070;  // five digits: two blanks before them
+  EXPECT_EQ(format_qso_line(qso).substr(58, 7), "  14070");
+
+  qso.frequence = 1296000;  // seven digits push " kHz" one column right
+  std::string line = format_qso_line(qso);
+  EXPECT_EQ(line.substr(58, 12), " 1296000 kHz");
+  EXPECT_EQ(line.size(), 106u);
+
+  qso = sample_qso();
+  qso.lieu = std::string(25, 'L');
+  line = format_qso_line(qso);
+  EXPECT_EQ(line.size(), 105u);
+  EXPECT_EQ(line.substr(79), qso.lieu + "\n");
+  qso.lieu = std::string(40, 'L');  // a longer place lengthens the line
+  EXPECT_EQ(format_qso_line(qso).substr(79), qso.lieu + "\n");
+
+  qso = sample_qso();
+  qso.mode = "FM";
+  EXPECT_EQ(format_qso_line(qso).substr(72, 7), "FM     ");
+  qso.indicatif = "F4ABCDEFGHI";  // two over its column: the rest shifts by two
+  line = format_qso_line(qso);
+  EXPECT_EQ(line.size(), 107u);
+  EXPECT_EQ(line.substr(31, 14), "F4ABCDEFGHI   ");
+  EXPECT_EQ(line.substr(81, 5), "Paris");
+}
+
+TEST(LineFormatTest, FindsAHeaderWhateverItsValuesAndLineEnds) {
+  const std::string qsos = format_qso_line(sample_qso()) + "hand-made line";
+  for (const logbook_header& header :
+       {logbook_header{"F4ABC", "01-01-2024"}, logbook_header{"", ""},
+        logbook_header{"ABCDEFGHIJK", "x"}}) {
+    for (const std::string eol : {"\n", "\r\n"}) {
+      const std::string block = format_header(header, eol);
+      const auto found = find_header(block + qsos);
+      ASSERT_TRUE(found.has_value()) << header.indicatif << " " << eol.size();
+      EXPECT_EQ(found->length, block.size());
+      EXPECT_EQ(found->eol, eol);
+    }
+  }
+}
+
+TEST(LineFormatTest, RejectsNearMissHeaders) {
+  const std::string block = format_header({"F4ABC", "01-01-2024"});
+  auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string text = block;
+    return text.replace(text.find(from), from.size(), to);
+  };
+  const std::string cases[] = {
+      "",
+      "Mon journal\nF4ABC\n",
+      replaced(kTitles, kTitles.substr(0, 95)),  // title line changed
+      replaced("Lieu d'emission", "Lieu d'emision"),
+      replaced("En Heure Universelle (UTC)", "En heure universelle (UTC)"),
+      replaced(kRule + "\n", std::string(95, '-') + "\n"),  // a 95-dash rule
+      replaced(kRule + "\n", std::string(97, '-') + "\n"),
+      replaced("Journal de Bord de : ", "Journal de bord de : "),
+      replaced(" .   Date de debut", " .  Date de debut"),
+  };
+  for (const std::string& text : cases) EXPECT_FALSE(find_header(text).has_value()) << text;
+  // Every truncation of the block, down to its last line end.
+  for (std::size_t length = 0; length < block.size(); ++length) {
+    EXPECT_FALSE(find_header(block.substr(0, length)).has_value()) << length;
+  }
+}
+
+}  // namespace
+}  // namespace velkrin

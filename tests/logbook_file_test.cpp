@@ -1,0 +1,297 @@
+#include "logbook/logbook_file.hpp"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/temp_folder.hpp"
+
+namespace velkrin {
+namespace {
+
+namespace fs = std::filesystem;
+using velkrin::testing::read_file;
+using velkrin::testing::write_file;
+
+const logbook_header kOwner{"F4ABC", "01-01-2024"};
+const logbook_header kNewOwner{"F5XYZ", "15-06-2025"};
+
+qso_record numbered_qso(const std::string& who, int n) {
+  return {"02-03-2024", 905, 930, "F4XYZ", who + std::to_string(n), 14070, "SSB", "Paris"};
+}
+
+std::vector<std::string> names_in(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Runs `body` in a child process (for process-wide limits), true when it
+// returned true there.
+bool in_child(const std::function<bool()>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(body() ? 0 : 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+class LogbookFileTest : public ::testing::Test {
+ protected:
+  std::string contents() const { return read_file(path_); }
+  std::vector<std::string> names() const { return names_in(folder_.path()); }
+  bool append(const qso_record& qso) const { return !append_qso(logbook_, qso).has_value(); }
+  bool rewrite(const logbook_header& header) const {
+    return !write_header(logbook_, header).has_value();
+  }
+
+  velkrin::testing::temp_folder folder_;
+  std::string path_ = folder_.file("journal_de_bord.txt");
+  logbook_file logbook_{path_};
+  const std::vector<std::string> only_logbook_{"journal_de_bord.txt"};
+};
+
+TEST_F(LogbookFileTest, NewLogbookIsExactlyTheHeaderBlock) {
+  EXPECT_FALSE(logbook_exists(logbook_));
+  ASSERT_TRUE(rewrite(kOwner));
+  EXPECT_TRUE(logbook_exists(logbook_));
+  EXPECT_EQ(contents(), format_header(kOwner));
+  EXPECT_EQ(contents().size(), 495u);
+  EXPECT_EQ(names(), only_logbook_);
+}
+
+TEST_F(LogbookFileTest, RewritingTheHeaderKeepsEveryQsoLine) {
+  ASSERT_TRUE(rewrite(kOwner));
+  std::string lines;
+  for (int n = 1; n <= 3; ++n) {
+    ASSERT_TRUE(append(numbered_qso("Jean", n)));
+    lines += format_qso_line(numbered_qso("Jean", n));
+  }
+  ASSERT_EQ(contents(), format_header(kOwner) + lines);
+  ASSERT_TRUE(rewrite(kOwner));
+  EXPECT_EQ(contents(), format_header(kOwner) + lines);
+  ASSERT_TRUE(rewrite(kNewOwner));
+  EXPECT_EQ(contents(), format_header(kNewOwner) + lines);
+  EXPECT_EQ(names(), only_logbook_);
+}
+
+TEST_F(LogbookFileTest, CrlfLogbookStaysCrlf) {
+  const std::string old_line = format_qso_line(numbered_qso("Ana", 1), "\r\n");
+  write_file(path_, format_header(kOwner, "\r\n") + old_line);
+  ASSERT_TRUE(append(numbered_qso("Ana", 2)));
+  ASSERT_TRUE(rewrite(kNewOwner));
+  EXPECT_EQ(contents(), format_header(kNewOwner, "\r\n") + old_line +
+                            format_qso_line(numbered_qso("Ana", 2), "\r\n"));
+
+  // A hand-made CRLF file gets a CRLF header in front.
+  write_file(path_, "carnet\r\nF6AAA\r\n");
+  ASSERT_TRUE(rewrite(kOwner));
+  EXPECT_EQ(contents(), format_header(kOwner, "\r\n") + "carnet\r\nF6AAA\r\n");
+  EXPECT_EQ(names(), only_logbook_);
+}
+
+TEST_F(LogbookFileTest, HandMadeFileKeepsAllItsContentBehindTheHeader) {
+  std::string big;  // longer than the copy buffer and than a header
+  for (int n = 0; big.size() < 200 * 1024; ++n) big += "ligne " + std::to_string(n) + "\n";
+  for (const std::string& old : {std::string("Mon carnet"), std::string("x\n"), big}) {
+    write_file(path_, old);
+    ASSERT_TRUE(rewrite(kOwner)) << old.size();
+    EXPECT_TRUE(contents() == format_header(kOwner) + old) << old.size();
+    EXPECT_EQ(names(), only_logbook_);
+  }
+}
+
+TEST_F(LogbookFileTest, QsoNeverGluesOntoALastLineWithoutLineEnd) {
+  write_file(path_, format_header(kOwner) + "note");
+  ASSERT_TRUE(append(numbered_qso("Luc", 1)));
+  EXPECT_EQ(contents(), format_header(kOwner) + "note\n" + format_qso_line(numbered_qso("Luc", 1)));
+
+  write_file(path_, format_header(kOwner, "\r\n") + "note");
+  ASSERT_TRUE(append(numbered_qso("Luc", 1)));
+  EXPECT_EQ(contents(), format_header(kOwner, "\r\n") + "note\r\n" +
+                            format_qso_line(numbered_qso("Luc", 1), "\r\n"));
+}
+
+TEST_F(LogbookFileTest, AppendCreatesAVanishedLogbook) {
+  ASSERT_TRUE(append(numbered_qso("Eve", 1)));
+  EXPECT_EQ(contents(), format_qso_line(numbered_qso("Eve", 1)));
+}
+
+TEST_F(LogbookFileTest, FolderInPlaceOfTheLogbookIsAFailure) {
+  fs::create_directory(path_);
+  const auto header_error = write_header(logbook_, kOwner);
+  const auto append_error = append_qso(logbook_, numbered_qso("Bob", 1));
+  ASSERT_TRUE(header_error.has_value());
+  ASSERT_TRUE(append_error.has_value());
+  EXPECT_NE(header_error->reason.find("c'est un dossier"), std::string::npos)
+      << header_error->reason;
+  EXPECT_NE(append_error->reason.find("c'est un dossier"), std::string::npos)
+      << append_error->reason;
+  EXPECT_TRUE(fs::is_directory(path_));
+  EXPECT_TRUE(fs::is_empty(path_));
+  EXPECT_EQ(names(), only_logbook_);
+}
+
+// The logbook is a link to a private copy of /dev/full, where every write
+// fails for lack of space: a faulty rewrite can then replace nothing outside
+// the test's folder.
+TEST_F(LogbookFileTest, FullDiskIsAFailureAndTheDeviceStays) {
+  const fs::path device = folder_.path() / "dev" / "full";
+  fs::create_directory(device.parent_path());
+  if (::mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+    GTEST_SKIP() << "cannot make a device node here";
+  }
+  fs::create_symlink(device, path_);
+  const auto append_error = append_qso(logbook_, numbered_qso("Bob", 1));
+  const auto header_error = write_header(logbook_, kOwner);
+  ASSERT_TRUE(append_error.has_value());
+  EXPECT_NE(append_error->reason.find("plus de place sur le disque"), std::string::npos)
+      << append_error->reason;
+  ASSERT_TRUE(header_error.has_value()) << "the header replaced the device with a file";
+  EXPECT_NE(header_error->reason.find("plus de place sur le disque"), std::string::npos)
+      << header_error->reason;
+  EXPECT_TRUE(fs::is_symlink(path_));
+  EXPECT_TRUE(fs::is_character_file(device));
+  EXPECT_EQ(names_in(device.parent_path()), std::vector<std::string>{"full"});
+  EXPECT_EQ(names(), (std::vector<std::string>{"dev", "journal_de_bord.txt"}));
+}
+
+TEST_F(LogbookFileTest, SymbolicLinkStaysALinkAndItsTargetIsUpdated) {
+  const fs::path archive = folder_.path() / "archive";
+  fs::create_directory(archive);
+  const std::string target = (archive / "carnet.txt").string();
+  const std::string line = format_qso_line(numbered_qso("Max", 1));
+  struct {
+    std::string old;
+    std::string kept;  // what follows the new header
+    fs::path link_to;
+  } cases[] = {
+      {format_header(kOwner) + line, line, "archive/carnet.txt"},  // rewritten in place
+      {"fait a la main\n", "fait a la main\n", target},            // through a temporary file
+  };
+  for (const auto& c : cases) {
+    write_file(target, c.old);
+    fs::remove(path_);
+    fs::create_symlink(c.link_to, path_);
+    ASSERT_TRUE(rewrite(kNewOwner)) << c.old;
+    ASSERT_TRUE(append(numbered_qso("Max", 2))) << c.old;
+    EXPECT_TRUE(fs::is_symlink(path_)) << c.old;
+    EXPECT_EQ(read_file(target),
+              format_header(kNewOwner) + c.kept + format_qso_line(numbered_qso("Max", 2)))
+        << c.old;
+    EXPECT_EQ(names_in(archive), std::vector<std::string>{"carnet.txt"}) << c.old;
+    EXPECT_EQ(names(), (std::vector<std::string>{"archive", "journal_de_bord.txt"}));
+  }
+}
+
+TEST_F(LogbookFileTest, RewriteThroughATemporaryFileKeepsThePermissionBits) {
+  write_file(path_, "fait a la main\n");
+  fs::permissions(path_, fs::perms(0640));
+  ASSERT_TRUE(rewrite(kOwner));
+  EXPECT_EQ(fs::status(path_).permissions(), fs::perms(0640));
+  EXPECT_EQ(contents(), format_header(kOwner) + "fait a la main\n");
+}
+
+// A file size limit makes every write fail after the logbook was opened (or
+// created): whatever failed leaves the folder as it found it.
+TEST_F(LogbookFileTest, FailedWritesLeaveNothingBehind) {
+  auto with_no_room = [](const std::function<bool()>& failing) {
+    return in_child([&] {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{0, 0};
+      return ::setrlimit(RLIMIT_FSIZE, &limit) == 0 && failing();
+    });
+  };
+  EXPECT_TRUE(with_no_room([&] { return !rewrite(kOwner); }));
+  EXPECT_TRUE(names().empty());
+  EXPECT_TRUE(with_no_room([&] { return !append(numbered_qso("Zoe", 1)); }));
+  EXPECT_TRUE(names().empty());
+
+  write_file(path_, "fait a la main\n");
+  EXPECT_TRUE(with_no_room([&] { return !rewrite(kOwner); }));
+  EXPECT_EQ(contents(), "fait a la main\n");
+  EXPECT_EQ(names(), only_logbook_);
+}
+
+// Two processes append 200 QSOs each while this one gives the logbook a new
+// header, first through a temporary file (the file was made by hand) and then
+// in place: no line is lost, doubled or torn. Children leave with _exit.
+void append_and_rewrite_at_once(const logbook_file& logbook, const std::string& path) {
+  constexpr int kPerWriter = 200;
+  const std::string hand_made = "commence a la main\n";
+  write_file(path, hand_made);
+  const std::vector<std::string> writers{"A", "B"};
+  std::vector<pid_t> children;
+  for (const std::string& who : writers) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      bool ok = true;
+      for (int n = 0; n < kPerWriter; ++n) ok = !append_qso(logbook, numbered_qso(who, n)) && ok;
+      ::_exit(ok ? 0 : 1);
+    }
+    children.push_back(child);
+  }
+  // Start rewriting once the writers are under way.
+  for (int wait = 0; wait < 50000 && read_file(path).size() == hand_made.size(); ++wait) {
+    ::usleep(100);
+  }
+  const logbook_header headers[] = {kOwner, kNewOwner};
+  for (int round = 0; round < 10; ++round) {
+    EXPECT_FALSE(write_header(logbook, headers[round % 2]).has_value()) << round;
+    ::usleep(2000);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+
+  const std::string text = read_file(path);
+  const std::string top = format_header(kNewOwner) + hand_made;
+  ASSERT_EQ(text.substr(0, top.size()), top);
+  std::map<std::string, std::pair<std::string, int>> expected;  // line -> writer, number
+  for (const std::string& who : writers) {
+    for (int n = 0; n < kPerWriter; ++n) expected[format_qso_line(numbered_qso(who, n))] = {who, n};
+  }
+  const std::size_t line_size = expected.begin()->first.size();
+  ASSERT_EQ(text.size() - top.size(), expected.size() * line_size);
+  std::map<std::string, int> last_seen{{"A", -1}, {"B", -1}};
+  std::set<std::string> seen;
+  for (std::size_t at = top.size(); at < text.size(); at += line_size) {
+    const std::string line = text.substr(at, line_size);
+    const auto found = expected.find(line);
+    ASSERT_NE(found, expected.end()) << "torn line at " << at << ": " << line;
+    ASSERT_TRUE(seen.insert(line).second) << "doubled: " << line;
+    const auto& [who, n] = found->second;
+    EXPECT_GT(n, last_seen[who]) << line;  // each writer's lines stay in order
+    last_seen[who] = n;
+  }
+}
+
+// A few rounds, since only the first rewrite of each goes through a
+// temporary file and the timing differs from run to run.
+TEST_F(LogbookFileTest, ConcurrentAppendsAndHeaderRewritesLoseNothing) {
+  for (int round = 0; round < 3 && !HasFailure(); ++round) {
+    SCOPED_TRACE(round);
+    append_and_rewrite_at_once(logbook_, path_);
+    EXPECT_EQ(names(), only_logbook_);
+  }
+}
+
+}  // namespace
+}  // namespace velkrin
