@@ -12,6 +12,7 @@
 #include "dialogue/menu.hpp"
 #include "dialogue/qso_entry.hpp"
 #include "logbook/line_format.hpp"
+#include "support/screens.hpp"
 #include "support/temp_folder.hpp"
 
 namespace velkrin {
@@ -21,34 +22,12 @@ namespace fs = std::filesystem;
 using velkrin::testing::read_file;
 using velkrin::testing::write_file;
 
-const std::string kCls(kClearScreenBytes);
-const std::string kChoice = "Votre choix : ";
-const std::string kMenu = kCls +
-                          "##################################################\n"
-                          "##                     Velkrin                  ##\n"
-                          "## -------------------------------------------- ##\n"
-                          "##  Un programme simple pour consigner ses QSO. ##\n"
-                          "## -------------------------------------------- ## \n" +
-                          version_row() +
-                          "\n"
-                          "##################################################\n\n"
-                          "1 >> Saisir un nouveau QSO.\n"
-                          "4 >> Creation, ou remise a zero, du Journal de Bord\n\n\n"
-                          "0 >> Quitter\n\n\n" +
-                          kChoice;
-const std::string kReturn = "\n\nTaper '0' pour retourner au Menu Principal.  ";
-const std::string kInvalid = std::string(kInvalidNumberMessage) + "\n";
-
-const std::string kEntry = kCls +
-                           "Saisie d'un nouveau QSO\n\n"
-                           "Date du QSO (JJ-MM-AAAA): "
-                           "Debut du QSO, en Heure Universelle > (Format hhmm) : "
-                           "Fin du QSO, en Heure Universelle  >  (Format hhmm) : "
-                           "Indicatif du correspondant : "
-                           "Prenom du correspondant (Sans accent(s)) : "
-                           "Frequence d'emission (en kHz) : "
-                           "Classe d'emission : "
-                           "Lieu d'emission (Sans accent(s) sans espaces ou relier avec '_'): ";
+const std::string kCls = velkrin::testing::kClear;
+const std::string kChoice = velkrin::testing::kMenuChoicePrompt;
+const std::string kMenu = velkrin::testing::kMenuScreen;
+const std::string kReturn = velkrin::testing::kReturnPrompt;
+const std::string kInvalid = velkrin::testing::kInvalidNumberLine;
+const std::string kEntry = velkrin::testing::kEntryScreen;
 const std::string kQso1Answers = "01-02-2024\n0905\n930\nF4XYZ\nJean\n14070\nSSB\nParis\n";
 const qso_record kQso1{"01-02-2024", 905, 930, "F4XYZ", "Jean", 14070, "SSB", "Paris"};
 const std::string kQso1Summary = kCls +
@@ -61,11 +40,8 @@ const std::string kQso1Summary = kCls +
                                  "Validez vous la saisie ? ( 1 Oui / 0 Non ) : ";
 const std::string kQso2Answers = "03-04-2024 1200 1230 F5ZZZ Marie 7050 CW Lyon_2e\n";
 const qso_record kQso2{"03-04-2024", 1200, 1230, "F5ZZZ", "Marie", 7050, "CW", "Lyon_2e"};
-const std::string kRecorded =
-    "Votre QSO est valide , et est inscrit dans le Journal de Bord\n\n\n"
-    "Voulez-vous saisir un nouveau QSO ? (1 oui / 0 non)\n";
-const std::string kMissing =
-    "\n\n\nVotre journal n'existe pas !!!\n\n\nVous devez prealablement creer votre journal.";
+const std::string kRecorded = velkrin::testing::kRecordedScreen;
+const std::string kMissing = velkrin::testing::kMissingLogbook;
 
 const logbook_header kOwner{"F4ABC", "01-01-2024"};
 
@@ -90,9 +66,7 @@ const std::string kHeaderEntry = kCls +
                                  "Nous allons preparer le Journal de Bord\n\n"
                                  "Quels est votre indicatif ? : "
                                  "A quelle date creez vous ce journal ? (JJ-MM-AAAA) : ";
-const std::string kCreated =
-    "Votre Journal de Bord a ete cree avec succes.\n"
-    "Il sera visible dans le dossier du programme sous le nom : 'journal_de_bord.txt' .\n";
+const std::string kCreated = velkrin::testing::kCreatedLines;
 
 std::string header_confirmation(const std::string& indicatif, const std::string& date) {
   return kCls + "Votre Indicatif est : " + indicatif + "\nVous creez ce journal le " + date +

@@ -10,25 +10,12 @@
 #include <string>
 
 #include "support/run_program.hpp"
+#include "support/screens.hpp"
 #include "support/temp_folder.hpp"
 
 namespace velkrin::testing {
 namespace {
 
-const std::string kClear = "\x1b[H\x1b[2J\x1b[3J";
-const std::string kMenu = kClear +
-                          "##################################################\n"
-                          "##                     Velkrin                  ##\n"
-                          "## -------------------------------------------- ##\n"
-                          "##  Un programme simple pour consigner ses QSO. ##\n"
-                          "## -------------------------------------------- ## \n"
-                          "##  Version 1.0.0                               ##\n"
-                          "##################################################\n\n"
-                          "1 >> Saisir un nouveau QSO.\n"
-                          "4 >> Creation, ou remise a zero, du Journal de Bord\n\n\n"
-                          "0 >> Quitter\n\n\n"
-                          "Votre choix : ";
-const std::string kReturnPrompt = "\n\nTaper '0' pour retourner au Menu Principal.  ";
 const std::string kRule(96, '-');
 const std::string kHeader = kRule + "\n" +
                             "Journal de Bord de : F4ABC        .   Date de debut du Journal : "
@@ -42,17 +29,6 @@ const std::string kQsoAnswers = "01-02-2026 0905 930 DL1XYZ Hans 7055 J3E Paris_
 const std::string kQsoLine =
     "01-02-2026    905    930       DL1XYZ      Hans              7055 kHz   J3E    Paris_15"
     "                 \n";
-const std::string kEntryScreen =
-    kClear +
-    "Saisie d'un nouveau QSO\n\n"
-    "Date du QSO (JJ-MM-AAAA): "
-    "Debut du QSO, en Heure Universelle > (Format hhmm) : "
-    "Fin du QSO, en Heure Universelle  >  (Format hhmm) : "
-    "Indicatif du correspondant : "
-    "Prenom du correspondant (Sans accent(s)) : "
-    "Frequence d'emission (en kHz) : "
-    "Classe d'emission : "
-    "Lieu d'emission (Sans accent(s) sans espaces ou relier avec '_'): ";
 const std::string kSummaryScreen = kClear +
                                    "Resume de la saisie : \n"
                                    "-------------------\n"
@@ -61,9 +37,6 @@ const std::string kSummaryScreen = kClear +
                                    "Avec DL1XYZ   Hans  sur 7055 kHz ,en J3E .\n"
                                    "Depuis Paris_15 .\n\n\n"
                                    "Validez vous la saisie ? ( 1 Oui / 0 Non ) : ";
-const std::string kRecorded =
-    "Votre QSO est valide , et est inscrit dans le Journal de Bord\n\n\n"
-    "Voulez-vous saisir un nouveau QSO ? (1 oui / 0 non)\n";
 const std::string kCreationAnswers = "4\n1\nF4ABC 01-02-2026\n1\n";
 
 class EndToEnd : public ::testing::Test {
@@ -94,7 +67,7 @@ class EndToEnd : public ::testing::Test {
 
 TEST_F(EndToEnd, MenuThenQuitShowsExactlyTheMenu) {
   const program_run result = run("0\n");
-  EXPECT_EQ(result.out, native(kMenu));
+  EXPECT_EQ(result.out, native(kMenuScreen));
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
   EXPECT_FALSE(logbook_present());
@@ -102,21 +75,21 @@ TEST_F(EndToEnd, MenuThenQuitShowsExactlyTheMenu) {
 
 TEST_F(EndToEnd, OtherChoiceLeadsToReturnPromptAndBack) {
   const program_run result = run("7\n0\n0\n");
-  EXPECT_EQ(result.out, native(kMenu + kReturnPrompt + kMenu));
+  EXPECT_EQ(result.out, native(kMenuScreen + kReturnPrompt + kMenuScreen));
   EXPECT_EQ(result.status, 0);
 }
 
 TEST_F(EndToEnd, NonZeroAtReturnPromptEnds) {
   const program_run result = run("7\n5\n");
-  EXPECT_EQ(result.out, native(kMenu + kReturnPrompt));
+  EXPECT_EQ(result.out, native(kMenuScreen + kReturnPrompt));
   EXPECT_EQ(result.status, 0);
 }
 
 TEST_F(EndToEnd, InvalidAnswersAreAskedAgain) {
   const program_run result = run("abc def\n99999999999\n7\nx\n5\n");
-  const std::string invalid = "Saisie invalide : un nombre entier est attendu.\n";
-  EXPECT_EQ(result.out, native(kMenu + invalid + "Votre choix : " + invalid + "Votre choix : " +
-                               kReturnPrompt + invalid + kReturnPrompt));
+  const std::string& invalid = kInvalidNumberLine;
+  EXPECT_EQ(result.out, native(kMenuScreen + invalid + "Votre choix : " + invalid +
+                               "Votre choix : " + kReturnPrompt + invalid + kReturnPrompt));
   EXPECT_EQ(result.status, 0);
 }
 
@@ -134,11 +107,7 @@ TEST_F(EndToEnd, CreationWithoutLogbookWritesExactlyTheHeader) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(logbook(), native(kHeader));
   EXPECT_TRUE(result.out.ends_with(
-      native("1 pour valider / 0 pour refaire la saisie : "
-             "Votre Journal de Bord a ete cree avec succes.\n"
-             "Il sera visible dans le dossier du programme sous le nom : 'journal_de_bord.txt' "
-             ".\n" +
-             kReturnPrompt)))
+      native("1 pour valider / 0 pour refaire la saisie : " + kCreatedLines + kReturnPrompt)))
       << result.out;
 }
 
@@ -160,7 +129,7 @@ TEST_F(EndToEnd, FullQsoIsShownAndRecorded) {
   ASSERT_EQ(run(kCreationAnswers + "5\n").status, 0);
   const program_run result = run("1\n" + kQsoAnswers + "1\n0\n5\n");
   EXPECT_EQ(result.out,
-            native(kMenu + kEntryScreen + kSummaryScreen + kRecorded + kReturnPrompt));
+            native(kMenuScreen + kEntryScreen + kSummaryScreen + kRecordedScreen + kReturnPrompt));
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(logbook(), native(kHeader + kQsoLine));
 }
@@ -171,7 +140,7 @@ TEST_F(EndToEnd, ConfirmationTwoAsksAgainAndWritesNothing) {
   // After the second refusal the entry screen comes a third time, and the
   // input ends at its first prompt.
   const std::string third_entry = kEntryScreen.substr(0, kEntryScreen.find("Debut"));
-  EXPECT_EQ(result.out, native(kMenu + kEntryScreen + kSummaryScreen + kEntryScreen +
+  EXPECT_EQ(result.out, native(kMenuScreen + kEntryScreen + kSummaryScreen + kEntryScreen +
                                kSummaryScreen + third_entry));
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(logbook(), native(kHeader));
@@ -179,24 +148,19 @@ TEST_F(EndToEnd, ConfirmationTwoAsksAgainAndWritesNothing) {
 
 TEST_F(EndToEnd, TwoQsosInOneVisitTypedAhead) {
   // Everything on one line: the prompts are still written, one after another.
-  const program_run result =
-      run("4 1 F4ABC 01-02-2026 1 5\n");
+  const program_run result = run("4 1 F4ABC 01-02-2026 1 5\n");
   ASSERT_EQ(result.status, 0);
   const std::string qso = "01-02-2026 0905 930 DL1XYZ Hans 7055 J3E Paris_15 1 ";
   const program_run second = run("1 " + qso + "1 " + qso + "0 5");
   EXPECT_EQ(second.status, 0);
-  EXPECT_EQ(second.out, native(kMenu + kEntryScreen + kSummaryScreen + kRecorded + kEntryScreen +
-                               kSummaryScreen + kRecorded + kReturnPrompt));
+  EXPECT_EQ(second.out, native(kMenuScreen + kEntryScreen + kSummaryScreen + kRecordedScreen +
+                               kEntryScreen + kSummaryScreen + kRecordedScreen + kReturnPrompt));
   EXPECT_EQ(logbook(), native(kHeader + kQsoLine + kQsoLine));
 }
 
 TEST_F(EndToEnd, QsoWithoutLogbookSaysItDoesNotExist) {
   const program_run result = run("1\n5\n");
-  EXPECT_EQ(result.out,
-            native(kMenu +
-                   "\n\n\nVotre journal n'existe pas !!!\n\n\nVous devez prealablement creer "
-                   "votre journal." +
-                   kReturnPrompt));
+  EXPECT_EQ(result.out, native(kMenuScreen + kMissingLogbook + kReturnPrompt));
   EXPECT_EQ(result.status, 0);
   EXPECT_FALSE(logbook_present());
 }
@@ -216,7 +180,7 @@ TEST_F(EndToEnd, UnwritableLogbookFailsWithMessageAndStatusOne) {
   std::filesystem::create_directory(logbook_path());
   const program_run qso = run("1\n" + kQsoAnswers + "1\n0\n5\n");
   EXPECT_EQ(qso.status, 1);
-  EXPECT_EQ(qso.out, native(kMenu + kEntryScreen + kSummaryScreen));
+  EXPECT_EQ(qso.out, native(kMenuScreen + kEntryScreen + kSummaryScreen));
   EXPECT_NE(qso.err.find("journal_de_bord.txt"), std::string::npos) << qso.err;
   EXPECT_NE(qso.err.find(kQsoLine.substr(0, 104)), std::string::npos) << qso.err;
 
