@@ -1,0 +1,46 @@
+// The velkrin-adif command: its options, the files it reads and writes, its
+// messages in French and its exit status.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "adif/conversions.hpp"
+
+namespace velkrin::adif {
+
+inline constexpr int kExitAllExported = 0;
+inline constexpr int kExitLinesReported = 1;  // the file holds every other QSO
+inline constexpr int kExitFailure = 2;        // usage, unreadable logbook, unwritable output
+
+inline constexpr std::string_view kStandardOutput = "-";
+
+struct command_options {
+  enum class action { export_logbook, help, version };
+  action what = action::export_logbook;
+  std::string logbook;
+  std::optional<std::string> output;  // kStandardOutput for standard output
+  bool force = false;
+  mode_table user_modes;
+};
+
+// The options, or the French reason of a usage error.
+struct parsed_options {
+  command_options options;
+  std::string error;
+};
+parsed_options parse_options(const std::vector<std::string>& args);
+
+// "journal.txt" gives "journal.adi"; a name not ending in ".txt" gets ".adi"
+// added, so the output never replaces the logbook.
+std::string default_output(const std::string& logbook);
+
+// Runs the command with its arguments (without the program's name) and
+// returns the exit status. The ADIF text goes to `out` with "-o -"; help and
+// version go to `out`; every message goes to `err`.
+int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace velkrin::adif

@@ -1,0 +1,118 @@
+#include "adif/command_line.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "logbook/line_format.hpp"
+
+namespace velkrin::adif {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ =
+        fs::temp_directory_path() / ("velkrin-adif-test-" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder_);
+    logbook_ = (folder_ / "journal_de_bord.txt").string();
+    adi_ = (folder_ / "journal_de_bord.adi").string();
+    write(logbook_,
+          format_header({"F4ABC", "01-02-2026"}) +
+              format_qso_line({"01-02-2026", 905, 930, "F4XYZ", "Helene", 7055, "J3E", "Rennes"}));
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  static void write(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  int run(const std::vector<std::string>& args) {
+    out_.str("");
+    err_.str("");
+    return run_velkrin_adif(args, out_, err_);
+  }
+
+  fs::path folder_;
+  std::string logbook_;
+  std::string adi_;
+  std::ostringstream out_;
+  std::ostringstream err_;
+};
+
+TEST_F(CommandLineTest, ExportsBesideTheLogbookAndNeverOverwritesWithoutForce) {
+  ASSERT_EQ(run({logbook_}), kExitAllExported) << err_.str();
+  EXPECT_EQ(err_.str(), "1 QSO exporte vers \"" + adi_ + "\", 0 ligne signalee.\n");
+  EXPECT_NE(read(adi_).find("<CALL:5>F4XYZ"), std::string::npos);
+
+  write(adi_, "kept");
+  EXPECT_EQ(run({logbook_}), kExitFailure);
+  EXPECT_EQ(err_.str(), "Erreur : \"" + adi_ + "\" existe deja ; --force pour le remplacer.\n");
+  EXPECT_EQ(read(adi_), "kept");
+
+  EXPECT_EQ(run({"--force", logbook_}), kExitAllExported);
+  EXPECT_NE(read(adi_).find("<CALL:5>F4XYZ"), std::string::npos);
+  // Only the export is left in the folder: no temporary file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
+}
+
+TEST_F(CommandLineTest, WritesToStandardOutputWithDash) {
+  EXPECT_EQ(run({"-o", "-", logbook_}), kExitAllExported);
+  EXPECT_EQ(out_.str().rfind("Export ADIF du journal de bord journal_de_bord.txt", 0), 0u);
+  EXPECT_FALSE(fs::exists(adi_));
+}
+
+TEST_F(CommandLineTest, ReportedLinesGiveStatusOneAndTheOtherQsos) {
+  const std::string psk31 = "01-02-2026 905 930 F4XYZ Jo 14070 kHz J2B Rennes\n";
+  write(logbook_, read(logbook_) + psk31 + psk31);
+  EXPECT_EQ(run({"-o", adi_, logbook_}), kExitLinesReported);
+  const std::string hint =
+      " : classe d'emission \"J2B\" inconnue : indiquer son mode avec "
+      "--mode J2B=MODE[/SOUS_MODE]\n";
+  EXPECT_EQ(err_.str(), "ligne 8" + hint + "ligne 9" + hint + "1 QSO exporte vers \"" + adi_ +
+                            "\", 2 lignes signalees.\n");
+  EXPECT_EQ(run({"--force", "--mode", "J2B=PSK/PSK31", logbook_}), kExitAllExported);
+  EXPECT_NE(read(adi_).find("<MODE:3>PSK <SUBMODE:5>PSK31"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, FailuresGiveStatusTwo) {
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"--bogus"}, "Erreur : option inconnue --bogus."},
+      {{"-o"}, "Erreur : l'option -o attend une valeur."},
+      {{"--mode", "J2B"}, "Erreur : --mode attend CLASSE=MODE[/SOUS_MODE]"},
+      {{"--mode=J2B=XYZ"}, "Erreur : mode ADIF inconnu dans --mode J2B=XYZ."},
+      {{"a.txt", "b.txt"}, "Erreur : un seul journal a la fois."},
+      {{(fs::path("nowhere") / "journal.txt").string()},
+       "Erreur : le journal de bord \"nowhere/journal.txt\" n'a pas pu etre lu (fichier ou "
+       "dossier introuvable)."},
+      {{"-o", logbook_, "--force", logbook_}, "Erreur : \"" + logbook_ + "\" est le journal"},
+      {{"-o", (fs::path(folder_) / "missing" / "x.adi").string(), logbook_},
+       "Erreur : \"" + (fs::path(folder_) / "missing" / "x.adi").string() +
+           "\" n'a pas pu etre ecrit (fichier ou dossier introuvable)."},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run(c.args), kExitFailure) << c.message;
+    EXPECT_EQ(err_.str().rfind(c.message, 0), 0u) << err_.str();
+  }
+}
+
+TEST(DefaultOutputTest, ReplacesTxtOrAddsAdi) {
+  EXPECT_EQ(default_output("journal_de_bord.txt"), "journal_de_bord.adi");
+  EXPECT_EQ(default_output("vieux/Journal.TXT"), "vieux/Journal.adi");
+  EXPECT_EQ(default_output("journal"), "journal.adi");
+  EXPECT_EQ(default_output("journal.adi"), "journal.adi.adi");
+}
+
+}  // namespace
+}  // namespace velkrin::adif
