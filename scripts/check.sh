@@ -12,6 +12,9 @@ need_packages=()
 command -v cmake >/dev/null || need_packages+=(cmake)
 command -v g++ >/dev/null || need_packages+=(g++)
 [ -e /usr/include/gtest/gtest.h ] || need_packages+=(libgtest-dev)
+# The ADIF export is read back by two npm packages, installed by the tests.
+command -v node >/dev/null || need_packages+=(nodejs)
+command -v npm >/dev/null || need_packages+=(npm)
 if [ ${#need_packages[@]} -gt 0 ]; then
   echo "== installing ${need_packages[*]}"
   apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_packages[@]}"
