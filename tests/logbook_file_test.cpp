@@ -147,6 +147,18 @@ TEST_F(LogbookFileTest, FolderInPlaceOfTheLogbookIsAFailure) {
   EXPECT_EQ(names(), only_logbook_);
 }
 
+// A named pipe in the logbook's place must neither hang the program nor
+// swallow a QSO that is then reported as recorded.
+TEST_F(LogbookFileTest, NamedPipeInPlaceOfTheLogbookIsAFailure) {
+  ASSERT_EQ(::mkfifo(path_.c_str(), 0666), 0);
+  (void)logbook_exists(logbook_);
+  const auto append_error = append_qso(logbook_, numbered_qso("Bob", 1));
+  const auto header_error = write_header(logbook_, kOwner);
+  ASSERT_TRUE(append_error.has_value());
+  ASSERT_TRUE(header_error.has_value());
+  EXPECT_TRUE(fs::is_fifo(path_));
+}
+
 // The logbook is a link to a private copy of /dev/full, where every write
 // fails for lack of space: a faulty rewrite can then replace nothing outside
 // the test's folder.

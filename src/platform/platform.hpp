@@ -78,7 +78,8 @@ class locked_file {
   status append(std::string_view data);
   // Cuts the file back to `bytes` (used to undo a failed append).
   status truncate(std::uint64_t bytes);
-  // Flushes the file's data to the disk.
+  // Flushes the file's data to the disk and, for a file that open() created,
+  // its entry in the folder.
   status sync();
   // Releases the lock and closes, reporting a failed close.
   status close();

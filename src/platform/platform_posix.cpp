@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <ostream>
 #include <vector>
 
@@ -50,9 +49,11 @@ std::string french_reason(int error) {
     case EBUSY:
     case ETXTBSY:
       return "fichier occupe";
+    case ENXIO:
+    case ESPIPE:
+      return "ce n'est pas un fichier ordinaire";
     default:
-      return std::string("erreur systeme ") + std::to_string(error) + " (" + std::strerror(error) +
-             ")";
+      return "erreur systeme " + std::to_string(error);
   }
 }
 
@@ -81,6 +82,16 @@ status write_all(int fd, std::string_view data, std::string_view what) {
   return status::success();
 }
 
+status sync_folder(const std::string& file_path) {
+  const int folder = ::open(folder_of(file_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return failure("ecriture sur le disque", errno);
+  const int synced = ::fsync(folder);
+  const int error = errno;
+  ::close(folder);
+  if (synced != 0 && error != EINVAL) return failure("ecriture sur le disque", error);
+  return status::success();
+}
+
 }  // namespace
 
 void prepare_console() {}
@@ -93,7 +104,9 @@ void clear_console(std::ostream& out) {
 std::string_view new_file_line_end() { return "\n"; }
 
 bool can_open_for_reading(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a named pipe in the logbook's place cannot hang
+  // the program.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -151,6 +164,10 @@ status locked_file::open(const std::string& path) {
       const int error = errno;
       ::close(fd);
       return failure("ouverture", error);
+    }
+    if (!S_ISREG(held.st_mode) && !S_ISCHR(held.st_mode)) {
+      ::close(fd);
+      return failure("ouverture", ENXIO);
     }
     if (::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
         named.st_ino == held.st_ino) {
@@ -271,14 +288,9 @@ status replacement_file::commit(locked_file& original) {
   if (::rename(path_.c_str(), original.path_.c_str()) != 0) return failure("remplacement", errno);
   path_.clear();
   original.created_ = false;  // the path now names the replacement
-  // Make the rename itself durable.
-  const int folder = ::open(folder_of(original.path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    const int synced = ::fsync(folder);
-    const int error = errno;
-    ::close(folder);
-    if (synced != 0 && error != EINVAL) return failure("ecriture sur le disque", error);
-  }
+  // The new contents are in place from here on: a failure to make the rename
+  // itself durable is not reported as a failed write.
+  (void)sync_folder(original.path_);
   return status::success();
 }
 
