@@ -25,7 +25,11 @@ ctest --test-dir "$root/build-check" --output-on-failure -j"$jobs"
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build and tests"
 cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVELKRIN_SANITIZE=ON >/dev/null
 cmake --build "$root/build-sanitize" -j"$jobs"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+# abort_on_error: any report ends the process with SIGABRT, also in the
+# program the end-to-end tests start. Without it UBSan exits with status 1,
+# which a test of a failed write expects, and a report there went unnoticed.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1 \
   ctest --test-dir "$root/build-sanitize" --output-on-failure -j"$jobs"
 
 echo "== all checks passed"
