@@ -42,7 +42,8 @@ fuzz_seconds=${VELKRIN_FUZZ_SECONDS:-60}
 echo "== fuzzing the menu loop for ${fuzz_seconds} s"
 fuzz_packages=()
 command -v clang++-14 >/dev/null || fuzz_packages+=(clang-14)
-if ! compgen -G "$(clang++-14 --print-runtime-dir 2>/dev/null)/libclang_rt.fuzzer-*.a" >/dev/null; then
+fuzz_runtime=$(clang++-14 --print-runtime-dir 2>/dev/null || true)
+if ! compgen -G "$fuzz_runtime/libclang_rt.fuzzer-*.a" >/dev/null; then
   fuzz_packages+=(libclang-rt-14-dev)
 fi
 if [ ${#fuzz_packages[@]} -gt 0 ]; then
@@ -53,13 +54,14 @@ cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++-14 \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_FUZZ=ON >/dev/null
 cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_menu_fuzzer
 fuzz_work=$(mktemp -d)
-trap 'rm -rf "$fuzz_work"' EXIT
-mkdir "$fuzz_work/corpus" "$fuzz_work/artifacts"
-cp "$root"/fuzz/corpus/* "$fuzz_work/corpus/"
 # Each input gets its own logbook folder under TMPDIR; a memory file system
 # spares the disk the flush of every write, which the checks do not need.
-fuzz_tmp=${TMPDIR:-/tmp}
-[ -d /dev/shm ] && [ -w /dev/shm ] && fuzz_tmp=/dev/shm
+# Removed at the end with whatever an input that crashed left there.
+fuzz_tmp=$fuzz_work/tmp
+[ -d /dev/shm ] && [ -w /dev/shm ] && fuzz_tmp=$(mktemp -d /dev/shm/velkrin-fuzz.XXXXXX)
+trap 'rm -rf "$fuzz_work" "$fuzz_tmp"' EXIT
+mkdir -p "$fuzz_work/corpus" "$fuzz_work/artifacts" "$fuzz_tmp"
+cp "$root"/fuzz/corpus/* "$fuzz_work/corpus/"
 fuzz_status=0
 TMPDIR=$fuzz_tmp "$root/build-fuzz/velkrin_menu_fuzzer" -dict="$root/fuzz/menu.dict" \
   -max_total_time="$fuzz_seconds" -timeout=10 -print_final_stats=1 \
@@ -74,7 +76,7 @@ if [ "$fuzz_status" -ne 0 ] || [ -n "$(ls -A "$fuzz_work/artifacts")" ]; then
   exit 1
 fi
 grep -E '^(Done|stat::new_units_added|stat::peak_rss_mb)' "$fuzz_work/log" || true
-echo "== fuzzing found nothing ($(ls "$fuzz_work/corpus" | wc -l) inputs in the corpus)"
+echo "== fuzzing found nothing ($(find "$fuzz_work/corpus" -type f | wc -l) inputs in the corpus)"
 # ---------------------------------------------------------------------------
 
 echo "== all checks passed"
