@@ -104,7 +104,9 @@ logbook_contents read_logbook(std::string_view text) {
       continue;
     }
     if (is_skipped(line)) continue;
-    logbook_qso entry{number, {}, owner};
+    logbook_qso entry;
+    entry.line = number;
+    entry.owner = owner;
     if (auto error = parse_qso(split_words(line), entry.qso)) {
       contents.unreadable.push_back({number, std::move(*error)});
     } else {

@@ -29,4 +29,11 @@ std::string zero_fill(std::int32_t value, std::size_t width) {
   return result;
 }
 
+std::string fill_in(std::string_view before, std::string_view value, std::string_view after) {
+  std::string result;
+  result.reserve(before.size() + value.size() + after.size());
+  result.append(before).append(value).append(after);
+  return result;
+}
+
 }  // namespace velkrin

@@ -22,4 +22,7 @@ std::string decimal(std::int32_t value);
 // (-5 with width 4 gives "-005").
 std::string zero_fill(std::int32_t value, std::size_t width);
 
+// "before%safter": the value between two fixed texts.
+std::string fill_in(std::string_view before, std::string_view value, std::string_view after);
+
 }  // namespace velkrin

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "console/text_format.hpp"
+
 namespace velkrin {
 namespace {
 
@@ -50,8 +52,8 @@ bool ask_header(console& io, logbook_header& header) {
       return false;
     }
     io.clear_screen();
-    io.show_prompt("Votre Indicatif est : " + header.indicatif + "\n");
-    io.show_prompt("Vous creez ce journal le " + header.date_debut + " : \n\n");
+    io.show_prompt(fill_in("Votre Indicatif est : ", header.indicatif, "\n"));
+    io.show_prompt(fill_in("Vous creez ce journal le ", header.date_debut, " : \n\n"));
     io.show_prompt("1 pour valider / 0 pour refaire la saisie : ");
     if (io.read_number(confirmation) != read_status::answered) return false;
   } while (confirmation != kConfirm);

@@ -38,14 +38,14 @@ void show_summary(console& io, const qso_record& qso) {
   io.clear_screen();
   io.show_line("Resume de la saisie : ");
   io.show_line("-------------------");
-  io.show_prompt("QSO du " + qso.date + "\n");
-  io.show_prompt("De " + zero_fill(qso.debut, kTimeDigits) + " T.U \xc3\xa0");
-  io.show_prompt(" " + zero_fill(qso.fin, kTimeDigits) + " T.U\n");
-  io.show_prompt("Avec " + qso.indicatif + "  ");
-  io.show_prompt(" " + qso.prenom + "  ");
-  io.show_prompt("sur " + decimal(qso.frequence) + " kHz ,");
-  io.show_prompt("en " + qso.mode + " .\n");
-  io.show_prompt("Depuis " + qso.lieu + " .");
+  io.show_prompt(fill_in("QSO du ", qso.date, "\n"));
+  io.show_prompt(fill_in("De ", zero_fill(qso.debut, kTimeDigits), " T.U \xc3\xa0"));
+  io.show_prompt(fill_in(" ", zero_fill(qso.fin, kTimeDigits), " T.U\n"));
+  io.show_prompt(fill_in("Avec ", qso.indicatif, "  "));
+  io.show_prompt(fill_in(" ", qso.prenom, "  "));
+  io.show_prompt(fill_in("sur ", decimal(qso.frequence), " kHz ,"));
+  io.show_prompt(fill_in("en ", qso.mode, " .\n"));
+  io.show_prompt(fill_in("Depuis ", qso.lieu, " ."));
   io.show_line("\n\n");
 }
 
