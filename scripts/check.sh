@@ -40,7 +40,7 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1 \
 # a copy of the seed corpus, for a bounded time. Any finding (crash, sanitizer
 # report, broken logbook, hang past -timeout, leak) fails the check; the
 # input that caused it is kept in build-fuzz/findings/. VELKRIN_FUZZ_SECONDS
-# changes the time (docs/stress.md says how to fuzz longer by hand).
+# changes the time (the README says how to fuzz longer by hand).
 fuzz_seconds=${VELKRIN_FUZZ_SECONDS:-60}
 echo "== fuzzing the menu loop for ${fuzz_seconds} s"
 fuzz_packages=()
@@ -80,6 +80,35 @@ if [ "$fuzz_status" -ne 0 ] || [ -n "$(ls -A "$fuzz_work/artifacts")" ]; then
 fi
 grep -E '^(Done|stat::new_units_added|stat::peak_rss_mb)' "$fuzz_work/log" || true
 echo "== fuzzing found nothing ($(find "$fuzz_work/corpus" -type f | wc -l) inputs in the corpus)"
+
+# Windows: velkrin.exe cross-built with MinGW-w64, and the same end-to-end
+# suite run against it under Wine, expecting CR LF line ends on standard
+# output and in new logbooks.
+echo "== Windows build (MinGW-w64) and end-to-end tests under Wine"
+windows_packages=()
+command -v x86_64-w64-mingw32-g++ >/dev/null || windows_packages+=(g++-mingw-w64-x86-64)
+command -v wine >/dev/null || windows_packages+=(wine wine64)
+if [ ${#windows_packages[@]} -gt 0 ]; then
+  echo "== installing ${windows_packages[*]}"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${windows_packages[@]}"
+fi
+cmake -S "$root" -B "$root/build-windows" -DVELKRIN_BUILD_TESTS=OFF \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$root/build-windows" -j"$jobs"
+(
+  # A fresh, silent, headless Wine prefix, removed afterwards. Its server is
+  # started first and kept for the whole run, and the prefix booted once
+  # (a few seconds): the services Wine starts on first use would otherwise
+  # inherit, and hold open, the output pipes of the first test.
+  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/velkrin-wine.XXXXXX")
+  export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
+  unset DISPLAY WAYLAND_DISPLAY
+  trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
+  wineserver -p </dev/null >/dev/null 2>&1
+  wineboot --init </dev/null >/dev/null 2>&1
+  VELKRIN_PROGRAM="$root/build-windows/velkrin.exe" VELKRIN_LAUNCHER=wine VELKRIN_LINE_END=crlf \
+    ctest --test-dir "$root/build-check" -R '^EndToEnd\.' --output-on-failure -j"$jobs"
+)
 # ---------------------------------------------------------------------------
 
 echo "== all checks passed"

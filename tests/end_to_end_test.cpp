@@ -7,7 +7,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/run_program.hpp"
 #include "support/screens.hpp"
@@ -38,6 +42,14 @@ const std::string kSummaryScreen = kClear +
                                    "Depuis Paris_15 .\n\n\n"
                                    "Validez vous la saisie ? ( 1 Oui / 0 Non ) : ";
 const std::string kCreationAnswers = "4\n1\nF4ABC 01-02-2026\n1\n";
+// A new header for an existing logbook, and the block it gives.
+const std::string kNewHeaderAnswers = "4\n1\nF5XYZ 03-04-2027\n1\n";
+const std::string kNewHeader = [] {
+  std::string header = kHeader;
+  header.replace(header.find("F4ABC       "), 12, "F5XYZ       ");
+  header.replace(header.find("01-02-2026  "), 12, "03-04-2027  ");
+  return header;
+}();
 
 class EndToEnd : public ::testing::Test {
  protected:
@@ -49,17 +61,35 @@ class EndToEnd : public ::testing::Test {
   std::string logbook() const { return read_file(logbook_path()); }
   bool logbook_present() const { return std::filesystem::exists(logbook_path()); }
 
+  // The names in the test's folder, which should hold the logbook and
+  // nothing else (no lock or temporary file) after any run.
+  std::vector<std::string> folder_entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  // `text` with each "\n" written as `eol`.
+  static std::string with_line_ends(const std::string& text, const std::string& eol) {
+    std::string converted;
+    for (char c : text) {
+      if (c == '\n') {
+        converted += eol;
+      } else {
+        converted += c;
+      }
+    }
+    return converted;
+  }
+
   // The bytes the program under test writes for `text` on its standard
   // output (screen) or in a logbook it created (file).
   static std::string native(const std::string& text) {
     const char* line_end = std::getenv("VELKRIN_LINE_END");
     if (line_end == nullptr || std::string(line_end) != "crlf") return text;
-    std::string converted;
-    for (char c : text) {
-      if (c == '\n') converted += '\r';
-      converted += c;
-    }
-    return converted;
+    return with_line_ends(text, "\r\n");
   }
 
   temp_folder folder_;
@@ -166,14 +196,86 @@ TEST_F(EndToEnd, QsoWithoutLogbookSaysItDoesNotExist) {
 }
 
 TEST_F(EndToEnd, NewHeaderKeepsEveryQsoLine) {
+  // Under Windows this logbook has CRLF line ends throughout.
   ASSERT_EQ(run(kCreationAnswers + "5\n").status, 0);
   ASSERT_EQ(run("1\n" + kQsoAnswers + "1\n1\n" + kQsoAnswers + "1\n0\n5\n").status, 0);
-  const program_run result = run("4\n1\nF5XYZ 03-04-2027\n1\n5\n");
+  const program_run result = run(kNewHeaderAnswers + "5\n");
   EXPECT_EQ(result.status, 0);
-  std::string header = kHeader;
-  header.replace(header.find("F4ABC       "), 12, "F5XYZ       ");
-  header.replace(header.find("01-02-2026  "), 12, "03-04-2027  ");
-  EXPECT_EQ(logbook(), native(header + kQsoLine + kQsoLine));
+  EXPECT_EQ(logbook(), native(kNewHeader + kQsoLine + kQsoLine));
+  EXPECT_EQ(folder_entries(), std::vector<std::string>{"journal_de_bord.txt"});
+}
+
+TEST_F(EndToEnd, LogbookKeepsItsOwnLineEnds) {
+  // A logbook made on Linux (LF) keeps LF under Windows, one made under
+  // Windows (CRLF) keeps CRLF under Linux; the header is recognised in both.
+  for (const std::string eol : {"\n", "\r\n"}) {
+    write_file(logbook_path(), with_line_ends(kHeader + kQsoLine, eol));
+    ASSERT_EQ(run("1\n" + kQsoAnswers + "1\n0\n0\n" + kNewHeaderAnswers + "5\n").status, 0);
+    EXPECT_EQ(logbook(), with_line_ends(kNewHeader + kQsoLine + kQsoLine, eol))
+        << (eol == "\n" ? "LF" : "CRLF");
+  }
+}
+
+TEST_F(EndToEnd, HandMadeFileKeepsItsContentBehindTheHeader) {
+  // The header goes in front through a temporary file renamed over the
+  // logbook, in the file's line ends, or the platform's when it has none.
+  const struct {
+    std::string content;
+    std::string header;
+  } cases[] = {
+      {"mes notes\n", kNewHeader},
+      {"mes notes\r\nsuite\n", with_line_ends(kNewHeader, "\r\n")},
+      {"mes notes", native(kNewHeader)},
+  };
+  for (const auto& c : cases) {
+    write_file(logbook_path(), c.content);
+    const program_run result = run(kNewHeaderAnswers + "5\n");
+    EXPECT_EQ(result.status, 0) << c.content;
+    EXPECT_EQ(logbook(), c.header + c.content) << c.content;
+    EXPECT_EQ(folder_entries(), std::vector<std::string>{"journal_de_bord.txt"}) << c.content;
+  }
+}
+
+TEST_F(EndToEnd, ConcurrentRunsNeverLoseOrMixALine) {
+  // Two runs append QSOs while a third appends some and then puts a header in
+  // front of a hand-made file, which replaces the file under the appenders.
+  constexpr int kQsosPerRun = 60;
+  constexpr int kQsosBeforeHeader = 10;
+  write_file(logbook_path(), "mes notes\n");
+  const auto qsos = [](const std::string& lieu, int count) {
+    std::string answers = "1 ";
+    for (int i = 0; i < count; ++i) {
+      answers +=
+          "01-02-2026 0905 930 DL1XYZ Hans 7055 J3E " + lieu + (i + 1 < count ? " 1 1 " : " 1 0 ");
+    }
+    return answers;
+  };
+  const std::string inputs[] = {
+      qsos("Paris_15", kQsosPerRun) + "5\n", qsos("Lyon_2", kQsosPerRun) + "5\n",
+      qsos("Brest", kQsosBeforeHeader) + "0\n" + kNewHeaderAnswers + "5\n"};
+  program_run results[3];
+  {
+    std::vector<std::jthread> runs;
+    for (int i = 0; i < 3; ++i) runs.emplace_back([&, i] { results[i] = run(inputs[i]); });
+  }
+  for (const program_run& result : results) EXPECT_EQ(result.status, 0) << result.err;
+
+  const std::string content = logbook();
+  const std::string start = kNewHeader + "mes notes\n";
+  ASSERT_EQ(content.substr(0, start.size()), start);
+  std::map<std::string, int> lines;
+  std::istringstream rest(content.substr(start.size()));
+  for (std::string line; std::getline(rest, line);) ++lines[line + "\n"];
+  // kQsoLine with another place in its last column.
+  const auto qso_line = [](const std::string& lieu) {
+    const std::size_t lieu_column = kQsoLine.find("Paris_15");
+    return kQsoLine.substr(0, lieu_column) + lieu +
+           std::string(kQsoLine.size() - 1 - lieu_column - lieu.size(), ' ') + "\n";
+  };
+  EXPECT_EQ(lines, (std::map<std::string, int>{{qso_line("Paris_15"), kQsosPerRun},
+                                               {qso_line("Lyon_2"), kQsosPerRun},
+                                               {qso_line("Brest"), kQsosBeforeHeader}}));
+  EXPECT_EQ(folder_entries(), std::vector<std::string>{"journal_de_bord.txt"});
 }
 
 TEST_F(EndToEnd, UnwritableLogbookFailsWithMessageAndStatusOne) {

@@ -95,6 +95,10 @@ class locked_file {
 
   std::string path_;
   std::intptr_t handle_ = -1;
+  // Windows only: a lock held beside the file's own, from open() to close(),
+  // because there the file must be closed before a replacement is renamed
+  // over it. POSIX renames over the open, locked file and needs none.
+  [[maybe_unused]] std::intptr_t guard_ = -1;
   bool created_ = false;
   bool regular_ = true;
 };
@@ -111,10 +115,12 @@ class replacement_file {
 
   status create_beside(const locked_file& original);
   status write(std::string_view data);
-  // Flushes the data to disk, gives the file the original's permission bits,
-  // renames it over the original's path and flushes the folder. The original
-  // stays locked until it is closed; either the old or the new contents are
-  // in place at every moment.
+  // Flushes the data to disk, gives the file the original's permission bits
+  // (its attributes on Windows), renames it over the original's path and
+  // makes the rename durable. Other instances stay locked out until the
+  // original is closed (on Windows its handle is closed here, as the rename
+  // requires, but its lock lasts); either the old or the new contents are in
+  // place at every moment.
   status commit(locked_file& original);
 
  private:

@@ -29,7 +29,10 @@ program_run run_program(const std::vector<std::string>& command, const std::stri
   int in_pipe[2];
   int out_pipe[2];
   int err_pipe[2];
-  if (::pipe(in_pipe) != 0 || ::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
+  // Close-on-exec, so that a program started at the same time from another
+  // thread does not inherit these pipes and hold them open.
+  if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0 ||
+      ::pipe2(err_pipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe failed");
   }
   const pid_t child = ::fork();
