@@ -23,7 +23,8 @@ build=$root/build-bench
 jobs=${VELKRIN_JOBS:-2}
 
 [ -x /usr/bin/time ] || {
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time
 }
 
 echo "== building (RelWithDebInfo) in build-bench/" >&2

@@ -8,6 +8,13 @@ cd "$(dirname "$0")/.."
 root=$PWD
 jobs=${VELKRIN_JOBS:-2}
 
+# Installs Debian packages; a failing update or install stops the check.
+install_packages() {
+  echo "== installing $*"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@"
+}
+
 need_packages=()
 command -v cmake >/dev/null || need_packages+=(cmake)
 command -v g++ >/dev/null || need_packages+=(g++)
@@ -16,8 +23,7 @@ command -v g++ >/dev/null || need_packages+=(g++)
 command -v node >/dev/null || need_packages+=(nodejs)
 command -v npm >/dev/null || need_packages+=(npm)
 if [ ${#need_packages[@]} -gt 0 ]; then
-  echo "== installing ${need_packages[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${need_packages[@]}"
+  install_packages "${need_packages[@]}"
 fi
 
 echo "== plain build and tests"
@@ -50,8 +56,7 @@ if ! compgen -G "$fuzz_runtime/libclang_rt.fuzzer-*.a" >/dev/null; then
   fuzz_packages+=(libclang-rt-14-dev)
 fi
 if [ ${#fuzz_packages[@]} -gt 0 ]; then
-  echo "== installing ${fuzz_packages[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${fuzz_packages[@]}"
+  install_packages "${fuzz_packages[@]}"
 fi
 cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++-14 \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_FUZZ=ON >/dev/null
@@ -89,8 +94,7 @@ windows_packages=()
 command -v x86_64-w64-mingw32-g++ >/dev/null || windows_packages+=(g++-mingw-w64-x86-64)
 command -v wine >/dev/null || windows_packages+=(wine wine64)
 if [ ${#windows_packages[@]} -gt 0 ]; then
-  echo "== installing ${windows_packages[*]}"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${windows_packages[@]}"
+  install_packages "${windows_packages[@]}"
 fi
 cmake -S "$root" -B "$root/build-windows" -DVELKRIN_BUILD_TESTS=OFF \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
