@@ -1,5 +1,6 @@
 #include "adif/command_line.hpp"
 
+#include <cerrno>
 #include <filesystem>
 #include <ostream>
 
@@ -89,9 +90,9 @@ parsed_options parse_options(const std::vector<std::string>& args) {
 }
 
 std::string default_output(const std::string& logbook) {
-  std::filesystem::path output(logbook);
-  if (to_upper(output.extension().string()) == ".TXT") {
-    return output.replace_extension(".adi").string();
+  std::filesystem::path output = path_of(logbook);
+  if (to_upper(utf8_of(output.extension())) == ".TXT") {
+    return utf8_of(output.replace_extension(".adi"));
   }
   return logbook + ".adi";
 }
@@ -113,7 +114,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
   }
 
   std::string text;
-  if (const auto reason = read_whole_file(options.logbook, text)) {
+  if (const auto reason = read_whole_file(path_of(options.logbook), text)) {
     err << "Erreur : le journal de bord \"" << options.logbook << "\" n'a pas pu etre lu ("
         << *reason << ").\n";
     return kExitFailure;
@@ -121,8 +122,8 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
   const std::string output = options.output.value_or(default_output(options.logbook));
   const bool to_standard_output = output == kStandardOutput;
   std::error_code ignored;
-  if (!to_standard_output && std::filesystem::exists(output, ignored)) {
-    if (std::filesystem::equivalent(output, options.logbook, ignored)) {
+  if (!to_standard_output && std::filesystem::exists(path_of(output), ignored)) {
+    if (std::filesystem::equivalent(path_of(output), path_of(options.logbook), ignored)) {
       err << "Erreur : \"" << output << "\" est le journal lui-meme.\n";
       return kExitFailure;
     }
@@ -132,18 +133,26 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
     }
   }
 
-  const export_settings settings{
-      "Export ADIF du journal de bord " +
-          to_ascii(std::filesystem::path(options.logbook).filename().string()).text +
-          " par Velkrin " + std::string(program_version()),
-      utc_timestamp(std::chrono::system_clock::now()), options.user_modes};
+  // On standard output, "\n" ends the lines: in text mode, Windows turns it
+  // into CR LF itself. A file keeps the logbook's convention.
+  const export_settings settings{"Export ADIF du journal de bord " +
+                                     to_ascii(utf8_of(path_of(options.logbook).filename())).text +
+                                     " par Velkrin " + std::string(program_version()),
+                                 utc_timestamp(std::chrono::system_clock::now()),
+                                 options.user_modes, to_standard_output ? "\n" : ""};
   const export_result result = export_logbook(text, settings);
   for (const auto& message : result.messages) err << message << "\n";
 
   if (to_standard_output) {
+    errno = 0;
     out << result.adif;
     out.flush();
-  } else if (const auto reason = write_file_atomically(output, result.adif)) {
+    if (!out) {
+      err << "Erreur : la sortie standard n'a pas pu etre ecrite ("
+          << last_system_reason("ecriture impossible") << ").\n";
+      return kExitFailure;
+    }
+  } else if (const auto reason = write_file_atomically(path_of(output), result.adif)) {
     err << "Erreur : \"" << output << "\" n'a pas pu etre ecrit (" << *reason << ").\n";
     return kExitFailure;
   }

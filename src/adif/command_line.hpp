@@ -38,7 +38,7 @@ parsed_options parse_options(const std::vector<std::string>& args);
 // added, so the output never replaces the logbook.
 std::string default_output(const std::string& logbook);
 
-// Runs the command with its arguments (without the program's name) and
+// Runs the command with its arguments (UTF-8, without the program's name) and
 // returns the exit status. The ADIF text goes to `out` with "-o -"; help and
 // version go to `out`; every message goes to `err`.
 int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -85,7 +85,8 @@ export_result export_logbook(std::string_view logbook_text, const export_setting
     result.messages.push_back("ligne " + std::to_string(report.line) + " : " + report.reason);
   }
   result.exported = records.size();
-  result.adif = format_adif(settings.description, settings.created, records, contents.eol);
+  const std::string& eol = settings.line_end.empty() ? contents.eol : settings.line_end;
+  result.adif = format_adif(settings.description, settings.created, records, eol);
   return result;
 }
 

@@ -27,10 +27,11 @@ struct export_settings {
   std::string description;  // the first line of the file
   std::string created;      // CREATED_TIMESTAMP, "YYYYMMDD HHMMSS" in UTC
   mode_table user_modes;
+  std::string line_end;  // empty for the logbook's own
 };
 
 struct export_result {
-  std::string adif;  // in the logbook's line-end convention
+  std::string adif;  // with the line ends of the settings or the logbook
   std::size_t exported = 0;
   std::size_t reported = 0;           // lines left out
   std::vector<std::string> messages;  // "ligne N : ...", in line order

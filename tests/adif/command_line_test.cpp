@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "adif/file_io.hpp"
 #include "logbook/line_format.hpp"
 
 namespace velkrin::adif {
@@ -70,6 +71,59 @@ TEST_F(CommandLineTest, WritesToStandardOutputWithDash) {
   EXPECT_FALSE(fs::exists(adi_));
 }
 
+// A stream whose every write fails, as standard output does on a full disk
+// or when it is closed.
+class failing_buffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST_F(CommandLineTest, FailedStandardOutputGivesStatusTwoAndNoSummary) {
+  failing_buffer buffer;
+  std::ostream failing(&buffer);
+  EXPECT_EQ(run_velkrin_adif({"-o", "-", logbook_}, failing, err_), kExitFailure);
+  EXPECT_EQ(err_.str(),
+            "Erreur : la sortie standard n'a pas pu etre ecrite (ecriture impossible).\n");
+}
+
+// Text mode turns each "\n" into CR LF on Windows: standard output gets "\n"
+// whatever the logbook uses, while a file keeps the logbook's line ends.
+TEST_F(CommandLineTest, StandardOutputGetsLfAndAFileTheLogbookLineEnds) {
+  write(logbook_, format_header({"F4ABC", "01-02-2026"}, "\r\n") +
+                      format_qso_line(
+                          {"01-02-2026", 905, 930, "F4XYZ", "Jo", 7055, "J3E", "Rennes"}, "\r\n"));
+  ASSERT_EQ(run({"-o", "-", logbook_}), kExitAllExported) << err_.str();
+  EXPECT_EQ(out_.str().find('\r'), std::string::npos);
+  EXPECT_NE(out_.str().find("<EOR>\n"), std::string::npos);
+
+  ASSERT_EQ(run({logbook_}), kExitAllExported) << err_.str();
+  const std::string adif = read(adi_);
+  EXPECT_NE(adif.find("<EOH>\r\n"), std::string::npos);
+  EXPECT_NE(adif.find("<EOR>\r\n"), std::string::npos);
+  EXPECT_EQ(adif.find("\r\r"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, NamesWithAccentsAreKeptAsTheyAre) {
+  const fs::path folder = folder_ / fs::path(u8"H\u00e9l\u00e8ne dossier");
+  fs::create_directories(folder);
+  const std::string logbook = utf8_of(folder / "journal_de_bord.txt");
+  write(logbook, read(logbook_));
+  ASSERT_EQ(run({logbook}), kExitAllExported) << err_.str();
+  EXPECT_TRUE(fs::exists(folder / "journal_de_bord.adi"));
+  EXPECT_NE(err_.str().find(utf8_of(folder)), std::string::npos) << err_.str();
+  EXPECT_NE(read(utf8_of(folder / "journal_de_bord.adi")).find("<CALL:5>F4XYZ"), std::string::npos);
+}
+
+TEST_F(CommandLineTest, ForceKeepsThePermissionBitsOfTheReplacedExport) {
+  write(adi_, "old");
+  const auto bits = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(adi_, bits);
+  ASSERT_EQ(run({"--force", logbook_}), kExitAllExported) << err_.str();
+  EXPECT_EQ(fs::status(adi_).permissions(), bits);
+  EXPECT_NE(read(adi_).find("<CALL:5>F4XYZ"), std::string::npos);
+}
+
 TEST_F(CommandLineTest, ReportedLinesGiveStatusOneAndTheOtherQsos) {
   const std::string psk31 = "01-02-2026 905 930 F4XYZ Jo 14070 kHz J2B Rennes\n";
   write(logbook_, read(logbook_) + psk31 + psk31);
@@ -108,6 +162,7 @@ TEST_F(CommandLineTest, FailuresGiveStatusTwo) {
 }
 
 TEST(DefaultOutputTest, ReplacesTxtOrAddsAdi) {
+  EXPECT_EQ(default_output("H\xc3\xa9l\xc3\xa8ne/journal.txt"), "H\xc3\xa9l\xc3\xa8ne/journal.adi");
   EXPECT_EQ(default_output("journal_de_bord.txt"), "journal_de_bord.adi");
   EXPECT_EQ(default_output("vieux/Journal.TXT"), "vieux/Journal.adi");
   EXPECT_EQ(default_output("journal"), "journal.adi");

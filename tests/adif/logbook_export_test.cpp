@@ -15,7 +15,7 @@ qso_record qso(std::string date, std::int32_t debut, std::int32_t fin, std::int3
 }
 
 export_result run(std::string_view text) {
-  return export_logbook(text, {"Test", "20260201 120000", {}});
+  return export_logbook(text, {"Test", "20260201 120000", {}, ""});
 }
 
 TEST(LogbookExportTest, WritesHeaderAndOneRecordPerLine) {
