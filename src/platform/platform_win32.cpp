@@ -161,6 +161,15 @@ status widen(const std::string& path, std::wstring& wide) {
   return status::success();
 }
 
+std::string narrow(const std::wstring& wide) {
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                        nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<std::size_t>(std::max(bytes, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), bytes,
+                      nullptr, nullptr);
+  return text;
+}
+
 std::wstring folder_of(const std::wstring& path) {
   const auto separator = path.find_last_of(L"/\\");
   if (separator == std::wstring::npos) return L".";
@@ -322,12 +331,41 @@ bool can_open_for_reading(const std::string& path) {
   return true;
 }
 
-// Windows needs a privilege to make symbolic links, and a logbook behind one
-// is not expected there: the path is used as it stands. Opening it would
-// follow a link, but a header rewrite through a temporary file would put a
-// plain file in the link's place.
+// A symbolic link (a reparse point) is opened, which follows it to the end,
+// and the final name of what was opened is taken, so that a header rewrite
+// replaces the target and the link stays a link. Anything else keeps its
+// name as given (relative, say).
 status resolve_links(const std::string& path, std::string& target) {
   target = path;
+  std::wstring wide;
+  if (!widen(path, wide).ok()) return status::success();
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return status::success();
+  }
+  const HANDLE file = CreateFileW(wide.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return failure("lecture du lien", GetLastError());
+  std::wstring final_name(MAX_PATH, L'\0');
+  DWORD length = 0;
+  for (;;) {
+    length = GetFinalPathNameByHandleW(file, final_name.data(),
+                                       static_cast<DWORD>(final_name.size()), FILE_NAME_NORMALIZED);
+    if (length < final_name.size()) break;
+    final_name.resize(length);  // too small: `length` counts the final null too
+  }
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  if (length == 0) return failure("lecture du lien", error);
+  final_name.resize(length);
+  // "\\?\C:\..." becomes "C:\..." when short enough for every call;
+  // other forms (network shares, long names) stay as they are.
+  constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
+  if (final_name.starts_with(kLongPrefix) && final_name.size() - kLongPrefix.size() < MAX_PATH &&
+      final_name.size() > kLongPrefix.size() + 2 && final_name[kLongPrefix.size() + 1] == L':') {
+    final_name.erase(0, kLongPrefix.size());
+  }
+  target = narrow(final_name);
   return status::success();
 }
 
@@ -376,6 +414,8 @@ status locked_file::open(const std::string& path) {
       path_ = path;
       handle_ = handle;
       created_ = created;
+      // A device (NUL, COM1...) is written in place, never replaced.
+      regular_ = GetFileType(file) == FILE_TYPE_DISK;
       return status::success();
     }
     unlock_and_close(handle);
@@ -385,6 +425,8 @@ status locked_file::open(const std::string& path) {
 }
 
 status locked_file::size(std::uint64_t& bytes) {
+  bytes = 0;
+  if (!regular_) return status::success();
   LARGE_INTEGER length{};
   if (!GetFileSizeEx(as_handle(handle_), &length)) return failure("lecture", GetLastError());
   bytes = static_cast<std::uint64_t>(length.QuadPart);
@@ -463,6 +505,7 @@ void replacement_file::discard() {
 
 status replacement_file::create_beside(const locked_file& original) {
   discard();
+  if (!original.regular_) return failure("remplacement", ERROR_ACCESS_DENIED);
   const std::string stem = original.path_ + "." + std::to_string(GetCurrentProcessId()) + "-" +
                            std::to_string(GetTickCount());
   for (int attempt = 0; attempt < kMaxTemporaryNameTries; ++attempt) {
