@@ -152,7 +152,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
           << last_system_reason("ecriture impossible") << ").\n";
       return kExitFailure;
     }
-  } else if (const auto reason = write_file_atomically(path_of(output), result.adif)) {
+  } else if (const auto reason = write_file_atomically(output, result.adif)) {
     err << "Erreur : \"" << output << "\" n'a pas pu etre ecrit (" << *reason << ").\n";
     return kExitFailure;
   }

@@ -1,7 +1,8 @@
 // The files of the export: the logbook read whole, and the ADIF file written
 // in one piece. Failures come back as a reason in French; nothing throws.
 //
-// Names are UTF-8 strings throughout the command (see main.cpp); they become
+// Names are UTF-8 strings throughout the command, as the platform layer takes
+// them; they become
 // std::filesystem paths only through path_of, and back through utf8_of, so
 // that a name with accents means the same file on every platform.
 #pragma once
@@ -25,8 +26,7 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path, st
 // contents or all of the new ones, never a part. A replaced file's permission
 // bits are kept (POSIX). The temporary file is removed on failure. Returns the
 // reason of a failure.
-std::optional<std::string> write_file_atomically(const std::filesystem::path& path,
-                                                 std::string_view content);
+std::optional<std::string> write_file_atomically(const std::string& path, std::string_view content);
 
 // The reason of the last failed stream operation, as far as errno tells it
 // (clear errno before the operation), else `fallback`.

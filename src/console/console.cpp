@@ -5,6 +5,8 @@
 #include <ostream>
 #include <utility>
 
+#include "platform/platform.hpp"
+
 namespace velkrin {
 namespace {
 
@@ -21,13 +23,11 @@ std::string word_too_long_message(std::size_t capacity) {
   return "Saisie trop longue : " + std::to_string(capacity) + " caracteres au maximum.";
 }
 
-void console::write_clear_sequence(std::ostream& out) {
-  out.flush();
-  out << kClearScreenBytes;
-}
-
 console::console(std::istream& in, std::ostream& out, std::ostream& err, screen_clearer clearer)
-    : in_(in), out_(out), err_(err), clearer_(std::move(clearer)) {}
+    : in_(in),
+      out_(out),
+      err_(err),
+      clearer_(clearer ? std::move(clearer) : screen_clearer(platform::clear_console)) {}
 
 void console::clear_screen() {
   out_.flush();

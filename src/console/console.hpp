@@ -25,7 +25,6 @@ namespace velkrin {
 // (the program then ends with status 0, writing nothing more).
 enum class read_status { answered, end_of_input };
 
-inline constexpr std::string_view kClearScreenBytes = "\x1b[H\x1b[2J\x1b[3J";
 inline constexpr std::string_view kInvalidNumberMessage =
     "Saisie invalide : un nombre entier est attendu.";
 
@@ -37,13 +36,10 @@ class console {
   // Clears the screen of `out`, everything written before having been flushed.
   using screen_clearer = std::function<void(std::ostream& out)>;
 
-  // Writes kClearScreenBytes to `out` after flushing it.
-  static void write_clear_sequence(std::ostream& out);
-
   // The streams must outlive the console. `err` receives the messages of
-  // failures that are not part of any screen.
-  console(std::istream& in, std::ostream& out, std::ostream& err,
-          screen_clearer clearer = write_clear_sequence);
+  // failures that are not part of any screen. Without a clearer, the
+  // platform's clears the screen.
+  console(std::istream& in, std::ostream& out, std::ostream& err, screen_clearer clearer = {});
 
   void clear_screen();
   // Writes the text, then one line end.

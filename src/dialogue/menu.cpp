@@ -69,7 +69,7 @@ int run_menu(console& io, const logbook_file& logbook) {
 
 int run_velkrin(std::istream& in, std::ostream& out, std::ostream& err) {
   platform::prepare_console();
-  console io(in, out, err, platform::clear_console);
+  console io(in, out, err);
   return run_menu(io, logbook_file{});
 }
 

@@ -13,25 +13,42 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace velkrin::platform {
 
 class status {
  public:
   static status success() { return status(); }
-  static status failure(std::string reason) { return status(std::move(reason)); }
+  // `step` says what failed ("ouverture"), `cause` why ("c'est un dossier").
+  static status failure(std::string step, std::string cause) {
+    return status(std::move(step), std::move(cause));
+  }
 
   bool ok() const { return !failed_; }
-  // The system's reason, in French, without a final full stop.
-  const std::string& reason() const { return reason_; }
+  // The step and the system's reason, in French, without a final full stop:
+  // "ouverture : c'est un dossier".
+  std::string reason() const { return step_ + " : " + cause_; }
+  // The system's reason alone.
+  const std::string& cause() const { return cause_; }
 
  private:
   status() = default;
-  explicit status(std::string reason) : failed_(true), reason_(std::move(reason)) {}
+  status(std::string step, std::string cause)
+      : failed_(true), step_(std::move(step)), cause_(std::move(cause)) {}
 
   bool failed_ = false;
-  std::string reason_;
+  std::string step_;
+  std::string cause_;
 };
+
+// The French reason for an errno value (from a C or C++ library call), for
+// the failures a user may meet; "erreur systeme N" for the others.
+std::string errno_reason(int error);
+
+// The program's arguments without its name, as UTF-8 strings (on Windows
+// read again from the wide command line, which can name any file).
+std::vector<std::string> program_arguments(int argc, char** argv);
 
 // Readies the console at program start (a no-op where nothing is needed).
 void prepare_console();
@@ -103,9 +120,9 @@ class locked_file {
   bool regular_ = true;
 };
 
-// A temporary file in the same folder as a locked file, that atomically
-// takes its place on commit. Removed on destruction unless committed, so no
-// temporary file outlives a failure.
+// A temporary file, created exclusively in the same folder as the file it is
+// to replace, that atomically takes its place on commit. Removed on
+// destruction unless committed, so no temporary file outlives a failure.
 class replacement_file {
  public:
   replacement_file() = default;
@@ -113,7 +130,10 @@ class replacement_file {
   replacement_file& operator=(const replacement_file&) = delete;
   ~replacement_file();
 
+  // Beside a locked logbook; refused for a device or other special file.
   status create_beside(const locked_file& original);
+  // Beside `target`, which need not exist.
+  status create_beside(const std::string& target);
   status write(std::string_view data);
   // Flushes the data to disk, gives the file the original's permission bits
   // (its attributes on Windows), renames it over the original's path and
@@ -122,6 +142,10 @@ class replacement_file {
   // requires, but its lock lasts); either the old or the new contents are in
   // place at every moment.
   status commit(locked_file& original);
+  // The same over a file that no lock guards: flushes the data to disk, keeps
+  // the permission bits of the file it replaces (POSIX), and renames it over
+  // `target` in one step.
+  status commit_over(const std::string& target);
 
  private:
   void discard();

@@ -17,48 +17,8 @@ constexpr std::string_view kClearSequence = "\x1b[H\x1b[2J\x1b[3J";
 constexpr int kMaxLinkHops = 40;
 constexpr int kMaxReopenTries = 100;
 
-// The system's reason in French, for the failures a user may meet.
-std::string french_reason(int error) {
-  switch (error) {
-    case ENOSPC:
-      return "plus de place sur le disque";
-    case EDQUOT:
-      return "quota disque depasse";
-    case EACCES:
-    case EPERM:
-      return "permission refusee";
-    case EROFS:
-      return "systeme de fichiers en lecture seule";
-    case EISDIR:
-      return "c'est un dossier";
-    case ENOENT:
-      return "fichier ou dossier introuvable";
-    case ENOTDIR:
-      return "un element du chemin n'est pas un dossier";
-    case ELOOP:
-      return "trop de liens symboliques";
-    case EIO:
-      return "erreur d'entree-sortie";
-    case EMFILE:
-    case ENFILE:
-      return "trop de fichiers ouverts";
-    case EFBIG:
-      return "fichier trop grand";
-    case ENAMETOOLONG:
-      return "nom de fichier trop long";
-    case EBUSY:
-    case ETXTBSY:
-      return "fichier occupe";
-    case ENXIO:
-    case ESPIPE:
-      return "ce n'est pas un fichier ordinaire";
-    default:
-      return "erreur systeme " + std::to_string(error);
-  }
-}
-
 status failure(std::string_view what, int error) {
-  return status::failure(std::string(what) + " : " + french_reason(error));
+  return status::failure(std::string(what), errno_reason(error));
 }
 
 int as_fd(std::intptr_t handle) { return static_cast<int>(handle); }
@@ -89,6 +49,30 @@ status sync_folder(const std::string& file_path) {
   const int error = errno;
   ::close(folder);
   if (synced != 0 && error != EINVAL) return failure("ecriture sur le disque", error);
+  return status::success();
+}
+
+// The common end of both commits of a replacement file (`handle` and
+// `temporary`): flush, permission bits of `like` (if any), close, rename over
+// `target`. `like` is nullptr when nothing is replaced.
+status rename_over(std::intptr_t& handle, std::string& temporary, const std::string& target,
+                   const struct stat* like) {
+  const int fd = as_fd(handle);
+  if (like != nullptr) {
+    if (::fchmod(fd, like->st_mode & 07777) != 0) return failure("permissions", errno);
+    // Keeping the owner matters only when run by root for someone else; a
+    // refusal here is no reason to lose the file.
+    if (::fchown(fd, like->st_uid, like->st_gid) != 0) {
+    }
+  }
+  if (::fsync(fd) != 0) return failure("ecriture sur le disque", errno);
+  handle = -1;
+  if (::close(fd) != 0) return failure("fermeture du fichier temporaire", errno);
+  if (::rename(temporary.c_str(), target.c_str()) != 0) return failure("remplacement", errno);
+  temporary.clear();
+  // The new contents are in place from here on: a failure to make the rename
+  // itself durable is not reported as a failed write.
+  (void)sync_folder(target);
   return status::success();
 }
 
@@ -259,9 +243,13 @@ void replacement_file::discard() {
 }
 
 status replacement_file::create_beside(const locked_file& original) {
-  discard();
   if (!original.regular_) return failure("remplacement", EPERM);
-  std::string pattern = original.path_ + ".XXXXXX";
+  return create_beside(original.path_);
+}
+
+status replacement_file::create_beside(const std::string& target) {
+  discard();
+  std::string pattern = target + ".XXXXXX";
   const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd < 0) return failure("creation du fichier temporaire", errno);
   path_ = std::move(pattern);
@@ -274,24 +262,21 @@ status replacement_file::write(std::string_view data) {
 }
 
 status replacement_file::commit(locked_file& original) {
-  const int fd = as_fd(handle_);
   struct stat info {};
   if (::fstat(as_fd(original.handle_), &info) != 0) return failure("lecture", errno);
-  if (::fchmod(fd, info.st_mode & 07777) != 0) return failure("permissions", errno);
-  // Keeping the owner matters only when run by root for someone else; a
-  // refusal here is no reason to lose the header.
-  if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
-  }
-  if (::fsync(fd) != 0) return failure("ecriture sur le disque", errno);
-  handle_ = -1;
-  if (::close(fd) != 0) return failure("fermeture du fichier temporaire", errno);
-  if (::rename(path_.c_str(), original.path_.c_str()) != 0) return failure("remplacement", errno);
-  path_.clear();
+  if (status s = rename_over(handle_, path_, original.path_, &info); !s.ok()) return s;
   original.created_ = false;  // the path now names the replacement
-  // The new contents are in place from here on: a failure to make the rename
-  // itself durable is not reported as a failed write.
-  (void)sync_folder(original.path_);
   return status::success();
+}
+
+status replacement_file::commit_over(const std::string& target) {
+  struct stat info {};
+  const bool replaces_a_file = ::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  return rename_over(handle_, path_, target, replaces_a_file ? &info : nullptr);
+}
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
 }  // namespace velkrin::platform

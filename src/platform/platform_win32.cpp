@@ -14,11 +14,15 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "platform/platform.hpp"
 
@@ -142,7 +146,7 @@ std::string french_reason(DWORD error) {
 }
 
 status failure(std::string_view what, DWORD error) {
-  return status::failure(std::string(what) + " : " + french_reason(error));
+  return status::failure(std::string(what), french_reason(error));
 }
 
 HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -193,7 +197,7 @@ status open_failure(const std::wstring& path, DWORD error) {
   if (error == ERROR_ACCESS_DENIED) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      return status::failure("ouverture : c'est un dossier");
+      return status::failure("ouverture", "c'est un dossier");
     }
   }
   return failure("ouverture", error);
@@ -283,6 +287,28 @@ status write_all(HANDLE file, std::uint64_t offset, std::string_view data, std::
     data.remove_prefix(written);
     offset += written;
   }
+  return status::success();
+}
+
+// Renames the closed temporary file `temporary` over `target` in one step,
+// and clears `temporary` once it is gone. MOVEFILE_WRITE_THROUGH returns once
+// the rename is on disk.
+status rename_over(std::string& temporary, const std::string& target) {
+  std::wstring from;
+  std::wstring to;
+  if (status s = widen(temporary, from); !s.ok()) return s;
+  if (status s = widen(target, to); !s.ok()) return s;
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      break;
+    }
+    const DWORD error = GetLastError();
+    const bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+                      error == ERROR_LOCK_VIOLATION;
+    if (!busy || attempt + 1 >= kMaxRenameTries) return failure("remplacement", error);
+    Sleep(kRenameRetryMillis);
+  }
+  temporary.clear();
   return status::success();
 }
 
@@ -504,10 +530,14 @@ void replacement_file::discard() {
 }
 
 status replacement_file::create_beside(const locked_file& original) {
-  discard();
   if (!original.regular_) return failure("remplacement", ERROR_ACCESS_DENIED);
-  const std::string stem = original.path_ + "." + std::to_string(GetCurrentProcessId()) + "-" +
-                           std::to_string(GetTickCount());
+  return create_beside(original.path_);
+}
+
+status replacement_file::create_beside(const std::string& target) {
+  discard();
+  const std::string stem =
+      target + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
   for (int attempt = 0; attempt < kMaxTemporaryNameTries; ++attempt) {
     const std::string name = stem + "-" + std::to_string(attempt);
     std::wstring wide;
@@ -558,25 +588,28 @@ status replacement_file::commit(locked_file& original) {
   // Windows renames nothing over an open file: close the logbook (the folder
   // guard keeps other instances away until original.close()).
   if (!unlock_and_close(original.handle_)) return failure("fermeture", GetLastError());
-  std::wstring from;
-  std::wstring to;
-  if (status s = widen(path_, from); !s.ok()) return s;
-  if (status s = widen(original.path_, to); !s.ok()) return s;
-  // One rename that replaces the logbook: the old file or the new one is in
-  // place at every moment. MOVEFILE_WRITE_THROUGH returns once it is on disk.
-  for (int attempt = 0;; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      break;
-    }
-    const DWORD error = GetLastError();
-    const bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-                      error == ERROR_LOCK_VIOLATION;
-    if (!busy || attempt + 1 >= kMaxRenameTries) return failure("remplacement", error);
-    Sleep(kRenameRetryMillis);
-  }
-  path_.clear();
+  if (status s = rename_over(path_, original.path_); !s.ok()) return s;
   original.created_ = false;  // the path now names the replacement
   return status::success();
+}
+
+status replacement_file::commit_over(const std::string& target) {
+  const HANDLE file = as_handle(handle_);
+  if (!FlushFileBuffers(file)) return failure("ecriture sur le disque", GetLastError());
+  handle_ = kNoHandle;
+  if (!CloseHandle(file)) return failure("fermeture du fichier temporaire", GetLastError());
+  return rename_over(path_, target);
+}
+
+std::vector<std::string> program_arguments(int, char**) {
+  // The C runtime's narrow argv is in the ANSI code page, which cannot name
+  // every file: read the wide command line again instead.
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 1; words != nullptr && i < count; ++i) arguments.push_back(narrow(words[i]));
+  LocalFree(words);
+  return arguments;
 }
 
 }  // namespace velkrin::platform
