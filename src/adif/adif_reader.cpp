@@ -1,0 +1,267 @@
+#include "adif/adif_reader.hpp"
+
+#include <algorithm>
+#include <charconv>
+
+namespace velkrin::adif {
+namespace {
+
+// A '<' without its '>' this far on is free text, not a field.
+constexpr std::size_t kMaxTagBytes = 256;
+constexpr std::size_t kMaxNameBytes = 100;
+constexpr std::size_t kMaxTypeBytes = 8;
+// The blanks looked at after a value, to find the next field's '<'.
+constexpr std::size_t kLookahead = 64;
+constexpr std::size_t kMaxLengthDigits = 9;
+constexpr std::size_t kNotFound = std::string::npos;
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return result;
+}
+
+bool is_marker(std::string_view tag, std::string_view marker) {
+  return tag.size() == marker.size() && upper(tag) == marker;
+}
+
+bool valid_name(std::string_view name) {
+  if (name.empty() || name.size() > kMaxNameBytes) return false;
+  return std::none_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == '<' || c == ',' || c == '{' || c == '}';
+  });
+}
+
+std::optional<std::size_t> parse_length(std::string_view text) {
+  if (text.empty() || text.size() > kMaxLengthDigits) return std::nullopt;
+  std::size_t length = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), length);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return length;
+}
+
+bool valid_type(std::string_view type) {
+  return type.size() <= kMaxTypeBytes && std::all_of(type.begin(), type.end(), [](char c) {
+           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+         });
+}
+
+// Where `count` UTF-8 characters from `from` end; kNotFound when the bytes
+// there are not UTF-8 or end first.
+std::size_t utf8_end(std::string_view text, std::size_t from, std::size_t count) {
+  std::size_t at = from;
+  for (std::size_t n = 0; n < count; ++n) {
+    if (at >= text.size()) return kNotFound;
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead < 0x80           ? 1
+                               : (lead >> 5) == 0x6  ? 2
+                               : (lead >> 4) == 0xE  ? 3
+                               : (lead >> 3) == 0x1E ? 4
+                                                     : 0;
+    if (length == 0 || at + length > text.size()) return kNotFound;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return kNotFound;
+    }
+    at += length;
+  }
+  return at;
+}
+
+}  // namespace
+
+const std::string* adif_read_record::find(std::string_view upper_name) const {
+  for (const auto& field : fields) {
+    if (field.name == upper_name) return &field.value;
+  }
+  return nullptr;
+}
+
+void adif_reader::feed(std::string_view bytes) {
+  if (pos_ > 0) {
+    buffer_.erase(0, pos_);
+    buffer_offset_ += pos_;
+    pos_ = 0;
+  }
+  buffer_.append(bytes);
+}
+
+void adif_reader::finish() { finished_ = true; }
+
+std::optional<adif_read_record> adif_reader::next() {
+  for (;;) {
+    const step done = parse_one();
+    if (done == step::record) {
+      std::optional<adif_read_record> record = std::move(ready_);
+      ready_.reset();
+      return record;
+    }
+    if (done == step::again) continue;
+    if (finished_ && pos_ == buffer_.size() && to_skip_ == 0 && current_started_) {
+      current_.complete = false;
+      end_record();
+      std::optional<adif_read_record> record = std::move(ready_);
+      ready_.reset();
+      return record;
+    }
+    return std::nullopt;
+  }
+}
+
+void adif_reader::consume(std::size_t count) {
+  const auto from = buffer_.begin() + static_cast<std::ptrdiff_t>(pos_);
+  line_ +=
+      static_cast<std::uint64_t>(std::count(from, from + static_cast<std::ptrdiff_t>(count), '\n'));
+  pos_ += count;
+}
+
+bool adif_reader::tag_follows(std::size_t at) const {
+  for (std::size_t n = 0; n <= kLookahead; ++n, ++at) {
+    if (at >= buffer_.size()) return finished_;
+    if (buffer_[at] == '<') return true;
+    if (!is_blank(buffer_[at])) return false;
+  }
+  return false;
+}
+
+void adif_reader::start_record() {
+  if (current_started_) return;
+  current_started_ = true;
+  current_.offset = buffer_offset_ + pos_;
+  current_.line = line_;
+}
+
+void adif_reader::add_field(std::string name, std::string_view value) {
+  start_record();
+  if (kept_bytes_ + name.size() + value.size() > kMaxRecordBytes) {
+    if (current_.problem.empty()) {
+      current_.problem = "champ " + name + " ignore (enregistrement trop long)";
+    }
+    return;
+  }
+  kept_bytes_ += name.size() + value.size();
+  current_.fields.push_back({std::move(name), std::string(value)});
+}
+
+adif_reader::step adif_reader::end_record() {
+  if (!current_started_) return step::again;
+  current_.ordinal = ++records_;
+  ready_ = std::move(current_);
+  current_ = adif_read_record{};
+  current_started_ = false;
+  kept_bytes_ = 0;
+  return step::record;
+}
+
+adif_reader::step adif_reader::parse_one() {
+  if (to_skip_ > 0) {
+    const std::size_t skipped =
+        static_cast<std::size_t>(std::min<std::uint64_t>(to_skip_, buffer_.size() - pos_));
+    consume(skipped);
+    to_skip_ -= skipped;
+    if (to_skip_ == 0) return step::again;
+    if (finished_) to_skip_ = 0;
+    return step::more;
+  }
+  if (pos_ == buffer_.size()) return step::more;
+  const std::size_t open = buffer_.find('<', pos_);
+  if (open == kNotFound) {
+    consume(buffer_.size() - pos_);
+    return step::more;
+  }
+  consume(open - pos_);
+  const std::size_t search_end = std::min(buffer_.size(), pos_ + kMaxTagBytes);
+  const auto close_it = std::find(buffer_.begin() + static_cast<std::ptrdiff_t>(pos_) + 1,
+                                  buffer_.begin() + static_cast<std::ptrdiff_t>(search_end), '>');
+  const std::size_t close = static_cast<std::size_t>(close_it - buffer_.begin());
+  if (close == search_end) {
+    if (!finished_ && search_end == buffer_.size() && search_end - pos_ < kMaxTagBytes) {
+      return step::more;
+    }
+    consume(1);  // a '<' of free text
+    return step::again;
+  }
+  const std::string_view tag = std::string_view(buffer_).substr(pos_ + 1, close - pos_ - 1);
+  const std::size_t colon = tag.find(':');
+  if (colon == std::string_view::npos) {
+    const std::string_view marker = trim(tag);
+    if (is_marker(marker, "EOR")) {
+      consume(close + 1 - pos_);
+      return end_record();
+    }
+    if (is_marker(marker, "EOH")) {
+      consume(close + 1 - pos_);
+      // Fields before <EOH> describe the file; after a record it is stray.
+      if (records_ == 0) {
+        current_ = adif_read_record{};
+        current_started_ = false;
+        kept_bytes_ = 0;
+      }
+      return step::again;
+    }
+    consume(1);
+    return step::again;
+  }
+  const std::string_view name = trim(tag.substr(0, colon));
+  const std::string_view rest = tag.substr(colon + 1);
+  const std::size_t type_colon = rest.find(':');
+  const auto length = parse_length(trim(rest.substr(0, type_colon)));
+  const bool type_ok =
+      type_colon == std::string_view::npos || valid_type(trim(rest.substr(type_colon + 1)));
+  if (!valid_name(name) || !length || !type_ok) {
+    consume(1);
+    return step::again;
+  }
+  return parse_value(close + 1, upper(name), *length);
+}
+
+adif_reader::step adif_reader::parse_value(std::size_t value_start, std::string name,
+                                           std::size_t length) {
+  if (length > kMaxRecordBytes) {
+    start_record();
+    if (current_.problem.empty()) {
+      current_.problem =
+          "champ " + name + " de " + std::to_string(length) + " octets ignore (trop long)";
+    }
+    consume(value_start - pos_);
+    to_skip_ = length;
+    return step::again;
+  }
+  const std::size_t bytes_end = value_start + length;
+  if (bytes_end > buffer_.size()) {
+    if (!finished_) return step::more;
+    add_field(name, std::string_view(buffer_).substr(value_start));
+    if (current_.problem.empty()) current_.problem = "le fichier s'arrete dans le champ " + name;
+    consume(buffer_.size() - pos_);
+    return step::again;
+  }
+  std::size_t end = bytes_end;
+  const auto value_begin = buffer_.begin() + static_cast<std::ptrdiff_t>(value_start);
+  const bool plain_ascii =
+      std::all_of(value_begin, value_begin + static_cast<std::ptrdiff_t>(length),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!plain_ascii) {
+    // Enough bytes to see where a character count would end, and beyond.
+    if (!finished_ && buffer_.size() < value_start + 4 * length + kLookahead) return step::more;
+    const std::size_t characters_end = utf8_end(buffer_, value_start, length);
+    if (characters_end != kNotFound && characters_end > bytes_end && !tag_follows(bytes_end) &&
+        tag_follows(characters_end) && buffer_.find('<', bytes_end) >= characters_end) {
+      end = characters_end;
+      current_.characters_counted = true;
+    }
+  }
+  add_field(std::move(name), std::string_view(buffer_).substr(value_start, end - value_start));
+  consume(end - pos_);
+  return step::again;
+}
+
+}  // namespace velkrin::adif

@@ -1,0 +1,83 @@
+// Reads ADIF (.adi) as it is found in the wild, not only as the standard
+// writes it: field names and the <EOH> and <EOR> markers in any case, files
+// with no header (starting with '<'), type indicators (<CALL:5:S>), any
+// application or user-defined field, free text between fields, CR LF or LF.
+//
+// Lengths count bytes, as the standard says. Some programs count characters
+// in accented UTF-8 text instead; when the byte count does not land on the
+// next field while the character count lands there exactly, the character
+// count is taken and the record says so.
+//
+// Streaming and pure: the caller feeds the bytes in pieces of any size and
+// takes the records out one at a time, so memory stays bounded whatever the
+// file's size. Values are kept as their bytes; nothing here throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velkrin::adif {
+
+// The most bytes of names and values that one record keeps; a field beyond
+// it is dropped and the record says so.
+inline constexpr std::size_t kMaxRecordBytes = 1u << 20;
+
+struct adif_field {
+  std::string name;  // upper case
+  std::string value;
+};
+
+struct adif_read_record {
+  std::size_t ordinal = 0;   // 1 for the file's first record
+  std::uint64_t offset = 0;  // byte offset of its first field
+  std::uint64_t line = 0;    // line of its first field, from 1
+  std::vector<adif_field> fields;
+  bool complete = true;             // false: the input ended before its <EOR>
+  bool characters_counted = false;  // a length counted characters, not bytes
+  std::string problem;              // French: a field dropped or cut short
+
+  // The value of the first field of that name (upper case), if any.
+  const std::string* find(std::string_view upper_name) const;
+};
+
+class adif_reader {
+ public:
+  // Hands over the next bytes of the input. Take the records out with next()
+  // after each piece: the reader keeps only what it has not read yet.
+  void feed(std::string_view bytes);
+  // Says that the input has ended.
+  void finish();
+  // The next record, or nothing until more bytes are fed (or, after finish(),
+  // at the end). A record that the input cuts short comes last, with
+  // `complete` false. The header's fields are not records.
+  std::optional<adif_read_record> next();
+
+ private:
+  enum class step { more, again, record };
+
+  step parse_one();
+  step parse_value(std::size_t tag_end, std::string name, std::size_t length);
+  step end_record();
+  void consume(std::size_t count);
+  bool tag_follows(std::size_t at) const;
+  void start_record();
+  void add_field(std::string name, std::string_view value);
+
+  std::string buffer_;
+  std::size_t pos_ = 0;              // next unread byte of buffer_
+  std::uint64_t buffer_offset_ = 0;  // offset of buffer_[0] in the input
+  std::uint64_t line_ = 1;           // line of buffer_[pos_]
+  bool finished_ = false;
+  std::uint64_t to_skip_ = 0;  // bytes left of a value too long to keep
+  std::size_t records_ = 0;
+  std::size_t kept_bytes_ = 0;
+  adif_read_record current_;
+  bool current_started_ = false;
+  std::optional<adif_read_record> ready_;
+};
+
+}  // namespace velkrin::adif
