@@ -155,3 +155,45 @@ class replacement_file {
 };
 
 }  // namespace velkrin::platform
+
+// ---------------------------------------------------------------------------
+// Network: receiving UDP datagrams (the live log from WSJT-X and JTDX), and
+// ending a wait cleanly on Ctrl-C. Beside the files above, one implementation
+// per platform: socket_posix.cpp and socket_win32.cpp.
+
+namespace velkrin::platform {
+
+// An IPv4 address in host byte order (127.0.0.1 is 0x7f000001).
+using ipv4_address = std::uint32_t;
+
+// True for a multicast group (224.0.0.0 to 239.255.255.255).
+inline bool is_multicast(ipv4_address address) { return (address >> 28) == 0xE; }
+
+// A UDP socket that receives datagrams on one address and port.
+class udp_receiver {
+ public:
+  udp_receiver() = default;
+  udp_receiver(const udp_receiver&) = delete;
+  udp_receiver& operator=(const udp_receiver&) = delete;
+  ~udp_receiver();
+
+  // Binds to `address`:`port`. A multicast group is joined instead, the port
+  // being shared with the other programs that listen to the same group; a
+  // unicast port already in use is a failure.
+  status bind(ipv4_address address, std::uint16_t port);
+  // Waits at most `timeout_ms` for one datagram. `received` is false when
+  // none came in time or the wait was interrupted (see interrupt_requested).
+  status receive(std::string& datagram, int timeout_ms, bool& received);
+  void close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+// From this call on, Ctrl-C (and on POSIX SIGTERM, on Windows closing the
+// console) no longer ends the program at once: it sets a flag that
+// interrupt_requested() reports, and cuts short a wait in receive().
+void catch_interrupt();
+bool interrupt_requested();
+
+}  // namespace velkrin::platform
