@@ -86,6 +86,43 @@ fi
 grep -E '^(Done|stat::new_units_added|stat::peak_rss_mb)' "$fuzz_work/log" || true
 echo "== fuzzing found nothing ($(find "$fuzz_work/corpus" -type f | wc -l) inputs in the corpus)"
 
+# ---------------------------------------------------------------------------
+# Fuzzing the readers of what comes from outside: ADIF files given to the
+# import, and the datagrams that WSJT-X and JTDX send to the live log. Pure
+# code over bytes (no files written), each under libFuzzer with ASan and
+# UBSan for a bounded time from a copy of its seed corpus; any finding fails
+# the check and is kept in build-fuzz/findings/. VELKRIN_PARSER_FUZZ_SECONDS
+# changes the time per target.
+parser_fuzz_seconds=${VELKRIN_PARSER_FUZZ_SECONDS:-20}
+cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_FUZZ=ON >/dev/null
+cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_adif_reader_fuzzer velkrin_wsjtx_fuzzer
+for parser in adif_reader:corpus-adif:adif.dict wsjtx:corpus-wsjtx:; do
+  IFS=: read -r parser_name parser_corpus parser_dict <<<"$parser"
+  echo "== fuzzing the ${parser_name} parser for ${parser_fuzz_seconds} s"
+  parser_work=$(mktemp -d)
+  mkdir -p "$parser_work/corpus" "$parser_work/artifacts"
+  cp "$root/fuzz/$parser_corpus"/* "$parser_work/corpus/"
+  parser_options=()
+  [ -n "$parser_dict" ] && parser_options+=(-dict="$root/fuzz/$parser_dict")
+  parser_status=0
+  "$root/build-fuzz/velkrin_${parser_name}_fuzzer" "${parser_options[@]}" \
+    -max_total_time="$parser_fuzz_seconds" -timeout=10 -rss_limit_mb=512 -print_final_stats=1 \
+    -artifact_prefix="$parser_work/artifacts/" "$parser_work/corpus" >"$parser_work/log" 2>&1 ||
+    parser_status=$?
+  if [ "$parser_status" -ne 0 ] || [ -n "$(ls -A "$parser_work/artifacts")" ]; then
+    tail -n 60 "$parser_work/log"
+    mkdir -p "$root/build-fuzz/findings"
+    cp "$parser_work"/artifacts/* "$root/build-fuzz/findings/" 2>/dev/null || true
+    rm -rf "$parser_work"
+    echo "== the ${parser_name} fuzzer found a fault (status $parser_status); inputs in build-fuzz/findings/"
+    exit 1
+  fi
+  grep -E '^(Done|stat::new_units_added|stat::peak_rss_mb)' "$parser_work/log" || true
+  echo "== fuzzing found nothing ($(find "$parser_work/corpus" -type f | wc -l) inputs in the corpus)"
+  rm -rf "$parser_work"
+done
+
 # Windows: velkrin.exe cross-built with MinGW-w64, and the same end-to-end
 # suite run against it under Wine, expecting CR LF line ends on standard
 # output and in new logbooks.
