@@ -128,6 +128,30 @@ TEST(LineFormatTest, FindsAHeaderWhateverItsValuesAndLineEnds) {
   }
 }
 
+// What an editor does to a file: trailing blanks cut (or added), a
+// byte-order mark in front (Notepad), no line end after the last line.
+TEST(LineFormatTest, FindsAHeaderAsEditorsSaveIt) {
+  const std::string block = format_header({"F4ABC", "01-01-2024"}, "\r\n");
+  std::string trimmed;
+  for (std::size_t start = 0; start < block.size();) {
+    const auto end = block.find("\r\n", start);
+    trimmed += std::string(trim_right(block.substr(start, end - start))) + " \t\r\n";
+    start = end + 2;
+  }
+  const std::string bom = "\xef\xbb\xbf";
+  for (const std::string& text : {trimmed, bom + block, bom + trimmed}) {
+    const auto found = find_header(text + "rest");
+    ASSERT_TRUE(found.has_value()) << text;
+    EXPECT_EQ(found->bom, text.starts_with(bom) ? 3u : 0u);
+    EXPECT_EQ(found->eol, "\r\n");
+  }
+  EXPECT_EQ(find_header(bom + trimmed + "rest")->length, bom.size() + trimmed.size());
+  EXPECT_TRUE(find_header(block.substr(0, block.size() - 2)).has_value());
+  const logbook_header owner =
+      parse_owner_line("Journal de Bord de : F4ABC/P  .   Date de debut du Journal : 1-1-2024 .");
+  EXPECT_EQ(owner.indicatif + "|" + owner.date_debut, "F4ABC/P|1-1-2024");
+}
+
 TEST(LineFormatTest, RejectsNearMissHeaders) {
   const std::string block = format_header({"F4ABC", "01-01-2024"});
   auto replaced = [&](const std::string& from, const std::string& to) {
@@ -137,17 +161,17 @@ TEST(LineFormatTest, RejectsNearMissHeaders) {
   const std::string cases[] = {
       "",
       "Mon journal\nF4ABC\n",
-      replaced(kTitles, kTitles.substr(0, 95)),  // title line changed
       replaced("Lieu d'emission", "Lieu d'emision"),
       replaced("En Heure Universelle (UTC)", "En heure universelle (UTC)"),
       replaced(kRule + "\n", std::string(95, '-') + "\n"),  // a 95-dash rule
       replaced(kRule + "\n", std::string(97, '-') + "\n"),
       replaced("Journal de Bord de : ", "Journal de bord de : "),
-      replaced(" .   Date de debut", " .  Date de debut"),
+      replaced("Journal de Bord de :", "Journal de Bord de"),
+      "\xef\xbb\xbf\xef\xbb\xbf" + block,  // only one byte-order mark
   };
   for (const std::string& text : cases) EXPECT_FALSE(find_header(text).has_value()) << text;
-  // Every truncation of the block, down to its last line end.
-  for (std::size_t length = 0; length < block.size(); ++length) {
+  // Every truncation of the block before its last row of dashes is whole.
+  for (std::size_t length = 0; length + 1 < block.size(); ++length) {
     EXPECT_FALSE(find_header(block.substr(0, length)).has_value()) << length;
   }
 }

@@ -18,8 +18,8 @@ std::string format_field(std::string_view name, std::string_view value) {
   return field;
 }
 
-std::string format_adif(std::string_view description, std::string_view created,
-                        const std::vector<adif_record>& records, std::string_view eol) {
+std::string format_adif_header(std::string_view description, std::string_view created,
+                               std::string_view eol) {
   std::string first_line(description);
   std::replace_if(
       first_line.begin(), first_line.end(), [](char c) { return c == '<' || c == '>'; }, '?');
@@ -30,11 +30,15 @@ std::string format_adif(std::string_view description, std::string_view created,
   text.append(format_field("PROGRAMVERSION", program_version())).append(eol);
   text.append(format_field("CREATED_TIMESTAMP", created)).append(eol);
   text.append("<EOH>").append(eol);
-  for (const auto& record : records) {
-    for (const auto& field : record) text.append(format_field(field.name, field.value)).append(" ");
-    text.append("<EOR>").append(eol);
-  }
   return text;
+}
+
+void append_adif_record(const adif_record& record, std::string_view eol, std::string& text) {
+  for (const auto& field : record) {
+    text.append("<").append(field.name).append(":").append(std::to_string(field.value.size()));
+    text.append(">").append(field.value).append(" ");
+  }
+  text.append("<EOR>").append(eol);
 }
 
 std::string utc_timestamp(std::chrono::system_clock::time_point when) {

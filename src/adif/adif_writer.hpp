@@ -26,11 +26,14 @@ using adif_record = std::vector<adif_field>;
 // "<NAME:length>value".
 std::string format_field(std::string_view name, std::string_view value);
 
-// The whole file. `description` becomes the first line, its "<" and ">"
-// replaced so that no reader takes it for a field; `created` is the UTC
-// time "YYYYMMDD HHMMSS". Every line ends with `eol`.
-std::string format_adif(std::string_view description, std::string_view created,
-                        const std::vector<adif_record>& records, std::string_view eol);
+// The start of the file, up to <EOH>. `description` becomes the first line,
+// its "<" and ">" replaced so that no reader takes it for a field; `created`
+// is the UTC time "YYYYMMDD HHMMSS". Every line ends with `eol`.
+std::string format_adif_header(std::string_view description, std::string_view created,
+                               std::string_view eol);
+
+// Appends one record, on one line ended by <EOR> and `eol`, to `text`.
+void append_adif_record(const adif_record& record, std::string_view eol, std::string& text);
 
 // "YYYYMMDD HHMMSS" in UTC.
 std::string utc_timestamp(std::chrono::system_clock::time_point when);

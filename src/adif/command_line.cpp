@@ -1,12 +1,11 @@
 #include "adif/command_line.hpp"
 
-#include <cerrno>
-#include <filesystem>
 #include <ostream>
 
-#include "adif/file_io.hpp"
+#include "adif/conversions.hpp"
 #include "adif/logbook_export.hpp"
 #include "logbook/line_format.hpp"
+#include "platform/platform.hpp"
 
 namespace velkrin::adif {
 namespace {
@@ -25,6 +24,8 @@ constexpr std::string_view kHelp =
     "  --mode CLASSE=MODE[/SOUS_MODE]\n"
     "                  donne le mode ADIF d'une classe d'emission (a repeter au besoin),\n"
     "                  par exemple --mode J2B=PSK/PSK31\n"
+    "  --du JJ-MM-AAAA  n'exporte que les QSO de ce jour et des suivants\n"
+    "  --au JJ-MM-AAAA  n'exporte que les QSO de ce jour et des precedents\n"
     "  --help          affiche cette aide\n"
     "  --version       affiche la version\n"
     "\n"
@@ -32,18 +33,18 @@ constexpr std::string_view kHelp =
     "(le fichier contient tous les autres QSO), 2 erreur d'utilisation, de lecture ou\n"
     "d'ecriture.\n";
 
-// Adds one CLASS=MODE[/SUBMODE] to the table; the reason when it is malformed.
-std::optional<std::string> add_mode(std::string_view mapping, mode_table& modes) {
-  const auto equals = mapping.find('=');
-  if (equals == std::string_view::npos || equals == 0) {
-    return "--mode attend CLASSE=MODE[/SOUS_MODE], pas \"" + std::string(mapping) + "\"";
-  }
-  const auto mode = parse_adif_mode(mapping.substr(equals + 1));
-  if (!mode) {
-    return "mode ADIF inconnu dans --mode " + std::string(mapping);
-  }
-  modes[to_upper(mapping.substr(0, equals))] = *mode;
-  return std::nullopt;
+// The day of --du or --au; the reason when it is none.
+std::optional<std::string> set_day(std::string_view option, std::string_view typed,
+                                   std::optional<calendar_date>& day) {
+  day = parse_date(typed);
+  if (day) return std::nullopt;
+  return std::string(option) + " attend une date JJ-MM-AAAA, pas \"" + std::string(typed) + "\"";
+}
+
+// The name of a file without its folder.
+std::string_view file_name(std::string_view path) {
+  const auto separator = path.find_last_of(platform::kPathSeparators);
+  return separator == std::string_view::npos ? path : path.substr(separator + 1);
 }
 
 // "N QSO exportes vers FILE, M lignes signalees."
@@ -72,10 +73,14 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     } else if (arg == "-o" && has_value) {
       options.output = args[++i];
     } else if (arg == "--mode" && has_value) {
-      if (auto error = add_mode(args[++i], options.user_modes)) parsed.error = *error;
+      if (auto error = add_class_mapping(args[++i], options.user_modes)) parsed.error = *error;
     } else if (arg.starts_with("--mode=")) {
-      if (auto error = add_mode(arg.substr(7), options.user_modes)) parsed.error = *error;
-    } else if (arg == "-o" || arg == "--mode") {
+      if (auto error = add_class_mapping(arg.substr(7), options.user_modes)) parsed.error = *error;
+    } else if ((arg == "--du" || arg == "--au") && has_value) {
+      if (auto error = set_day(arg, args[++i], arg == "--du" ? options.from : options.to)) {
+        parsed.error = *error;
+      }
+    } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au") {
       parsed.error = "l'option " + arg + " attend une valeur";
     } else if (arg.size() > 1 && arg.front() == '-') {
       parsed.error = "option inconnue " + arg;
@@ -90,9 +95,10 @@ parsed_options parse_options(const std::vector<std::string>& args) {
 }
 
 std::string default_output(const std::string& logbook) {
-  std::filesystem::path output = path_of(logbook);
-  if (to_upper(utf8_of(output.extension())) == ".TXT") {
-    return utf8_of(output.replace_extension(".adi"));
+  const std::string_view name = file_name(logbook);
+  const auto dot = name.rfind('.');
+  if (dot != std::string_view::npos && dot > 0 && to_upper(name.substr(dot)) == ".TXT") {
+    return logbook.substr(0, logbook.size() - name.size() + dot) + ".adi";
   }
   return logbook + ".adi";
 }
@@ -113,17 +119,16 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
     return kExitAllExported;
   }
 
-  std::string text;
-  if (const auto reason = read_whole_file(path_of(options.logbook), text)) {
+  file_source source;
+  if (const platform::status s = source.open(options.logbook); !s.ok()) {
     err << "Erreur : le journal de bord \"" << options.logbook << "\" n'a pas pu etre lu ("
-        << *reason << ").\n";
+        << s.cause() << ").\n";
     return kExitFailure;
   }
   const std::string output = options.output.value_or(default_output(options.logbook));
   const bool to_standard_output = output == kStandardOutput;
-  std::error_code ignored;
-  if (!to_standard_output && std::filesystem::exists(path_of(output), ignored)) {
-    if (std::filesystem::equivalent(path_of(output), path_of(options.logbook), ignored)) {
+  if (!to_standard_output && platform::path_exists(output)) {
+    if (platform::same_file(output, options.logbook)) {
       err << "Erreur : \"" << output << "\" est le journal lui-meme.\n";
       return kExitFailure;
     }
@@ -135,25 +140,43 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
 
   // On standard output, "\n" ends the lines: in text mode, Windows turns it
   // into CR LF itself. A file keeps the logbook's convention.
-  const export_settings settings{"Export ADIF du journal de bord " +
-                                     to_ascii(utf8_of(path_of(options.logbook).filename())).text +
-                                     " par Velkrin " + std::string(program_version()),
-                                 utc_timestamp(std::chrono::system_clock::now()),
-                                 options.user_modes, to_standard_output ? "\n" : ""};
-  const export_result result = export_logbook(text, settings);
-  for (const auto& message : result.messages) err << message << "\n";
-
+  export_settings settings{"Export ADIF du journal de bord " +
+                               to_ascii(file_name(options.logbook)).text + " par Velkrin " +
+                               std::string(program_version()),
+                           utc_timestamp(std::chrono::system_clock::now()),
+                           options.user_modes,
+                           to_standard_output ? "\n" : "",
+                           options.from,
+                           options.to};
+  platform::replacement_file file;
+  text_sink sink;
   if (to_standard_output) {
-    errno = 0;
-    out << result.adif;
-    out.flush();
-    if (!out) {
-      err << "Erreur : la sortie standard n'a pas pu etre ecrite ("
-          << last_system_reason("ecriture impossible") << ").\n";
+    sink = [&out](std::string_view piece) { return platform::write_stream(out, piece); };
+  } else {
+    if (const platform::status s = file.create_beside(output); !s.ok()) {
+      err << "Erreur : \"" << output << "\" n'a pas pu etre ecrit (" << s.cause() << ").\n";
       return kExitFailure;
     }
-  } else if (const auto reason = write_file_atomically(output, result.adif)) {
-    err << "Erreur : \"" << output << "\" n'a pas pu etre ecrit (" << *reason << ").\n";
+    sink = [&file](std::string_view piece) { return file.write(piece); };
+  }
+  logbook_reader reader(source);
+  const export_result result = export_logbook(
+      reader, settings, sink, [&err](std::string_view message) { err << message << "\n"; });
+  source.close();
+
+  if (result.read_failure) {
+    err << "Erreur : le journal de bord \"" << options.logbook << "\" n'a pas pu etre lu ("
+        << *result.read_failure << ").\n";
+    return kExitFailure;
+  }
+  std::optional<std::string> write_failure = result.write_failure;
+  if (!write_failure && !to_standard_output) {
+    if (const platform::status s = file.commit_over(output); !s.ok()) write_failure = s.cause();
+  }
+  if (write_failure) {
+    err << "Erreur : " << (to_standard_output ? "la sortie standard" : "\"" + output + "\"")
+        << " n'a pas pu etre ecrit" << (to_standard_output ? "e" : "") << " (" << *write_failure
+        << ").\n";
     return kExitFailure;
   }
   err << summary(result, to_standard_output ? "la sortie standard" : "\"" + output + "\"") << "\n";

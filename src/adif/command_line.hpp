@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "adif/conversions.hpp"
+#include "logbook/qso_rules.hpp"
 
 namespace velkrin::adif {
 
@@ -25,6 +25,8 @@ struct command_options {
   std::optional<std::string> output;  // kStandardOutput for standard output
   bool force = false;
   mode_table user_modes;
+  std::optional<calendar_date> from;  // --du
+  std::optional<calendar_date> to;    // --au
 };
 
 // The options, or the French reason of a usage error.

@@ -2,12 +2,28 @@
 
 #include <algorithm>
 
+#include "adif/conversions.hpp"
 #include "console/text_format.hpp"
 
 namespace velkrin::adif {
+namespace {
 
-converted_qso convert_qso(const logbook_qso& entry, const mode_table& user_modes) {
-  const qso_record& qso = entry.qso;
+// The text is handed to its sink in pieces of about this size.
+constexpr std::size_t kOutputPieceBytes = 64 * 1024;
+
+// The reason a typed value cannot go into a field, or nothing.
+std::optional<std::string> text_problem(std::string_view name, std::string_view value) {
+  if (has_control_characters(value)) {
+    return "caractere de controle dans " + std::string(name) +
+           " (une touche flechee tapee a l'invite ?)";
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+converted_qso convert_qso(const qso_record& qso, std::string_view owner,
+                          const mode_table& user_modes) {
   converted_qso converted;
   const auto fail = [&](std::string reason) {
     converted.error = std::move(reason);
@@ -23,6 +39,17 @@ converted_qso convert_qso(const logbook_qso& entry, const mode_table& user_modes
   if (!time_on) return fail("heure de debut " + decimal(qso.debut) + " invalide (hhmm, 0 a 2359)");
   const auto time_off = adif_time(qso.fin);
   if (!time_off) return fail("heure de fin " + decimal(qso.fin) + " invalide (hhmm, 0 a 2359)");
+  for (const auto& [name, value] :
+       {std::pair<std::string_view, std::string_view>{"CALL", qso.indicatif},
+        {"NAME", qso.prenom},
+        {"MY_CITY", qso.lieu},
+        {"STATION_CALLSIGN", owner}}) {
+    if (auto problem = text_problem(name, value)) return fail(std::move(*problem));
+  }
+  if (!is_call_sign_form(qso.indicatif)) {
+    return fail("indicatif \"" + to_ascii(qso.indicatif).text +
+                "\" invalide (lettres, chiffres et /, au moins une lettre et un chiffre)");
+  }
   const auto freq = frequency_mhz(qso.frequence);
   if (!freq) {
     return fail("frequence " + decimal(qso.frequence) + " kHz invalide (positive attendue)");
@@ -46,47 +73,69 @@ converted_qso convert_qso(const logbook_qso& entry, const mode_table& user_modes
   if (qso.fin < qso.debut) record.push_back({"QSO_DATE_OFF", adif_date(next_day(*date))});
   record.push_back({"TIME_OFF", *time_off});
   text("CALL", qso.indicatif, true);
-  text("NAME", qso.prenom);
+  if (!qso.prenom.empty()) text("NAME", qso.prenom);
   record.push_back({"FREQ", *freq});
   if (const auto band = band_of(qso.frequence)) record.push_back({"BAND", std::string(*band)});
   record.push_back({"MODE", mode->mode});
   if (!mode->submode.empty()) record.push_back({"SUBMODE", mode->submode});
   std::string place = qso.lieu;
   std::replace(place.begin(), place.end(), '_', ' ');
-  text("MY_CITY", place);
-  if (!entry.owner.empty()) text("STATION_CALLSIGN", entry.owner, true);
+  if (!place.empty()) text("MY_CITY", place);
+  if (!owner.empty()) text("STATION_CALLSIGN", owner, true);
   return converted;
 }
 
-export_result export_logbook(std::string_view logbook_text, const export_settings& settings) {
-  const logbook_contents contents = read_logbook(logbook_text);
-  std::vector<line_report> reports = contents.unreadable;
+export_result export_logbook(logbook_reader& logbook, const export_settings& settings,
+                             const text_sink& adif, const message_sink& messages) {
   export_result result;
-  result.reported = reports.size();
+  std::string text;
+  const auto flush = [&] {
+    if (text.empty() || result.write_failure) return;
+    if (const platform::status s = adif(text); !s.ok()) result.write_failure = s.cause();
+    text.clear();
+  };
+  const auto report = [&](std::size_t line, std::string_view reason) {
+    messages("ligne " + std::to_string(line) + " : " + std::string(reason));
+  };
 
-  std::vector<adif_record> records;
-  for (const auto& entry : contents.qsos) {
-    converted_qso converted = convert_qso(entry, settings.user_modes);
+  // The header waits for the first line, whose line end the file takes.
+  logbook_item item;
+  bool have_item = logbook.next(item);
+  const std::string eol = settings.line_end.empty() ? logbook.line_end() : settings.line_end;
+  text = format_adif_header(settings.description, settings.created, eol);
+
+  for (; have_item && !result.write_failure; have_item = logbook.next(item)) {
+    if (item.what == logbook_item::kind::header) continue;
+    if (item.what == logbook_item::kind::unreadable) {
+      report(item.line, item.reason);
+      ++result.reported;
+      continue;
+    }
+    if (settings.from || settings.to) {
+      const auto date = parse_date(item.qso.date);
+      if (date &&
+          ((settings.from && *date < *settings.from) || (settings.to && *date > *settings.to))) {
+        continue;
+      }
+    }
+    const header_block* header = logbook.header();
+    const converted_qso converted =
+        convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes);
     if (!converted.error.empty()) {
-      reports.push_back({entry.line, std::move(converted.error)});
+      report(item.line, converted.error);
       ++result.reported;
       continue;
     }
     for (const auto field : converted.replaced) {
-      reports.push_back({entry.line, "attention : caractere non ASCII remplace par \"?\" dans " +
-                                         std::string(field)});
+      report(item.line,
+             "attention : caractere non ASCII remplace par \"?\" dans " + std::string(field));
     }
-    records.push_back(std::move(converted.record));
+    append_adif_record(converted.record, eol, text);
+    ++result.exported;
+    if (text.size() >= kOutputPieceBytes) flush();
   }
-
-  std::stable_sort(reports.begin(), reports.end(),
-                   [](const auto& a, const auto& b) { return a.line < b.line; });
-  for (const auto& report : reports) {
-    result.messages.push_back("ligne " + std::to_string(report.line) + " : " + report.reason);
-  }
-  result.exported = records.size();
-  const std::string& eol = settings.line_end.empty() ? contents.eol : settings.line_end;
-  result.adif = format_adif(settings.description, settings.created, records, eol);
+  result.read_failure = logbook.failure();
+  if (!result.read_failure) flush();
   return result;
 }
 

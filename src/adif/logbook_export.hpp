@@ -1,16 +1,18 @@
-// The export itself: the QSOs read from the logbook become ADIF records, and
-// every line left out or altered is reported. Pure: the caller reads the
-// logbook and writes the result.
+// The export itself: the QSOs read from the logbook become ADIF records as
+// they are read, and every line left out or altered is reported. The caller
+// opens the logbook and says where the text and the messages go.
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "adif/adif_writer.hpp"
-#include "adif/conversions.hpp"
-#include "adif/logbook_reader.hpp"
+#include "logbook/logbook_reader.hpp"
+#include "logbook/qso_rules.hpp"
 
 namespace velkrin::adif {
 
@@ -21,22 +23,33 @@ struct converted_qso {
   std::vector<std::string_view> replaced;  // fields where "?" stands for a character
 };
 
-converted_qso convert_qso(const logbook_qso& entry, const mode_table& user_modes);
+// `owner` is the call sign of the logbook's header above the QSO, if any.
+converted_qso convert_qso(const qso_record& qso, std::string_view owner,
+                          const mode_table& user_modes);
 
 struct export_settings {
   std::string description;  // the first line of the file
   std::string created;      // CREATED_TIMESTAMP, "YYYYMMDD HHMMSS" in UTC
   mode_table user_modes;
   std::string line_end;  // empty for the logbook's own
+  // QSOs dated outside these days (inclusive) are left out without a word.
+  std::optional<calendar_date> from;
+  std::optional<calendar_date> to;
 };
+
+// Takes the ADIF text piece by piece; a failure stops the export.
+using text_sink = std::function<platform::status(std::string_view)>;
+// Takes each message, "ligne N : ...", in line order.
+using message_sink = std::function<void(std::string_view)>;
 
 struct export_result {
-  std::string adif;  // with the line ends of the settings or the logbook
   std::size_t exported = 0;
-  std::size_t reported = 0;           // lines left out
-  std::vector<std::string> messages;  // "ligne N : ...", in line order
+  std::size_t reported = 0;                 // lines left out
+  std::optional<std::string> read_failure;  // the logbook could not be read to its end
+  std::optional<std::string> write_failure;
 };
 
-export_result export_logbook(std::string_view logbook_text, const export_settings& settings);
+export_result export_logbook(logbook_reader& logbook, const export_settings& settings,
+                             const text_sink& adif, const message_sink& messages);
 
 }  // namespace velkrin::adif

@@ -1,5 +1,7 @@
 #include "logbook/line_format.hpp"
 
+#include <algorithm>
+
 #include "console/text_format.hpp"
 
 namespace velkrin {
@@ -16,7 +18,11 @@ constexpr std::size_t kModeWidth = 3;
 constexpr std::size_t kLieuWidth = 25;
 constexpr std::size_t kHeaderValueWidth = 12;
 
-// Splits the next line off `text`; false when no line end remains.
+constexpr std::string_view kWhiteSpace = " \t\r\v\f";
+constexpr std::string_view kHeaderDateTitle = "Date de debut du Journal :";
+
+// Splits the next line off `text`, with its line end; false when no line
+// end remains.
 bool next_line(std::string_view& text, std::string_view& line, std::string_view& eol) {
   const auto newline = text.find('\n');
   if (newline == std::string_view::npos) return false;
@@ -34,11 +40,9 @@ bool is_rule(std::string_view line) {
   return line.size() == kHeaderRuleWidth && line.find_first_not_of('-') == std::string_view::npos;
 }
 
-bool is_owner_line(std::string_view line) {
-  if (!line.starts_with(kHeaderOwnerLabel) || !line.ends_with(kHeaderLineEnding)) return false;
-  const auto middle = line.find(kHeaderDateLabel, kHeaderOwnerLabel.size());
-  return middle != std::string_view::npos &&
-         middle + kHeaderDateLabel.size() <= line.size() - kHeaderLineEnding.size();
+std::string_view trim_left(std::string_view text) {
+  const auto first = text.find_first_not_of(kWhiteSpace);
+  return first == std::string_view::npos ? std::string_view{} : text.substr(first);
 }
 
 }  // namespace
@@ -83,20 +87,65 @@ std::string format_qso_line(const qso_record& qso, std::string_view eol) {
   return line;
 }
 
+std::string_view trim_right(std::string_view text) {
+  const auto last = text.find_last_not_of(kWhiteSpace);
+  return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
+}
+
+bool is_header_line(std::size_t index, std::string_view line) {
+  line = trim_right(line);
+  switch (index) {
+    case 0:
+    case 3:
+    case 5:
+      return is_rule(line);
+    case 1:
+      return line.starts_with(kHeaderOwnerTitle);
+    case 2:
+      return line == kHeaderTimeNote;
+    case 4:
+      return line == trim_right(kHeaderTitles);
+    default:
+      return false;
+  }
+}
+
+logbook_header parse_owner_line(std::string_view line) {
+  line = trim_right(line);
+  const std::string_view rest = line.substr(std::min(kHeaderOwnerTitle.size(), line.size()));
+  std::string_view owner = rest;
+  std::string_view date;
+  if (const auto title = rest.find(kHeaderDateTitle); title != std::string_view::npos) {
+    owner = rest.substr(0, title);
+    date = rest.substr(title + kHeaderDateTitle.size());
+  }
+  // Each value is followed by " ." in the line.
+  const auto value = [](std::string_view text) {
+    text = trim_right(trim_left(text));
+    if (text.ends_with('.')) text.remove_suffix(1);
+    return std::string(trim_right(text));
+  };
+  return {value(owner), value(date)};
+}
+
 std::optional<found_header> find_header(std::string_view text) {
-  const std::string_view start = text;
-  std::string_view lines[kHeaderLineCount];
-  std::string_view first_eol;
+  found_header found;
+  if (text.starts_with(kUtf8Bom)) found.bom = kUtf8Bom.size();
+  std::string_view rest = text.substr(found.bom);
   for (std::size_t i = 0; i < kHeaderLineCount; ++i) {
+    std::string_view line;
     std::string_view eol;
-    if (!next_line(text, lines[i], eol)) return std::nullopt;
-    if (i == 0) first_eol = eol;
+    if (!next_line(rest, line, eol)) {
+      // The sixth line may end the text without a line end.
+      if (i + 1 < kHeaderLineCount || rest.empty()) return std::nullopt;
+      line = rest;
+      rest = {};
+    }
+    if (!is_header_line(i, line)) return std::nullopt;
+    if (i == 0) found.eol = eol;
   }
-  if (!is_rule(lines[0]) || !is_owner_line(lines[1]) || lines[2] != kHeaderTimeNote ||
-      !is_rule(lines[3]) || lines[4] != kHeaderTitles || !is_rule(lines[5])) {
-    return std::nullopt;
-  }
-  return found_header{start.size() - text.size(), std::string(first_eol)};
+  found.length = text.size() - rest.size();
+  return found;
 }
 
 std::optional<std::string> first_line_end(std::string_view text) {

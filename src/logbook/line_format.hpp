@@ -31,14 +31,33 @@ std::string format_header(const logbook_header& header, std::string_view eol = "
 // value fits its column; a wider value shifts the rest, nothing is cut.
 std::string format_qso_line(const qso_record& qso, std::string_view eol = "\n");
 
-// A header block of this program found at the start of a file.
+// The start of a header's second line, whatever follows it.
+inline constexpr std::string_view kHeaderOwnerTitle = "Journal de Bord de :";
+inline constexpr std::string_view kUtf8Bom = "\xef\xbb\xbf";
+
+// `text` without its trailing blanks, tabs and CR.
+std::string_view trim_right(std::string_view text);
+
+// True when `line`, its trailing blanks cut, can be line `index` (0 to 5) of
+// a header block: rows of dashes at 0, 3 and 5, the owner's line at 1 (it
+// begins with kHeaderOwnerTitle), the time note at 2 and the titles at 4.
+bool is_header_line(std::size_t index, std::string_view line);
+
+// The owner's call sign and the start date written in a header's second
+// line, trimmed.
+logbook_header parse_owner_line(std::string_view line);
+
+// A header block found at the start of a file.
 struct found_header {
+  std::size_t bom = 0;     // bytes of a UTF-8 byte-order mark before it
   std::size_t length = 0;  // bytes up to and including its sixth line end
   std::string eol;         // the line end of its first line
 };
 
-// Recognises a header block at the start of `text` by its fixed texts,
-// whatever the call sign and date and in either line-end convention.
+// Recognises a header block at the start of `text`: six lines that pass
+// is_header_line, after an optional UTF-8 byte-order mark, in either
+// line-end convention (the sixth may also end the text). Five such lines are
+// no header.
 std::optional<found_header> find_header(std::string_view text);
 
 // The line end of the first line of `text`: "\r\n" when that line ends in

@@ -94,8 +94,10 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
   if (platform::status s = file.size(size); !s.ok()) return s;
   std::string prefix;
   if (platform::status s = read_prefix(file, size, prefix); !s.ok()) return s;
-  const std::string block = format_header(header, line_end_of(prefix));
   const std::optional<found_header> old = find_header(prefix);
+  // A header read back keeps its byte-order mark and its line ends.
+  const std::string block = old ? prefix.substr(0, old->bom) + format_header(header, old->eol)
+                                : format_header(header, line_end_of(prefix));
 
   // A device or other special file is written in place, never replaced.
   if (!file.is_regular() || (old && old->length == block.size())) {

@@ -1,6 +1,7 @@
 // The French reasons for errno values, shared by every platform: the C and
 // C++ libraries report through errno on Windows too.
 #include <cerrno>
+#include <ostream>
 
 #include "platform/platform.hpp"
 
@@ -51,6 +52,14 @@ std::string errno_reason(int error) {
     default:
       return "erreur systeme " + std::to_string(error);
   }
+}
+
+status write_stream(std::ostream& out, std::string_view data) {
+  errno = 0;
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  out.flush();
+  if (out) return status::success();
+  return status::failure("ecriture", errno != 0 ? errno_reason(errno) : "ecriture impossible");
 }
 
 }  // namespace velkrin::platform

@@ -154,6 +154,48 @@ class replacement_file {
   std::intptr_t handle_ = -1;
 };
 
+
+// ---------------------------------------------------------------------------
+// Reading a file that another instance may be writing.
+
+// A file opened for reading only, under a shared lock: an instance that
+// writes (and takes the lock exclusively) waits until it is closed, so a line
+// being appended is never seen half written; other readers share the lock.
+class shared_file {
+ public:
+  shared_file() = default;
+  shared_file(const shared_file&) = delete;
+  shared_file& operator=(const shared_file&) = delete;
+  ~shared_file();
+
+  // Opens `path` and waits for the shared lock; refuses a folder.
+  status open(const std::string& path);
+  // Reads on from where the last read ended; `got` is 0 only at the end.
+  status read(char* buffer, std::size_t count, std::size_t& got);
+  // Releases the lock and closes (also done on destruction).
+  void close();
+
+ private:
+  std::intptr_t handle_ = -1;
+};
+
+// True when `path` names something that exists (a file, a folder, a device).
+bool path_exists(const std::string& path);
+
+// True when both names lead to the same existing file.
+bool same_file(const std::string& first, const std::string& second);
+
+// The characters that end a folder's name in a path.
+#ifdef _WIN32
+inline constexpr std::string_view kPathSeparators = "/\\";
+#else
+inline constexpr std::string_view kPathSeparators = "/";
+#endif
+
+// Writes `data` to a standard stream and flushes it; the system's reason
+// when that fails (a full disk behind a redirection, a closed pipe).
+status write_stream(std::ostream& out, std::string_view data);
+
 }  // namespace velkrin::platform
 
 // ---------------------------------------------------------------------------

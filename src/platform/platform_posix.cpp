@@ -279,4 +279,64 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
+
+// ---------------------------------------------------------------------------
+// Reading a file that another instance may be writing.
+
+shared_file::~shared_file() { close(); }
+
+status shared_file::open(const std::string& path) {
+  close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return failure("ouverture", errno);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return failure("ouverture", error);
+  }
+  int locked;
+  do {
+    locked = ::flock(fd, LOCK_SH);
+  } while (locked != 0 && errno == EINTR);
+  // A file system without locks (some network shares) is still read.
+  if (locked != 0 && errno != ENOLCK && errno != EOPNOTSUPP && errno != EINVAL) {
+    const int error = errno;
+    ::close(fd);
+    return failure("verrouillage", error);
+  }
+  handle_ = fd;
+  return status::success();
+}
+
+status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
+  got = 0;
+  for (;;) {
+    const ssize_t done = ::read(as_fd(handle_), buffer, count);
+    if (done >= 0) {
+      got = static_cast<std::size_t>(done);
+      return status::success();
+    }
+    if (errno != EINTR) return failure("lecture", errno);
+  }
+}
+
+void shared_file::close() {
+  if (handle_ < 0) return;
+  ::close(as_fd(handle_));  // releases the lock
+  handle_ = -1;
+}
+
+bool path_exists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool same_file(const std::string& first, const std::string& second) {
+  struct stat a {};
+  struct stat b {};
+  return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 &&
+         a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 }  // namespace velkrin::platform

@@ -612,4 +612,62 @@ std::vector<std::string> program_arguments(int, char**) {
   return arguments;
 }
 
+
+// ---------------------------------------------------------------------------
+// Reading a file that another instance may be writing.
+
+shared_file::~shared_file() { close(); }
+
+status shared_file::open(const std::string& path) {
+  close();
+  std::wstring wide;
+  if (status s = widen(path, wide); !s.ok()) return s;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return status::failure("ouverture", "c'est un dossier");
+  }
+  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return failure("ouverture", GetLastError());
+  // The same range as the writers' exclusive lock, shared.
+  OVERLAPPED from_start = at_offset(0);
+  if (GetFileType(file) == FILE_TYPE_DISK &&
+      !LockFileEx(file, 0, 0, MAXDWORD, MAXDWORD, &from_start)) {
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    return failure("verrouillage", error);
+  }
+  handle_ = as_integer(file);
+  return status::success();
+}
+
+status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
+  got = 0;
+  DWORD read = 0;
+  const auto piece = static_cast<DWORD>(std::min(count, kMaxIoChunk));
+  if (!ReadFile(as_handle(handle_), buffer, piece, &read, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE) return status::success();
+    return failure("lecture", error);
+  }
+  got = read;
+  return status::success();
+}
+
+void shared_file::close() { unlock_and_close(handle_); }
+
+bool path_exists(const std::string& path) {
+  std::wstring wide;
+  return widen(path, wide).ok() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool same_file(const std::string& first, const std::string& second) {
+  std::wstring a;
+  std::wstring b;
+  BY_HANDLE_FILE_INFORMATION info_a{};
+  BY_HANDLE_FILE_INFORMATION info_b{};
+  return widen(first, a).ok() && widen(second, b).ok() && identify(a, info_a) &&
+         identify(b, info_b) && same_file(info_a, info_b);
+}
+
 }  // namespace velkrin::platform

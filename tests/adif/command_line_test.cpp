@@ -7,13 +7,17 @@
 #include <random>
 #include <sstream>
 
-#include "adif/file_io.hpp"
 #include "logbook/line_format.hpp"
 
 namespace velkrin::adif {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string utf8_of(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 class CommandLineTest : public ::testing::Test {
  protected:

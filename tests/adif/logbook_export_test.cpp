@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "logbook/line_format.hpp"
+#include "logbook/logbook_reader.hpp"
 
 namespace velkrin::adif {
 namespace {
@@ -14,14 +15,40 @@ qso_record qso(std::string date, std::int32_t debut, std::int32_t fin, std::int3
   return {std::move(date), debut, fin, "f4xyz", "Helene", khz, std::move(mode), "Saint_Malo"};
 }
 
-export_result run(std::string_view text) {
-  return export_logbook(text, {"Test", "20260201 120000", {}, ""});
+struct export_output {
+  std::string adif;
+  std::size_t exported = 0;
+  std::size_t reported = 0;
+  std::vector<std::string> messages;
+};
+
+export_settings test_settings() {
+  export_settings settings;
+  settings.description = "Test";
+  settings.created = "20260201 120000";
+  return settings;
+}
+
+export_output run(std::string_view text, const export_settings& settings = test_settings()) {
+  text_source source(text);
+  logbook_reader reader(source);
+  export_output output;
+  const export_result result = export_logbook(
+      reader, settings,
+      [&](std::string_view piece) {
+        output.adif += piece;
+        return platform::status::success();
+      },
+      [&](std::string_view message) { output.messages.emplace_back(message); });
+  output.exported = result.exported;
+  output.reported = result.reported;
+  return output;
 }
 
 TEST(LogbookExportTest, WritesHeaderAndOneRecordPerLine) {
   const std::string text =
       format_header(kOwner) + format_qso_line(qso("31-12-2025", 2350, 10, 7055, "J3E"));
-  const export_result result = run(text);
+  const export_output result = run(text);
   EXPECT_EQ(result.adif,
             "Test\n<ADIF_VER:5>3.1.4\n<PROGRAMID:7>Velkrin\n<PROGRAMVERSION:" +
                 std::to_string(program_version().size()) + ">" + std::string(program_version()) +
@@ -50,7 +77,7 @@ TEST(LogbookExportTest, ReportsEachUnreadableValueWithItsLine) {
       {"01-02-2026 905 930 F4XYZ Helene 7055 MHz J3E Rennes\n", "ligne non reconnue"},
   };
   for (const auto& c : cases) {
-    const export_result result = run(format_header(kOwner) + c.line +
+    const export_output result = run(format_header(kOwner) + c.line +
                                      format_qso_line(qso("01-02-2026", 905, 930, 7055, "J3E")));
     EXPECT_EQ(result.exported, 1u) << c.line;
     ASSERT_EQ(result.messages.size(), 1u) << c.line;
@@ -59,42 +86,44 @@ TEST(LogbookExportTest, ReportsEachUnreadableValueWithItsLine) {
   }
 }
 
-TEST(LogbookExportTest, ReadsValuesWiderThanTheirColumns) {
-  const qso_record wide{"1-2-2026",
-                        905,
-                        2359,
-                        "F4ABCDEFGHI",
-                        "Jean-Christophe-Charles",
-                        1'296'200,
-                        "FT4",
-                        "Le_Mont-Saint-Michel_et_sa_baie_a_maree_haute"};
-  const logbook_contents contents = read_logbook(format_header(kOwner) + format_qso_line(wide));
-  ASSERT_EQ(contents.qsos.size(), 1u);
-  const qso_record& read = contents.qsos[0].qso;
-  EXPECT_EQ(format_qso_line(read), format_qso_line(wide));
-  EXPECT_EQ(contents.qsos[0].line, 7u);
+TEST(LogbookExportTest, QsosWithoutAnOwnerHaveNoStationCallsign) {
+  const std::string line = format_qso_line(qso("01-02-2026", 905, 930, 7055, "J3E"));
+  const export_output result = run(line + format_header(kOwner) + line);
+  EXPECT_EQ(result.exported, 2u);
+  const auto second = result.adif.find("<EOR>");
+  EXPECT_EQ(result.adif.find("STATION_CALLSIGN"), result.adif.find("STATION_CALLSIGN", second));
 }
 
-TEST(LogbookExportTest, EachHeaderBlockGivesTheOwnerOfTheQsosBelowIt) {
-  const std::string line = format_qso_line(qso("01-02-2026", 905, 930, 7055, "J3E"));
-  // The echo line of a header rewrite, with its accent in CP1252 and in UTF-8
-  // (the end-to-end check has CP850 and English), is no QSO.
-  const logbook_contents contents =
-      read_logbook(line + format_header(kOwner) + "ECHO est activ\xe9.\n" + line +
-                   format_header({"F5XYZ", "01-03-2026"}) + line + "ECHO est activ\xc3\xa9.\n");
-  ASSERT_EQ(contents.qsos.size(), 3u);
-  EXPECT_EQ(contents.qsos[0].owner, "");
-  EXPECT_EQ(contents.qsos[1].owner, "F4ABC");
-  EXPECT_EQ(contents.qsos[2].owner, "F5XYZ");
-  EXPECT_TRUE(contents.unreadable.empty());
-  // Without an owner the record has no STATION_CALLSIGN.
-  EXPECT_EQ(run(line).adif.find("STATION_CALLSIGN"), std::string::npos);
+TEST(LogbookExportTest, LeavesOutCallSignsNoServiceAcceptsAndKeysTypedAtThePrompt) {
+  for (const std::string call : {"?", "-F5ABC-", ":45", "F5XY\x1b[DZ", "F4ABC/"}) {
+    qso_record bad = qso("01-02-2026", 905, 930, 7055, "J3E");
+    bad.indicatif = call;
+    const export_output result = run(format_header(kOwner) + format_qso_line(bad));
+    EXPECT_EQ(result.exported, 0u) << call;
+    ASSERT_EQ(result.messages.size(), 1u) << call;
+    EXPECT_TRUE(result.messages[0].starts_with("ligne 7 : ")) << result.messages[0];
+  }
+}
+
+TEST(LogbookExportTest, KeepsOnlyTheDaysAskedFor) {
+  std::string text = format_header(kOwner);
+  for (const char* date : {"30-01-2026", "01-02-2026", "02-02-2026", "03-02-2026"}) {
+    text += format_qso_line(qso(date, 905, 930, 7055, "J3E"));
+  }
+  export_settings settings = test_settings();
+  settings.from = calendar_date{2026, 2, 1};
+  settings.to = calendar_date{2026, 2, 2};
+  const export_output result = run(text, settings);
+  EXPECT_EQ(result.exported, 2u);
+  EXPECT_EQ(result.reported, 0u);
+  EXPECT_EQ(result.adif.find("20260130"), std::string::npos);
+  EXPECT_EQ(result.adif.find("20260203"), std::string::npos);
 }
 
 TEST(LogbookExportTest, WarnsAboutCharactersWithoutAsciiLetter) {
   qso_record euro = qso("01-02-2026", 905, 930, 7055, "J3E");
   euro.lieu = "Cafe_\xe2\x82\xac";
-  const export_result result = run(format_header(kOwner) + format_qso_line(euro));
+  const export_output result = run(format_header(kOwner) + format_qso_line(euro));
   EXPECT_EQ(result.exported, 1u);
   EXPECT_EQ(result.reported, 0u);
   EXPECT_EQ(result.messages,

@@ -1,0 +1,252 @@
+#include "logbook/logbook_reader.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+
+#include "logbook/line_format.hpp"
+
+namespace velkrin {
+namespace {
+
+constexpr std::size_t kChunkBytes = 64 * 1024;
+constexpr std::string_view kUnitWord = "kHz";
+constexpr std::size_t kUnitIndex = 6;
+constexpr std::size_t kQsoWordCount = 9;
+constexpr std::string_view kEmptyValue = "-";
+
+// What "echo" without text prints under Windows, in English and in French,
+// the accent in the console code page (CP850), in CP1252 or in UTF-8.
+constexpr std::array<std::string_view, 4> kEchoLines{
+    "ECHO is on.", "ECHO est activ\x82.", "ECHO est activ\xe9.", "ECHO est activ\xc3\xa9."};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+bool is_rule(std::string_view line) { return is_header_line(0, line); }
+
+bool is_skipped(std::string_view line) {
+  return line.empty() || is_rule(line) || line == kHeaderTimeNote ||
+         line == trim_right(kHeaderTitles) ||
+         std::find(kEchoLines.begin(), kEchoLines.end(), line) != kEchoLines.end();
+}
+
+bool parse_number(std::string_view word, std::int32_t& value) {
+  const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+  return error == std::errc{} && end == word.data() + word.size();
+}
+
+void assign_value(std::string& field, std::string_view word) {
+  if (word == kEmptyValue) {
+    field.clear();
+  } else {
+    field.assign(word);
+  }
+}
+
+// The reason the words are no QSO, or nothing when `qso` was filled.
+std::optional<std::string> parse_qso(std::string_view line, qso_record& qso) {
+  std::array<std::string_view, kQsoWordCount> words;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < line.size();) {
+    while (i < line.size() && is_blank(line[i])) ++i;
+    if (i == line.size()) break;
+    const std::size_t start = i;
+    while (i < line.size() && !is_blank(line[i])) ++i;
+    if (count == kQsoWordCount) {
+      count = kQsoWordCount + 1;
+      break;
+    }
+    words[count++] = line.substr(start, i - start);
+  }
+  if (count != kQsoWordCount || words[kUnitIndex] != kUnitWord) {
+    return "ligne non reconnue (attendu : date, debut, fin, indicatif, prenom, frequence, kHz, "
+           "classe, lieu)";
+  }
+  const auto number = [&](std::size_t index, std::string_view name, std::int32_t& value) {
+    return parse_number(words[index], value)
+               ? std::nullopt
+               : std::optional<std::string>(std::string(name) + " \"" + std::string(words[index]) +
+                                            "\" n'est pas un nombre entier");
+  };
+  if (auto error = number(1, "debut", qso.debut)) return error;
+  if (auto error = number(2, "fin", qso.fin)) return error;
+  if (auto error = number(5, "frequence", qso.frequence)) return error;
+  qso.date.assign(words[0]);
+  assign_value(qso.indicatif, words[3]);
+  assign_value(qso.prenom, words[4]);
+  assign_value(qso.mode, words[7]);
+  assign_value(qso.lieu, words[8]);
+  return std::nullopt;
+}
+
+}  // namespace
+
+platform::status text_source::read(char* buffer, std::size_t count, std::size_t& got) {
+  got = std::min(count, rest_.size());
+  std::memcpy(buffer, rest_.data(), got);
+  rest_.remove_prefix(got);
+  return platform::status::success();
+}
+
+logbook_reader::logbook_reader(byte_source& source)
+    : source_(source), buffer_(kChunkBytes + kMaxLogbookLineBytes) {}
+
+bool logbook_reader::fill() {
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  std::size_t got = 0;
+  if (const platform::status s = source_.read(buffer_.data() + end_, buffer_.size() - end_, got);
+      !s.ok()) {
+    failure_ = s.reason();
+    return false;
+  }
+  if (got == 0) at_end_ = true;
+  const std::string_view piece(buffer_.data() + end_, got);
+  end_ += got;
+  if (first_read_ && got > 0) {
+    first_read_ = false;
+    // A logbook is text: UTF-16 (what some editors call "Unicode") and
+    // binary files are refused as a whole rather than line by line.
+    if (piece.starts_with("\xff\xfe") || piece.starts_with("\xfe\xff")) {
+      failure_ = "il est enregistre en UTF-16 ; l'enregistrer en UTF-8 ou en ANSI";
+      return false;
+    }
+    const auto zeros = static_cast<std::size_t>(std::count(piece.begin(), piece.end(), '\0'));
+    if (zeros * 8 > piece.size()) {
+      failure_ = "ce n'est pas un fichier texte";
+      return false;
+    }
+  }
+  return true;
+}
+
+logbook_reader::read_result logbook_reader::read_line(std::string_view& line, std::size_t& number) {
+  for (;;) {
+    const char* start = buffer_.data() + begin_;
+    const std::size_t available = end_ - begin_;
+    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', available));
+    std::size_t length = 0;
+    if (newline != nullptr) {
+      length = static_cast<std::size_t>(newline - start);
+      begin_ += length + 1;
+    } else if (at_end_ && available > 0) {
+      length = available;  // an unterminated last line
+      begin_ = end_;
+    } else if (at_end_) {
+      return read_result::end;
+    } else if (available >= kMaxLogbookLineBytes) {
+      begin_ = end_;
+      if (skipping_long_line_) continue;
+      skipping_long_line_ = true;
+      number = ++line_number_;
+      return read_result::overlong;
+    } else {
+      if (!fill()) return read_result::end;
+      continue;
+    }
+    if (skipping_long_line_) {
+      skipping_long_line_ = false;  // the end of a line already reported
+      continue;
+    }
+    line = std::string_view(start, length);
+    number = ++line_number_;
+    if (number == 1) {
+      if (line.ends_with('\r')) line_end_ = "\r\n";
+      if (line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
+    }
+    line = trim_right(line);
+    return read_result::line;
+  }
+}
+
+bool logbook_reader::next(logbook_item& item) {
+  for (;;) {
+    std::string_view line;
+    std::size_t number = 0;
+    if (!replay_.empty()) {
+      replaying_ = std::move(replay_.front());
+      replay_.pop_front();
+      line = replaying_.text;
+      number = replaying_.number;
+    } else if (failure_) {
+      return false;
+    } else {
+      const read_result result = read_line(line, number);
+      if (result == read_result::overlong) {
+        item.what = logbook_item::kind::unreadable;
+        item.line = number;
+        item.reason = "ligne trop longue (plus de " + std::to_string(kMaxLogbookLineBytes) +
+                      " octets), ignoree";
+        return true;
+      }
+      if (result == read_result::end) {
+        if (header_lines_.empty() || failure_) return false;
+        give_up_header();
+        continue;
+      }
+    }
+    if (handle(line, number, item)) return true;
+  }
+}
+
+// The lines held as a header's first ones make none: the first, a row of
+// dashes, is skipped, and the others are read again.
+void logbook_reader::give_up_header() {
+  for (std::size_t i = header_lines_.size(); i-- > 1;) {
+    replay_.push_front(std::move(header_lines_[i]));
+  }
+  header_lines_.clear();
+}
+
+bool logbook_reader::handle(std::string_view line, std::size_t number, logbook_item& item) {
+  if (header_lines_.empty() && !is_rule(line)) return handle_ordinary(line, number, item);
+  if (!is_header_line(header_lines_.size(), line)) {
+    replay_.push_front({number, std::string(line)});
+    give_up_header();
+    return false;
+  }
+  header_lines_.push_back({number, std::string(line)});
+  if (header_lines_.size() < kHeaderLineCount) return false;
+
+  const std::string& owner_line = header_lines_[1].text;
+  const line_encoding encoding = encoding_of(owner_line);
+  to_utf8(owner_line, encoding, converted_);
+  current_.line = header_lines_[0].number;
+  current_.header = parse_owner_line(converted_);
+  ++headers_;
+  header_lines_.clear();
+  item.what = logbook_item::kind::header;
+  item.line = current_.line;
+  item.encoding = encoding;
+  return true;
+}
+
+bool logbook_reader::handle_ordinary(std::string_view line, std::size_t number,
+                                     logbook_item& item) {
+  if (is_skipped(line)) return false;
+  item.line = number;
+  item.encoding = encoding_of(line);
+  if (line.starts_with(kHeaderOwnerTitle)) {
+    item.what = logbook_item::kind::unreadable;
+    item.reason =
+        "en-tete incomplet (il en faut les six lignes ; velkrin, menu 4, en ecrit un), ignore";
+    return true;
+  }
+  if (item.encoding == line_encoding::cp850 || item.encoding == line_encoding::cp1252) {
+    to_utf8(line, item.encoding, converted_);
+    line = converted_;
+  }
+  if (auto error = parse_qso(line, item.qso)) {
+    item.what = logbook_item::kind::unreadable;
+    item.reason = std::move(*error);
+  } else {
+    item.what = logbook_item::kind::qso;
+  }
+  return true;
+}
+
+}  // namespace velkrin

@@ -1,0 +1,141 @@
+// The one reader of the logbook, for every command that looks into it. It
+// streams: lines are read one at a time from 64 KiB pieces, in bounded memory
+// whatever the file's size, and handed out as they come.
+//
+// A header is six lines, compared after their trailing blanks are cut: a row
+// of dashes, "Journal de Bord de :" with the owner's call sign and start
+// date, the time note, dashes, the column titles, dashes; a UTF-8 byte-order
+// mark may come before the first, and lines may end in LF or CR LF. Each QSO
+// belongs to the nearest header above it. A QSO line is nine words split on
+// blanks (a typed value never holds one, so a value wider than its column
+// reads correctly), the seventh "kHz"; a value of exactly "-" stands for an
+// empty one. Empty lines, the lines of headers and the echo lines that a
+// header rewrite in a Windows command interpreter leaves are skipped; any
+// other line is reported with its number and why.
+//
+// Each line is read in its own encoding (see text_encoding.hpp) and handed
+// out in UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logbook/records.hpp"
+#include "logbook/text_encoding.hpp"
+#include "platform/platform.hpp"
+
+namespace velkrin {
+
+// Where the reader takes its bytes.
+class byte_source {
+ public:
+  virtual ~byte_source() = default;
+  // Reads up to `count` bytes; `got` is 0 only at the end.
+  virtual platform::status read(char* buffer, std::size_t count, std::size_t& got) = 0;
+};
+
+// Bytes held in memory (tests, fuzzing).
+class text_source : public byte_source {
+ public:
+  explicit text_source(std::string_view text) : rest_(text) {}
+  platform::status read(char* buffer, std::size_t count, std::size_t& got) override;
+
+ private:
+  std::string_view rest_;
+};
+
+// A logbook file, read under the logbook's lock taken in shared mode: a QSO
+// being appended by another instance is never seen half written.
+class file_source : public byte_source {
+ public:
+  platform::status open(const std::string& path) { return file_.open(path); }
+  platform::status read(char* buffer, std::size_t count, std::size_t& got) override {
+    return file_.read(buffer, count, got);
+  }
+  void close() { file_.close(); }
+
+ private:
+  platform::shared_file file_;
+};
+
+// A header found in the file.
+struct header_block {
+  std::size_t line = 0;  // the line of its first row of dashes
+  logbook_header header;
+};
+
+struct logbook_item {
+  enum class kind {
+    qso,         // `qso` holds its values
+    header,      // a header begins at `line`; see logbook_reader::header()
+    unreadable,  // `reason` says why, in French
+  };
+  kind what = kind::qso;
+  std::size_t line = 0;  // 1 for the first line of the file
+  qso_record qso;
+  std::string reason;
+  line_encoding encoding = line_encoding::ascii;  // of the line as stored
+};
+
+// The longest line read; a longer one is reported and skipped.
+inline constexpr std::size_t kMaxLogbookLineBytes = 16 * 1024;
+
+class logbook_reader {
+ public:
+  explicit logbook_reader(byte_source& source);
+
+  // The next QSO, header or unreadable line; false at the end of the file or
+  // when reading failed (see failure()).
+  bool next(logbook_item& item);
+
+  // Why reading stopped early: the system's reason, or a file that is no
+  // text at all. Empty after a complete read.
+  const std::optional<std::string>& failure() const { return failure_; }
+
+  // The header that the QSOs being read belong to; nullptr above the first.
+  const header_block* header() const { return headers_ == 0 ? nullptr : &current_; }
+  // How many headers have been read so far.
+  std::size_t header_count() const { return headers_; }
+  // The line end of the file's first line: "\n" or "\r\n" ("\n" until seen).
+  const std::string& line_end() const { return line_end_; }
+
+ private:
+  struct pending_line {
+    std::size_t number = 0;
+    std::string text;  // trailing blanks cut
+  };
+  enum class read_result { line, overlong, end };
+
+  read_result read_line(std::string_view& line, std::size_t& number);
+  bool fill();
+  bool handle(std::string_view line, std::size_t number, logbook_item& item);
+  bool handle_ordinary(std::string_view line, std::size_t number, logbook_item& item);
+  void give_up_header();
+
+  byte_source& source_;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0;  // the unread bytes are buffer_[begin_, end_)
+  std::size_t end_ = 0;
+  std::size_t line_number_ = 0;
+  bool at_end_ = false;
+  bool first_read_ = true;
+  bool skipping_long_line_ = false;
+  std::optional<std::string> failure_;
+  std::string line_end_ = "\n";
+
+  // The lines of a header being recognised, and the lines held back to be
+  // read again when it turns out to be none.
+  std::vector<pending_line> header_lines_;
+  std::deque<pending_line> replay_;
+  pending_line replaying_;
+
+  header_block current_;
+  std::size_t headers_ = 0;
+  std::string converted_;  // a line in UTF-8 when stored in another encoding
+};
+
+}  // namespace velkrin
