@@ -26,7 +26,7 @@ namespace velkrin::adif {
 // it is dropped and the record says so.
 inline constexpr std::size_t kMaxRecordBytes = 1u << 20;
 
-struct adif_field {
+struct read_field {
   std::string name;  // upper case
   std::string value;
 };
@@ -35,7 +35,7 @@ struct adif_read_record {
   std::size_t ordinal = 0;   // 1 for the file's first record
   std::uint64_t offset = 0;  // byte offset of its first field
   std::uint64_t line = 0;    // line of its first field, from 1
-  std::vector<adif_field> fields;
+  std::vector<read_field> fields;
   bool complete = true;             // false: the input ended before its <EOR>
   bool characters_counted = false;  // a length counted characters, not bytes
   std::string problem;              // French: a field dropped or cut short

@@ -4,13 +4,18 @@
 
 #include "adif/conversions.hpp"
 #include "adif/logbook_export.hpp"
+#include "adif/logbook_import.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
 
 namespace velkrin::adif {
 namespace {
 
-constexpr std::string_view kUsage = "Usage : velkrin-adif [options] [JOURNAL]\n";
+constexpr std::string_view kUsage =
+    "Usage : velkrin-adif [options] [JOURNAL]\n"
+    "        velkrin-adif --importe FICHIER.adi [options] [JOURNAL]\n"
+    "        velkrin-adif --ecoute[=[ADRESSE:]PORT] [options] [JOURNAL]\n";
+constexpr std::string_view kDefaultListen = "127.0.0.1:2237";
 constexpr std::string_view kHelp =
     "Exporte le journal de bord de Velkrin au format ADIF 3.1.4, pour LoTW, eQSL, QRZ,\n"
     "Club Log et les autres carnets de trafic.\n"
@@ -26,12 +31,27 @@ constexpr std::string_view kHelp =
     "                  par exemple --mode J2B=PSK/PSK31\n"
     "  --du JJ-MM-AAAA  n'exporte que les QSO de ce jour et des suivants\n"
     "  --au JJ-MM-AAAA  n'exporte que les QSO de ce jour et des precedents\n"
+    "\n"
+    "Importer (les QSO d'un fichier ADIF ajoutes au journal, tous ou aucun) :\n"
+    "  --importe FICHIER  ajoute au journal les QSO du fichier ADIF (.adi)\n"
+    "  --ecoute[=[ADRESSE:]PORT]\n"
+    "                  inscrit au fil de l'eau les QSO que WSJT-X ou JTDX envoient\n"
+    "                  (\"UDP Server\", par defaut 127.0.0.1:2237 ; une adresse de groupe\n"
+    "                  multicast est rejointe) ; Ctrl-C pour finir\n"
+    "  --classe MODE=CLASSE\n"
+    "                  ecrit CLASSE pour ce mode ou sous-mode ADIF (a repeter au besoin),\n"
+    "                  par exemple --classe PSK31=J2B\n"
+    "  --lieu-par-defaut LIEU\n"
+    "                  le lieu d'emission des QSO qui n'ont ni MY_CITY ni MY_GRIDSQUARE\n"
+    "  --autre-indicatif  importe aussi les QSO d'un autre indicatif que celui du journal\n"
+    "  --simulation    affiche les lignes qui seraient ajoutees, sans toucher au journal\n"
+    "\n"
     "  --help          affiche cette aide\n"
     "  --version       affiche la version\n"
     "\n"
-    "Statut de sortie : 0 tous les QSO sont exportes, 1 des lignes ont ete signalees\n"
-    "(le fichier contient tous les autres QSO), 2 erreur d'utilisation, de lecture ou\n"
-    "d'ecriture.\n";
+    "Statut de sortie : 0 tous les QSO sont exportes (ou importes, hors doublons),\n"
+    "1 des lignes ou des enregistrements ont ete signales (les autres QSO sont exportes\n"
+    "ou importes), 2 erreur d'utilisation, de lecture ou d'ecriture.\n";
 
 // The day of --du or --au; the reason when it is none.
 std::optional<std::string> set_day(std::string_view option, std::string_view typed,
@@ -55,12 +75,29 @@ std::string summary(const export_result& result, const std::string& destination)
          " signalee" + s(result.reported) + ".";
 }
 
+// True when the file given as the logbook begins as an ADIF file does (an
+// .adi dropped on the program) and not with a header of the logbook.
+bool is_adif_file(const std::string& path) {
+  constexpr std::size_t kLookedAt = 4096;
+  platform::shared_file file;
+  if (!file.open(path).ok()) return false;
+  std::string start(kLookedAt, '\0');
+  std::size_t filled = 0;
+  for (std::size_t got = 1; got > 0 && filled < start.size(); filled += got) {
+    if (!file.read(start.data() + filled, start.size() - filled, got).ok()) return false;
+  }
+  start.resize(filled);
+  return looks_like_adif(start) && start.find(kHeaderOwnerTitle) == std::string::npos;
+}
+
 }  // namespace
 
 parsed_options parse_options(const std::vector<std::string>& args) {
   parsed_options parsed;
   command_options& options = parsed.options;
   std::optional<std::string> logbook;
+  int actions = 0;
+  int import_options = 0;
   for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
     const std::string& arg = args[i];
     const bool has_value = i + 1 < args.size();
@@ -80,7 +117,35 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       if (auto error = set_day(arg, args[++i], arg == "--du" ? options.from : options.to)) {
         parsed.error = *error;
       }
-    } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au") {
+    } else if (arg == "--importe" && has_value) {
+      options.what = command_options::action::import_file;
+      options.adif_file = args[++i];
+      ++actions;
+    } else if (arg.starts_with("--importe=")) {
+      options.what = command_options::action::import_file;
+      options.adif_file = arg.substr(10);
+      ++actions;
+    } else if (arg == "--ecoute" || arg.starts_with("--ecoute=")) {
+      options.what = command_options::action::listen;
+      options.listen_on = arg == "--ecoute" ? std::string(kDefaultListen) : arg.substr(9);
+      ++actions;
+    } else if (arg == "--classe" && has_value) {
+      if (auto error = add_class(args[++i], options.classes)) parsed.error = *error;
+      ++import_options;
+    } else if (arg.starts_with("--classe=")) {
+      if (auto error = add_class(arg.substr(9), options.classes)) parsed.error = *error;
+      ++import_options;
+    } else if (arg == "--lieu-par-defaut" && has_value) {
+      options.default_place = args[++i];
+      ++import_options;
+    } else if (arg == "--autre-indicatif") {
+      options.other_station = true;
+      ++import_options;
+    } else if (arg == "--simulation") {
+      options.simulation = true;
+      ++import_options;
+    } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
+               arg == "--importe" || arg == "--classe" || arg == "--lieu-par-defaut") {
       parsed.error = "l'option " + arg + " attend une valeur";
     } else if (arg.size() > 1 && arg.front() == '-') {
       parsed.error = "option inconnue " + arg;
@@ -91,6 +156,21 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     }
   }
   options.logbook = logbook.value_or(std::string(kLogbookFileName));
+  const bool importing = options.what == command_options::action::import_file ||
+                         options.what == command_options::action::listen;
+  if (!parsed.error.empty()) return parsed;
+  if (actions > 1) {
+    parsed.error = "--importe et --ecoute ne vont pas ensemble";
+  } else if (importing && (options.output || options.force || options.from || options.to)) {
+    parsed.error = "-o, --force, --du et --au ne servent qu'a l'export";
+  } else if (!importing && import_options > 0 &&
+             options.what == command_options::action::export_logbook) {
+    parsed.error =
+        "--classe, --lieu-par-defaut, --autre-indicatif et --simulation ne servent "
+        "qu'avec --importe ou --ecoute";
+  } else if (options.what == command_options::action::listen && options.simulation) {
+    parsed.error = "--simulation ne sert qu'avec --importe";
+  }
   return parsed;
 }
 
@@ -117,6 +197,16 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
   if (options.what == command_options::action::version) {
     out << "velkrin-adif " << program_version() << "\n";
     return kExitAllExported;
+  }
+
+  if (options.what == command_options::action::import_file) return run_import(options, out, err);
+  if (options.what == command_options::action::listen) return run_listen(options, out, err);
+
+  if (is_adif_file(options.logbook)) {
+    err << "Erreur : \"" << options.logbook
+        << "\" est un fichier ADIF, pas un journal de bord ; pour en importer les QSO :\n"
+        << "  velkrin-adif --importe \"" << options.logbook << "\" [JOURNAL]\n";
+    return kExitFailure;
   }
 
   file_source source;

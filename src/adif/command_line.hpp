@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "adif/adif_import.hpp"
 #include "logbook/qso_rules.hpp"
 
 namespace velkrin::adif {
@@ -19,7 +20,7 @@ inline constexpr int kExitFailure = 2;        // usage, unreadable logbook, unwr
 inline constexpr std::string_view kStandardOutput = "-";
 
 struct command_options {
-  enum class action { export_logbook, help, version };
+  enum class action { export_logbook, import_file, listen, help, version };
   action what = action::export_logbook;
   std::string logbook;
   std::optional<std::string> output;  // kStandardOutput for standard output
@@ -27,6 +28,13 @@ struct command_options {
   mode_table user_modes;
   std::optional<calendar_date> from;  // --du
   std::optional<calendar_date> to;    // --au
+  // --importe FICHIER and --ecoute[=[ADRESSE:]PORT], with their options.
+  std::string adif_file;
+  std::string listen_on;  // "127.0.0.1:2237" when given without a value
+  class_table classes;
+  std::string default_place;
+  bool other_station = false;
+  bool simulation = false;
 };
 
 // The options, or the French reason of a usage error.

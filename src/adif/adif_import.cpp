@@ -1,0 +1,246 @@
+#include "adif/adif_import.hpp"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <limits>
+
+#include "console/text_format.hpp"
+#include "logbook/qso_rules.hpp"
+#include "logbook/text_encoding.hpp"
+
+namespace velkrin::adif {
+namespace {
+
+constexpr std::string_view kAbsent = "-";
+
+struct class_pair {
+  std::string_view mode;
+  std::string_view emission_class;
+};
+
+// The classes an operator types for the modes that have one.
+constexpr std::array<class_pair, 5> kTypedClasses{
+    {{"SSB", "J3E"}, {"CW", "A1A"}, {"AM", "A3E"}, {"FM", "F3E"}, {"RTTY", "F1B"}}};
+
+// Fields whose meaning the line keeps, or that follow from what it keeps.
+constexpr std::array<std::string_view, 14> kKeptFields{"QSO_DATE",
+                                                       "TIME_ON",
+                                                       "TIME_OFF",
+                                                       "CALL",
+                                                       "NAME",
+                                                       "FREQ",
+                                                       "BAND",
+                                                       "MODE",
+                                                       "SUBMODE",
+                                                       "QSO_DATE_OFF",
+                                                       "MY_CITY",
+                                                       "OPERATOR",
+                                                       "STATION_CALLSIGN",
+                                                       "MY_GRIDSQUARE"};
+
+constexpr std::array<std::string_view, 5> kRequiredFields{"QSO_DATE", "TIME_ON", "CALL", "FREQ",
+                                                          "MODE"};
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// The value of a field, trimmed; empty when the record lacks it.
+std::string_view value_of(const adif_read_record& record, std::string_view name) {
+  const std::string* value = record.find(name);
+  return value == nullptr ? std::string_view() : trim(*value);
+}
+
+// A value made one word of UTF-8: blanks and control characters become "_";
+// nothing gives "-".
+std::string word(std::string_view value) {
+  value = trim(value);
+  if (value.empty()) return std::string(kAbsent);
+  std::string text;
+  if (is_valid_utf8(value)) {
+    text.assign(value);
+  } else {
+    to_utf8(value, line_encoding::cp1252, text);
+  }
+  for (char& c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F) c = '_';
+  }
+  return text;
+}
+
+std::optional<int> digits(std::string_view text) {
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || text.front() == '-' || text.front() == '+' || error != std::errc{} ||
+      end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// "20260201" gives "01-02-2026".
+std::optional<std::string> logbook_date(std::string_view adif) {
+  if (adif.size() != 8 || !digits(adif)) return std::nullopt;
+  std::string date = std::string(adif.substr(6, 2)) + "-" + std::string(adif.substr(4, 2)) + "-" +
+                     std::string(adif.substr(0, 4));
+  if (!parse_date(date)) return std::nullopt;
+  return date;
+}
+
+// "0905" or "090515" gives 905; the seconds are dropped.
+std::optional<std::int32_t> logbook_time(std::string_view adif) {
+  if (adif.size() != 4 && adif.size() != 6) return std::nullopt;
+  const auto hhmm = digits(adif.substr(0, 4));
+  if (!hhmm || !is_valid_time(*hhmm)) return std::nullopt;
+  if (adif.size() == 6) {
+    const auto seconds = digits(adif.substr(4));
+    if (!seconds || *seconds > 59) return std::nullopt;
+  }
+  return *hhmm;
+}
+
+std::string joined(const std::vector<std::string_view>& names) {
+  std::string text;
+  for (const auto name : names) text += (text.empty() ? "" : ", ") + std::string(name);
+  return text;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> khz_of_mhz(std::string_view mhz) {
+  mhz = trim(mhz);
+  const auto point = mhz.find_first_of(".,");
+  const std::string_view whole = mhz.substr(0, point);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : mhz.substr(point + 1);
+  if (whole.empty() && fraction.empty()) return std::nullopt;
+  std::int64_t khz = 0;
+  if (!whole.empty()) {
+    if (whole.size() > 7) return std::nullopt;
+    const auto units = digits(whole);
+    if (!units) return std::nullopt;
+    khz = std::int64_t{*units} * 1000;
+  }
+  for (std::size_t i = 0; i < fraction.size(); ++i) {
+    const char c = fraction[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    if (i < 3) khz += (c - '0') * (i == 0 ? 100 : i == 1 ? 10 : 1);
+    if (i == 3 && c >= '5') ++khz;
+  }
+  if (khz <= 0 || khz > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+  return static_cast<std::int32_t>(khz);
+}
+
+std::string class_of(std::string_view mode, std::string_view submode, const class_table& classes) {
+  std::string m = to_upper(trim(mode));
+  std::string s = to_upper(trim(submode));
+  if (!s.empty()) {
+    if (const auto found = classes.find(s); found != classes.end()) return found->second;
+  }
+  if (const auto found = classes.find(m); found != classes.end()) return found->second;
+  // A submode written as the mode ("FT4", "USB"), as some programs do.
+  if (const auto known = parse_adif_mode(m); s.empty() && known && !known->submode.empty()) {
+    m = known->mode;
+    s = known->submode;
+  }
+  for (const auto& typed : kTypedClasses) {
+    if (typed.mode == m) return std::string(typed.emission_class);
+  }
+  if (s.empty()) return word(m);
+  const adif_mode wanted{m, s};
+  if (parse_adif_mode(s) == wanted) return word(s);
+  if (parse_adif_mode(m + "/" + s) == wanted) return m + "/" + s;
+  return word(s);
+}
+
+std::optional<std::string> add_class(std::string_view mapping, class_table& classes) {
+  const auto equals = mapping.find('=');
+  const std::string_view mode = trim(mapping.substr(0, equals));
+  const std::string_view emission_class =
+      equals == std::string_view::npos ? std::string_view() : trim(mapping.substr(equals + 1));
+  if (mode.empty() || emission_class.empty() ||
+      emission_class.find_first_of(" \t") != std::string_view::npos) {
+    return "--classe attend MODE=CLASSE, pas \"" + std::string(mapping) + "\"";
+  }
+  classes[to_upper(mode)] = std::string(emission_class);
+  return std::nullopt;
+}
+
+std::string record_label(const adif_read_record& record) {
+  return "enregistrement " + std::to_string(record.ordinal) + " (ligne " +
+         std::to_string(record.line) + ")";
+}
+
+imported_qso import_record(const adif_read_record& record, const import_settings& settings) {
+  imported_qso result;
+  std::vector<std::string_view> missing;
+  for (const auto name : kRequiredFields) {
+    if (value_of(record, name).empty()) missing.push_back(name);
+  }
+  if (!missing.empty()) {
+    result.reason = (missing.size() > 1 ? "champs manquants : " : "champ manquant : ") +
+                    joined(missing) + ", non importe";
+    return result;
+  }
+  const auto date = logbook_date(value_of(record, "QSO_DATE"));
+  const auto start = logbook_time(value_of(record, "TIME_ON"));
+  const std::string_view end_text = value_of(record, "TIME_OFF");
+  const auto end = end_text.empty() ? start : logbook_time(end_text);
+  const auto khz = khz_of_mhz(value_of(record, "FREQ"));
+  const auto invalid = [&](std::string_view name, std::string_view value) {
+    result.reason = std::string(name) + " invalide (\"" + std::string(value) + "\"), non importe";
+    return result;
+  };
+  if (!date) return invalid("QSO_DATE", value_of(record, "QSO_DATE"));
+  if (!start) return invalid("TIME_ON", value_of(record, "TIME_ON"));
+  if (!end) return invalid("TIME_OFF", end_text);
+  if (!khz) return invalid("FREQ", value_of(record, "FREQ"));
+
+  std::string_view station = value_of(record, "STATION_CALLSIGN");
+  if (station.empty()) station = value_of(record, "OPERATOR");
+  if (!station.empty() && !settings.other_station &&
+      to_upper(station) != to_upper(trim(settings.owner))) {
+    result.reason = "indicatif de la station " + std::string(station) + ", pas celui du journal (" +
+                    settings.owner + "), non importe ; --autre-indicatif pour l'importer";
+    return result;
+  }
+
+  std::string_view place = value_of(record, "MY_CITY");
+  const bool place_from_city = !place.empty();
+  if (place.empty()) place = value_of(record, "MY_GRIDSQUARE");
+  if (place.empty()) place = settings.default_place;
+  if (place.empty()) {
+    result.reason =
+        "pas de lieu d'emission (ni MY_CITY ni MY_GRIDSQUARE), non importe ; "
+        "--lieu-par-defaut LIEU pour l'importer";
+    return result;
+  }
+
+  qso_record qso;
+  qso.date = *date;
+  qso.debut = *start;
+  qso.fin = *end;
+  qso.indicatif = word(value_of(record, "CALL"));
+  qso.prenom = word(value_of(record, "NAME"));
+  qso.frequence = *khz;
+  qso.mode = class_of(value_of(record, "MODE"), value_of(record, "SUBMODE"), settings.classes);
+  qso.lieu = word(place);
+  result.qso = std::move(qso);
+
+  for (const auto& field : record.fields) {
+    if (trim(field.value).empty()) continue;
+    bool kept = false;
+    for (const auto name : kKeptFields) kept = kept || field.name == name;
+    if (field.name == "MY_GRIDSQUARE" && place_from_city) kept = false;
+    if (!kept) result.dropped.push_back(field.name);
+  }
+  return result;
+}
+
+}  // namespace velkrin::adif

@@ -1,0 +1,217 @@
+#include "adif/logbook_import.hpp"
+
+#include <ostream>
+#include <vector>
+
+#include "adif/logbook_scan.hpp"
+#include "logbook/line_format.hpp"
+#include "platform/platform.hpp"
+
+namespace velkrin::adif {
+namespace {
+
+// The pieces in which the ADIF file is read and the logbook copied.
+constexpr std::size_t kReadPieceBytes = 64 * 1024;
+constexpr std::size_t kCopyPieceBytes = 1024 * 1024;
+
+// The logbook's bytes, then `added`, into a new file that takes its place.
+platform::status replace_with_added(platform::locked_file& logbook, std::string_view added) {
+  std::uint64_t size = 0;
+  if (platform::status s = logbook.size(size); !s.ok()) return s;
+  platform::replacement_file replacement;
+  if (platform::status s = replacement.create_beside(logbook); !s.ok()) return s;
+  std::vector<char> piece(kCopyPieceBytes);
+  for (std::uint64_t offset = 0; offset < size;) {
+    std::size_t got = 0;
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - offset));
+    if (platform::status s = logbook.read_at(offset, piece.data(), wanted, got); !s.ok()) return s;
+    if (got == 0) break;
+    if (platform::status s = replacement.write({piece.data(), got}); !s.ok()) return s;
+    offset += got;
+  }
+  if (platform::status s = replacement.write(added); !s.ok()) return s;
+  return replacement.commit(logbook);
+}
+
+}  // namespace
+
+mode_table modes_with_classes(const mode_table& user_modes, const class_table& classes) {
+  mode_table modes = user_modes;
+  for (const auto& [mode, emission_class] : classes) {
+    const std::string key = to_upper(emission_class);
+    if (modes.contains(key)) continue;
+    if (const auto adif = parse_adif_mode(mode)) modes[key] = *adif;
+  }
+  return modes;
+}
+
+import_batch::import_batch(import_settings settings, mode_table user_modes)
+    : settings_(std::move(settings)), user_modes_(std::move(user_modes)) {}
+
+void import_batch::know(const qso_record& qso) {
+  if (const auto key = duplicate_key_of(qso, user_modes_)) known_.add(*key);
+}
+
+import_batch::outcome import_batch::take(const adif_read_record& record, qso_record& qso,
+                                         std::string& message) {
+  if (!record.complete) {
+    ++reported_;
+    message =
+        record_label(record) + " : pas de <EOR>, le fichier s'arrete avant sa fin, non importe";
+    return outcome::reported;
+  }
+  imported_qso converted = import_record(record, settings_);
+  if (!converted.qso) {
+    ++reported_;
+    message = record_label(record) + " : " + converted.reason;
+    return outcome::reported;
+  }
+  if (const auto key = duplicate_key_of(*converted.qso, user_modes_)) {
+    if (known_.contains_near(*key)) {
+      ++duplicates_;
+      return outcome::duplicate;
+    }
+    known_.add(*key);
+  }
+  for (auto& name : converted.dropped) {
+    const auto [at, inserted] = dropped_at_.try_emplace(name, dropped_.size());
+    if (inserted) dropped_.emplace_back(std::move(name), 0);
+    ++dropped_[at->second].second;
+  }
+  ++added_;
+  qso = std::move(*converted.qso);
+  return outcome::added;
+}
+
+std::string import_batch::dropped_summary() const {
+  if (dropped_.empty()) return {};
+  std::string text = "Champs non repris (le journal n'a pas de colonne pour eux) : ";
+  for (std::size_t i = 0; i < dropped_.size(); ++i) {
+    text += (i ? ", " : "") + dropped_[i].first + " (" + std::to_string(dropped_[i].second) + ")";
+  }
+  return text + ".";
+}
+
+bool looks_like_adif(std::string_view start) {
+  const std::string upper = to_upper(start);
+  if (upper.find("<EOH>") != std::string::npos || upper.find("<EOR>") != std::string::npos) {
+    return true;
+  }
+  const auto first = start.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && start[first] == '<' &&
+         start.find(':', first) < start.find('>', first);
+}
+
+int run_import(const command_options& options, std::ostream& out, std::ostream& err) {
+  const std::string& logbook_path = options.logbook;
+  const auto logbook_failure = [&](std::string_view what) {
+    err << "Erreur : le journal de bord \"" << logbook_path << "\" " << what << ".\n";
+    return kExitFailure;
+  };
+  if (!platform::path_exists(logbook_path)) {
+    return logbook_failure("n'existe pas ; creez-le avec le menu 4 de velkrin");
+  }
+  if (platform::same_file(options.adif_file, logbook_path)) {
+    err << "Erreur : \"" << options.adif_file << "\" est le journal lui-meme.\n";
+    return kExitFailure;
+  }
+  platform::shared_file adif_file;
+  if (const platform::status s = adif_file.open(options.adif_file); !s.ok()) {
+    err << "Erreur : le fichier ADIF \"" << options.adif_file << "\" n'a pas pu etre lu ("
+        << s.cause() << ").\n";
+    return kExitFailure;
+  }
+
+  // The lock lasts from the reading of the logbook to the new lines' flush:
+  // no QSO typed meanwhile in velkrin can be lost or doubled.
+  std::string target;
+  platform::locked_file logbook;
+  if (platform::status s = platform::resolve_links(logbook_path, target); !s.ok()) {
+    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
+  }
+  if (platform::status s = logbook.open(target); !s.ok()) {
+    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
+  }
+  if (logbook.created()) {
+    logbook.remove_if_created();
+    return logbook_failure("n'existe pas ; creez-le avec le menu 4 de velkrin");
+  }
+
+  import_batch batch({"", options.classes, options.default_place, options.other_station},
+                     modes_with_classes(options.user_modes, options.classes));
+  locked_source source(logbook);
+  const logbook_facts facts =
+      scan_logbook(source, [&batch](const qso_record& qso) { batch.know(qso); });
+  if (facts.failure) return logbook_failure("n'a pas pu etre lu (" + *facts.failure + ")");
+  if (!facts.owner) {
+    return logbook_failure("n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin");
+  }
+  batch.set_owner(*facts.owner);
+
+  std::string added = facts.ends_with_line_end ? "" : facts.line_end;
+  const std::size_t lead = added.size();
+  adif_reader reader;
+  std::vector<char> piece(kReadPieceBytes);
+  const auto take_records = [&] {
+    qso_record qso;
+    std::string message;
+    while (auto record = reader.next()) {
+      if (record->characters_counted) {
+        err << record_label(*record)
+            << " : longueurs comptees en caracteres et non en octets, lu quand meme\n";
+      }
+      if (record->complete && !record->problem.empty()) {
+        err << record_label(*record) << " : " << record->problem << "\n";
+      }
+      if (batch.take(*record, qso, message) == import_batch::outcome::added) {
+        added += format_qso_line(qso, facts.line_end);
+      } else if (!message.empty()) {
+        err << message << "\n";
+        message.clear();
+      }
+    }
+  };
+  for (;;) {
+    std::size_t got = 0;
+    if (const platform::status s = adif_file.read(piece.data(), piece.size(), got); !s.ok()) {
+      err << "Erreur : le fichier ADIF \"" << options.adif_file << "\" n'a pas pu etre lu ("
+          << s.cause() << ") ; le journal est inchange.\n";
+      return kExitFailure;
+    }
+    if (got == 0) break;
+    reader.feed({piece.data(), got});
+    take_records();
+  }
+  reader.finish();
+  take_records();
+
+  if (options.simulation) {
+    if (const platform::status s =
+            platform::write_stream(out, std::string_view(added).substr(lead));
+        !s.ok()) {
+      err << "Erreur : la sortie standard n'a pas pu etre ecrite (" << s.cause() << ").\n";
+      return kExitFailure;
+    }
+  } else if (batch.added() > 0) {
+    if (const platform::status s = replace_with_added(logbook, added); !s.ok()) {
+      return logbook_failure("n'a pas pu etre ecrit (" + s.cause() +
+                             ") ; aucun QSO n'a ete importe, il est inchange");
+    }
+  }
+  if (const platform::status s = logbook.close(); !s.ok() && !options.simulation) {
+    return logbook_failure("n'a pas pu etre ecrit (" + s.cause() + ")");
+  }
+  const std::string dropped = batch.dropped_summary();
+  if (!dropped.empty()) err << dropped << "\n";
+  const auto s = [](std::size_t count) { return count > 1 ? "s" : ""; };
+  err << batch.added() << " QSO "
+      << (options.simulation ? "a importer (simulation, journal inchange)"
+                             : std::string("importe") + s(batch.added()))
+      << ", " << batch.duplicates() << " doublon" << s(batch.duplicates()) << " ignore"
+      << s(batch.duplicates()) << ", " << batch.reported() << " enregistrement"
+      << s(batch.reported()) << " signale" << s(batch.reported()) << ".\n";
+  return batch.reported() == 0 ? kExitAllExported : kExitLinesReported;
+}
+
+}  // namespace velkrin::adif

@@ -1,0 +1,71 @@
+// velkrin-adif --importe: the QSOs of an ADIF file appended to the logbook,
+// all or nothing, and velkrin-adif --ecoute: the QSOs that WSJT-X and JTDX
+// log, appended one by one as they come.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "adif/adif_import.hpp"
+#include "adif/command_line.hpp"
+#include "logbook/qso_rules.hpp"
+
+namespace velkrin::adif {
+
+// The QSOs of one run, checked against the logbook and against each other by
+// the duplicate rule, with what the summary says about them.
+class import_batch {
+ public:
+  import_batch(import_settings settings, mode_table user_modes);
+
+  // The owner's call sign in the logbook's last header, once it is read.
+  void set_owner(std::string owner) { settings_.owner = std::move(owner); }
+
+  // A QSO already in the logbook.
+  void know(const qso_record& qso);
+
+  enum class outcome { added, duplicate, reported };
+  // Converts one record; an added QSO goes into `qso`, a reported one's
+  // reason (with the record's label) into `message`.
+  outcome take(const adif_read_record& record, qso_record& qso, std::string& message);
+
+  std::size_t added() const { return added_; }
+  std::size_t duplicates() const { return duplicates_; }
+  std::size_t reported() const { return reported_; }
+  // "Champs non repris ... : RST_SENT (12), ..." or nothing when none.
+  std::string dropped_summary() const;
+
+  const import_settings& settings() const { return settings_; }
+
+ private:
+  import_settings settings_;
+  mode_table user_modes_;
+  duplicate_index known_;
+  std::size_t added_ = 0;
+  std::size_t duplicates_ = 0;
+  std::size_t reported_ = 0;
+  std::vector<std::pair<std::string, std::size_t>> dropped_;  // in first-seen order
+  std::unordered_map<std::string, std::size_t> dropped_at_;
+};
+
+// The classes of --classe as a class-to-mode table, added to the user's
+// --mode, so that the duplicate rule reads an imported class as the mode it
+// came from.
+mode_table modes_with_classes(const mode_table& user_modes, const class_table& classes);
+
+int run_import(const command_options& options, std::ostream& out, std::ostream& err);
+
+int run_listen(const command_options& options, std::ostream& out, std::ostream& err);
+
+// "[ADRESSE:]PORT" as an IPv4 address and a port; false when malformed.
+bool parse_endpoint(std::string_view text, std::uint32_t& address, std::uint16_t& port);
+
+// The beginning of a file that is ADIF, not a logbook: it holds an <EOH> or
+// <EOR> marker, or begins with a field.
+bool looks_like_adif(std::string_view start);
+
+}  // namespace velkrin::adif

@@ -1,0 +1,41 @@
+#include "adif/logbook_scan.hpp"
+
+namespace velkrin::adif {
+
+platform::status locked_source::read(char* buffer, std::size_t count, std::size_t& got) {
+  platform::status s = file_.read_at(offset_, buffer, count, got);
+  if (s.ok()) offset_ += got;
+  return s;
+}
+
+logbook_facts scan_logbook(byte_source& source,
+                           const std::function<void(const qso_record&)>& each_qso) {
+  // Remembers the last byte of whatever source it reads.
+  class tail_source : public byte_source {
+   public:
+    explicit tail_source(byte_source& inner) : inner_(inner) {}
+    platform::status read(char* buffer, std::size_t count, std::size_t& got) override {
+      platform::status s = inner_.read(buffer, count, got);
+      if (s.ok() && got > 0) last = buffer[got - 1];
+      return s;
+    }
+    char last = '\n';
+
+   private:
+    byte_source& inner_;
+  } tail(source);
+
+  logbook_facts facts;
+  logbook_reader reader(tail);
+  logbook_item item;
+  while (reader.next(item)) {
+    if (item.what == logbook_item::kind::qso) each_qso(item.qso);
+  }
+  facts.failure = reader.failure();
+  if (const header_block* header = reader.header()) facts.owner = header->header.indicatif;
+  facts.line_end = reader.line_end();
+  facts.ends_with_line_end = tail.last == '\n';
+  return facts;
+}
+
+}  // namespace velkrin::adif

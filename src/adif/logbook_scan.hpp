@@ -1,0 +1,38 @@
+// One pass of the shared logbook reader over a logbook, for the import: the
+// facts an append needs (the owner's call sign in the last header, the line
+// end, whether the last line is ended) and each QSO handed to a callback.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "logbook/logbook_reader.hpp"
+#include "platform/platform.hpp"
+
+namespace velkrin::adif {
+
+// The bytes of a logbook held under its exclusive lock, read from the start.
+class locked_source : public byte_source {
+ public:
+  explicit locked_source(platform::locked_file& file) : file_(file) {}
+  platform::status read(char* buffer, std::size_t count, std::size_t& got) override;
+
+ private:
+  platform::locked_file& file_;
+  std::uint64_t offset_ = 0;
+};
+
+struct logbook_facts {
+  std::optional<std::string> owner;    // empty when the logbook has no header
+  std::string line_end = "\n";         // of its first line
+  bool ends_with_line_end = true;      // false when its last line has none
+  std::optional<std::string> failure;  // why reading stopped, in French
+};
+
+// Reads the whole logbook, handing each QSO to `each_qso`.
+logbook_facts scan_logbook(byte_source& source,
+                           const std::function<void(const qso_record&)>& each_qso);
+
+}  // namespace velkrin::adif
