@@ -75,17 +75,23 @@ status udp_receiver::bind(ipv4_address address, std::uint16_t port) {
     return failure("ecoute", error);
   }
   if (group) {
-    // The default interface, else the loopback one (a machine offline).
-    ip_mreq request{};
-    request.imr_multiaddr.s_addr = htonl(address);
-    request.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
-      request.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
-      if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) {
-        const int error = errno;
-        close();
-        return failure("adhesion au groupe multicast", error);
+    // The default interface and the loopback one: WSJT-X may send the group
+    // on either (on the loopback one when the programs share one machine).
+    int joined = 0;
+    int error = 0;
+    for (const in_addr_t interface : {INADDR_ANY, INADDR_LOOPBACK}) {
+      ip_mreq request{};
+      request.imr_multiaddr.s_addr = htonl(address);
+      request.imr_interface.s_addr = htonl(interface);
+      if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0) {
+        ++joined;
+      } else {
+        error = errno;
       }
+    }
+    if (joined == 0) {
+      close();
+      return failure("adhesion au groupe multicast", error);
     }
   }
   return status::success();

@@ -105,18 +105,24 @@ status udp_receiver::bind(ipv4_address address, std::uint16_t port) {
     return failure("ecoute", error);
   }
   if (group) {
-    ip_mreq request{};
-    request.imr_multiaddr.s_addr = htonl(address);
-    request.imr_interface.s_addr = htonl(INADDR_ANY);
-    if (::setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
-                     sizeof request) != 0) {
-      request.imr_interface.s_addr = htonl(INADDR_LOOPBACK);
+    // The default interface and the loopback one: WSJT-X may send the group
+    // on either (on the loopback one when the programs share one machine).
+    int joined = 0;
+    int error = 0;
+    for (const u_long interface : {INADDR_ANY, INADDR_LOOPBACK}) {
+      ip_mreq request{};
+      request.imr_multiaddr.s_addr = htonl(address);
+      request.imr_interface.s_addr = htonl(interface);
       if (::setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
-                       sizeof request) != 0) {
-        const int error = WSAGetLastError();
-        close();
-        return failure("adhesion au groupe multicast", error);
+                       sizeof request) == 0) {
+        ++joined;
+      } else {
+        error = WSAGetLastError();
       }
+    }
+    if (joined == 0) {
+      close();
+      return failure("adhesion au groupe multicast", error);
     }
   }
   return status::success();
