@@ -152,8 +152,9 @@ logbook_reader::read_result logbook_reader::read_line(std::string_view& line, st
       skipping_long_line_ = false;  // the end of a line already reported
       continue;
     }
-    line = std::string_view(start, length);
     number = ++line_number_;
+    if (length > kMaxLogbookLineBytes) return read_result::overlong;
+    line = std::string_view(start, length);
     if (number == 1) {
       if (line.ends_with('\r')) line_end_ = "\r\n";
       if (line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
@@ -167,27 +168,36 @@ bool logbook_reader::next(logbook_item& item) {
   for (;;) {
     std::string_view line;
     std::size_t number = 0;
+    bool overlong = false;
     if (!replay_.empty()) {
       replaying_ = std::move(replay_.front());
       replay_.pop_front();
       line = replaying_.text;
       number = replaying_.number;
+      overlong = replaying_.overlong;
     } else if (failure_) {
       return false;
     } else {
       const read_result result = read_line(line, number);
-      if (result == read_result::overlong) {
-        item.what = logbook_item::kind::unreadable;
-        item.line = number;
-        item.reason = "ligne trop longue (plus de " + std::to_string(kMaxLogbookLineBytes) +
-                      " octets), ignoree";
-        return true;
-      }
       if (result == read_result::end) {
         if (header_lines_.empty() || failure_) return false;
         give_up_header();
         continue;
       }
+      overlong = result == read_result::overlong;
+      if (overlong && !header_lines_.empty()) {
+        // No header line either: the lines held come first.
+        replay_.push_front({number, {}, true});
+        give_up_header();
+        continue;
+      }
+    }
+    if (overlong) {
+      item.what = logbook_item::kind::unreadable;
+      item.line = number;
+      item.reason = "ligne trop longue (plus de " + std::to_string(kMaxLogbookLineBytes) +
+                    " octets), ignoree";
+      return true;
     }
     if (handle(line, number, item)) return true;
   }

@@ -106,7 +106,8 @@ class logbook_reader {
  private:
   struct pending_line {
     std::size_t number = 0;
-    std::string text;  // trailing blanks cut
+    std::string text;       // trailing blanks cut
+    bool overlong = false;  // longer than kMaxLogbookLineBytes; `text` empty
   };
   enum class read_result { line, overlong, end };
 
