@@ -113,5 +113,21 @@ TEST(LogbookReaderTest, ReadsLinesAcrossPieces) {
   EXPECT_EQ(reader.line_end(), "\r\n");
 }
 
+// The filter skips only lines written by the program; a hand-made line is
+// still read, and reported when it cannot be.
+TEST(LogbookReaderTest, FilterSkipsOnlyLinesInTheProgramsShape) {
+  qso_record other = kQso;
+  other.indicatif = "F6AAA";
+  const std::string text = format_header(kOwner) + format_qso_line(other) + format_qso_line(kQso) +
+                           "01-02-2026 905 930 F6AAA Helene 7055 kHz J3E Rennes\n" +
+                           "01-02-2026 9h05 930 F6AAA - 7055 kHz - -\n";
+  text_source source(text);
+  logbook_reader reader(source);
+  reader.set_line_filter([](std::string_view line) { return line.find("F4XYZ") != line.npos; });
+  std::vector<std::size_t> lines;
+  for (logbook_item item; reader.next(item);) lines.push_back(item.line);
+  EXPECT_EQ(lines, (std::vector<std::size_t>{1, 8, 9, 10}));
+}
+
 }  // namespace
 }  // namespace velkrin
