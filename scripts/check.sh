@@ -42,13 +42,14 @@ UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1 \
   ctest --test-dir "$root/build-sanitize" --output-on-failure -j"$jobs"
 
 # ---------------------------------------------------------------------------
-# Fuzzing: the whole menu loop under libFuzzer (Clang 14, ASan + UBSan), from
-# a copy of the seed corpus, for a bounded time. Any finding (crash, sanitizer
-# report, broken logbook, hang past -timeout, leak) fails the check; the
-# input that caused it is kept in build-fuzz/findings/. VELKRIN_FUZZ_SECONDS
-# changes the time (the README says how to fuzz longer by hand).
+# Fuzzing under libFuzzer (Clang 14, ASan + UBSan), each target from a copy of
+# its seed corpus, for a bounded time: the whole menu loop, and the logbook
+# reader with the ADIF export. Any finding (crash, sanitizer report, broken
+# promise, hang past -timeout, leak) fails the check; the input that caused
+# it is kept in build-fuzz/findings/. VELKRIN_FUZZ_SECONDS changes the time
+# of the menu loop, the others get half of it (the README says how to fuzz
+# longer by hand).
 fuzz_seconds=${VELKRIN_FUZZ_SECONDS:-60}
-echo "== fuzzing the menu loop for ${fuzz_seconds} s"
 fuzz_packages=()
 command -v clang++-14 >/dev/null || fuzz_packages+=(clang-14)
 fuzz_runtime=$(clang++-14 --print-runtime-dir 2>/dev/null || true)
@@ -60,68 +61,54 @@ if [ ${#fuzz_packages[@]} -gt 0 ]; then
 fi
 cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++-14 \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_FUZZ=ON >/dev/null
-cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_menu_fuzzer
+cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_menu_fuzzer velkrin_logbook_fuzzer
 fuzz_work=$(mktemp -d)
-# Each input gets its own logbook folder under TMPDIR; a memory file system
-# spares the disk the flush of every write, which the checks do not need.
-# Removed at the end with whatever an input that crashed left there.
+# Each input of the menu loop gets its own logbook folder under TMPDIR; a
+# memory file system spares the disk the flush of every write, which the
+# checks do not need. Removed at the end with whatever an input that crashed
+# left there.
 fuzz_tmp=$fuzz_work/tmp
 [ -d /dev/shm ] && [ -w /dev/shm ] && fuzz_tmp=$(mktemp -d /dev/shm/velkrin-fuzz.XXXXXX)
 trap 'rm -rf "$fuzz_work" "$fuzz_tmp"' EXIT
-mkdir -p "$fuzz_work/corpus" "$fuzz_work/artifacts" "$fuzz_tmp"
-cp "$root"/fuzz/corpus/* "$fuzz_work/corpus/"
-fuzz_status=0
-TMPDIR=$fuzz_tmp "$root/build-fuzz/velkrin_menu_fuzzer" -dict="$root/fuzz/menu.dict" \
-  -max_total_time="$fuzz_seconds" -timeout=10 -print_final_stats=1 \
-  -artifact_prefix="$fuzz_work/artifacts/" "$fuzz_work/corpus" >"$fuzz_work/log" 2>&1 ||
-  fuzz_status=$?
-if [ "$fuzz_status" -ne 0 ] || [ -n "$(ls -A "$fuzz_work/artifacts")" ]; then
-  tail -n 60 "$fuzz_work/log"
-  mkdir -p "$root/build-fuzz/findings"
-  cp "$fuzz_work"/artifacts/* "$root/build-fuzz/findings/" 2>/dev/null || true
-  echo "== the fuzzer found a fault (status $fuzz_status); inputs in build-fuzz/findings/:"
-  ls "$root/build-fuzz/findings"
-  exit 1
-fi
-grep -E '^(Done|stat::new_units_added|stat::peak_rss_mb)' "$fuzz_work/log" || true
-echo "== fuzzing found nothing ($(find "$fuzz_work/corpus" -type f | wc -l) inputs in the corpus)"
+mkdir -p "$fuzz_tmp"
+
+# run_fuzzer TARGET SECONDS CORPUS [libFuzzer options...]
+run_fuzzer() {
+  local target=$1 seconds=$2 corpus=$3
+  shift 3
+  echo "== fuzzing $target for ${seconds} s"
+  local work=$fuzz_work/$target
+  mkdir -p "$work/corpus" "$work/artifacts"
+  cp "$corpus"/* "$work/corpus/"
+  local status=0
+  TMPDIR=$fuzz_tmp "$root/build-fuzz/$target" "$@" \
+    -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$work/artifacts/" "$work/corpus" >"$work/log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ] || [ -n "$(ls -A "$work/artifacts")" ]; then
+    tail -n 60 "$work/log"
+    mkdir -p "$root/build-fuzz/findings"
+    cp "$work"/artifacts/* "$root/build-fuzz/findings/" 2>/dev/null || true
+    echo "== the fuzzer found a fault (status $status); inputs in build-fuzz/findings/:"
+    ls "$root/build-fuzz/findings"
+    exit 1
+  fi
+  grep -E '^(Done|stat::new_units_added|stat::peak_rss_mb)' "$work/log" || true
+  echo "== fuzzing found nothing ($(find "$work/corpus" -type f | wc -l) inputs in the corpus)"
+}
+run_fuzzer velkrin_menu_fuzzer "$fuzz_seconds" "$root/fuzz/corpus" -dict="$root/fuzz/menu.dict"
+run_fuzzer velkrin_logbook_fuzzer $((fuzz_seconds / 2)) "$root/fuzz/logbook_corpus" -max_len=8192
 
 # ---------------------------------------------------------------------------
 # Fuzzing the readers of what comes from outside: ADIF files given to the
 # import, and the datagrams that WSJT-X and JTDX send to the live log. Pure
-# code over bytes (no files written), each under libFuzzer with ASan and
-# UBSan for a bounded time from a copy of its seed corpus; any finding fails
-# the check and is kept in build-fuzz/findings/. VELKRIN_PARSER_FUZZ_SECONDS
-# changes the time per target.
+# code over bytes; the ADIF target also checks that the records read do not
+# depend on how the bytes are split. VELKRIN_PARSER_FUZZ_SECONDS changes the
+# time per target.
 parser_fuzz_seconds=${VELKRIN_PARSER_FUZZ_SECONDS:-20}
-cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_FUZZ=ON >/dev/null
 cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_adif_reader_fuzzer velkrin_wsjtx_fuzzer
-for parser in adif_reader:corpus-adif:adif.dict wsjtx:corpus-wsjtx:; do
-  IFS=: read -r parser_name parser_corpus parser_dict <<<"$parser"
-  echo "== fuzzing the ${parser_name} parser for ${parser_fuzz_seconds} s"
-  parser_work=$(mktemp -d)
-  mkdir -p "$parser_work/corpus" "$parser_work/artifacts"
-  cp "$root/fuzz/$parser_corpus"/* "$parser_work/corpus/"
-  parser_options=()
-  [ -n "$parser_dict" ] && parser_options+=(-dict="$root/fuzz/$parser_dict")
-  parser_status=0
-  "$root/build-fuzz/velkrin_${parser_name}_fuzzer" "${parser_options[@]}" \
-    -max_total_time="$parser_fuzz_seconds" -timeout=10 -rss_limit_mb=512 -print_final_stats=1 \
-    -artifact_prefix="$parser_work/artifacts/" "$parser_work/corpus" >"$parser_work/log" 2>&1 ||
-    parser_status=$?
-  if [ "$parser_status" -ne 0 ] || [ -n "$(ls -A "$parser_work/artifacts")" ]; then
-    tail -n 60 "$parser_work/log"
-    mkdir -p "$root/build-fuzz/findings"
-    cp "$parser_work"/artifacts/* "$root/build-fuzz/findings/" 2>/dev/null || true
-    rm -rf "$parser_work"
-    echo "== the ${parser_name} fuzzer found a fault (status $parser_status); inputs in build-fuzz/findings/"
-    exit 1
-  fi
-  grep -E '^(Done|stat::new_units_added|stat::peak_rss_mb)' "$parser_work/log" || true
-  echo "== fuzzing found nothing ($(find "$parser_work/corpus" -type f | wc -l) inputs in the corpus)"
-  rm -rf "$parser_work"
-done
+run_fuzzer velkrin_adif_reader_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-adif" \
+  -dict="$root/fuzz/adif.dict" -rss_limit_mb=512
+run_fuzzer velkrin_wsjtx_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-wsjtx"
 
 # Windows: velkrin.exe cross-built with MinGW-w64, and the same end-to-end
 # suite run against it under Wine, expecting CR LF line ends on standard

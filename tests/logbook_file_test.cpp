@@ -105,6 +105,27 @@ TEST_F(LogbookFileTest, CrlfLogbookStaysCrlf) {
   EXPECT_EQ(names(), only_logbook_);
 }
 
+// Notepad saves with a byte-order mark, some editors cut trailing blanks:
+// the header is still replaced, never doubled, and keeps both.
+TEST_F(LogbookFileTest, HeaderSavedByAnEditorIsReplacedInPlace) {
+  const std::string qso = format_qso_line(numbered_qso("Ana", 1), "\r\n");
+  std::string edited;
+  const std::string block = format_header(kOwner, "\r\n");
+  for (std::size_t start = 0; start < block.size();) {
+    const auto end = block.find("\r\n", start);
+    edited += std::string(trim_right(block.substr(start, end - start))) + "\r\n";
+    start = end + 2;
+  }
+  const std::string bom = "\xef\xbb\xbf";
+  for (const std::string& old : {bom + block, edited, bom + edited}) {
+    write_file(path_, old + qso);
+    ASSERT_TRUE(rewrite(kNewOwner));
+    const std::string kept_bom = old.starts_with(bom) ? bom : "";
+    EXPECT_EQ(contents(), kept_bom + format_header(kNewOwner, "\r\n") + qso) << old;
+  }
+  EXPECT_EQ(names(), only_logbook_);
+}
+
 TEST_F(LogbookFileTest, HandMadeFileKeepsAllItsContentBehindTheHeader) {
   std::string big;  // longer than the copy buffer and than a header
   for (int n = 0; big.size() < 200 * 1024; ++n) big += "ligne " + std::to_string(n) + "\n";

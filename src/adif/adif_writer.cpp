@@ -1,6 +1,7 @@
 #include "adif/adif_writer.hpp"
 
 #include <algorithm>
+#include <charconv>
 
 #include "console/text_format.hpp"
 
@@ -35,7 +36,9 @@ std::string format_adif_header(std::string_view description, std::string_view cr
 
 void append_adif_record(const adif_record& record, std::string_view eol, std::string& text) {
   for (const auto& field : record) {
-    text.append("<").append(field.name).append(":").append(std::to_string(field.value.size()));
+    char length[24];
+    const auto end = std::to_chars(length, length + sizeof length, field.value.size()).ptr;
+    text.append("<").append(field.name).append(":").append(length, end);
     text.append(">").append(field.value).append(" ");
   }
   text.append("<EOR>").append(eol);

@@ -44,6 +44,11 @@ std::optional<std::string> frequency_mhz(std::int32_t khz) {
 
 ascii_text to_ascii(std::string_view bytes) {
   ascii_text result;
+  // Most values are printable ASCII already.
+  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+    result.text.assign(bytes);
+    return result;
+  }
   for (const char32_t code_point : decode_utf8(bytes)) {
     if (code_point >= 0x20 && code_point < 0x7F) {
       result.text += static_cast<char>(code_point);

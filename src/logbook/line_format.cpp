@@ -1,6 +1,8 @@
 #include "logbook/line_format.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 #include "console/text_format.hpp"
 
@@ -88,8 +90,19 @@ std::string format_qso_line(const qso_record& qso, std::string_view eol) {
 }
 
 std::string_view trim_right(std::string_view text) {
-  const auto last = text.find_last_not_of(kWhiteSpace);
-  return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
+  // This runs for every line that the reader reads: the blanks that pad the
+  // last column are skipped eight at a time.
+  std::size_t size = text.size();
+  constexpr std::uint64_t kEightSpaces = 0x2020202020202020ull;
+  for (std::uint64_t eight = 0; size >= 8; size -= 8) {
+    std::memcpy(&eight, text.data() + size - 8, 8);
+    if (eight != kEightSpaces) break;
+  }
+  while (size > 0 && (text[size - 1] == ' ' || text[size - 1] == '\t' || text[size - 1] == '\r' ||
+                      text[size - 1] == '\v' || text[size - 1] == '\f')) {
+    --size;
+  }
+  return text.substr(0, size);
 }
 
 bool is_header_line(std::size_t index, std::string_view line) {

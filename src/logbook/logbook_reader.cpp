@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "logbook/line_format.hpp"
@@ -21,14 +22,34 @@ constexpr std::string_view kEmptyValue = "-";
 constexpr std::array<std::string_view, 4> kEchoLines{
     "ECHO is on.", "ECHO est activ\x82.", "ECHO est activ\xe9.", "ECHO est activ\xc3\xa9."};
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+// The blanks that separate words, as a table: the test runs for every byte.
+constexpr std::array<bool, 256> kBlanks = [] {
+  std::array<bool, 256> blanks{};
+  for (const unsigned char c : {' ', '\t', '\r', '\v', '\f'}) blanks[c] = true;
+  return blanks;
+}();
+
+bool is_blank(char c) { return kBlanks[static_cast<unsigned char>(c)]; }
+
+constexpr std::string_view kTitles = [] {
+  std::string_view titles = kHeaderTitles;
+  while (titles.ends_with(' ')) titles.remove_suffix(1);
+  return titles;
+}();
 
 bool is_rule(std::string_view line) { return is_header_line(0, line); }
 
 bool is_skipped(std::string_view line) {
-  return line.empty() || is_rule(line) || line == kHeaderTimeNote ||
-         line == trim_right(kHeaderTitles) ||
+  return line.empty() || is_rule(line) || line == kHeaderTimeNote || line == kTitles ||
          std::find(kEchoLines.begin(), kEchoLines.end(), line) != kEchoLines.end();
+}
+
+// The unit where the program writes it, between blanks, in a line long
+// enough to hold every column: the values before it fit their columns.
+bool has_written_shape(std::string_view line) {
+  constexpr std::size_t kUnitColumn = 66;
+  constexpr std::size_t kPlaceColumn = 79;
+  return line.size() >= kPlaceColumn && line.substr(kUnitColumn - 1, 5) == " kHz ";
 }
 
 bool parse_number(std::string_view word, std::int32_t& value) {
@@ -46,18 +67,19 @@ void assign_value(std::string& field, std::string_view word) {
 
 // The reason the words are no QSO, or nothing when `qso` was filled.
 std::optional<std::string> parse_qso(std::string_view line, qso_record& qso) {
-  std::array<std::string_view, kQsoWordCount> words;
+  std::string_view words[kQsoWordCount];
   std::size_t count = 0;
-  for (std::size_t i = 0; i < line.size();) {
-    while (i < line.size() && is_blank(line[i])) ++i;
-    if (i == line.size()) break;
-    const std::size_t start = i;
-    while (i < line.size() && !is_blank(line[i])) ++i;
+  const char* const end = line.data() + line.size();
+  for (const char* p = line.data();;) {
+    while (p != end && is_blank(*p)) ++p;
+    if (p == end) break;
+    const char* const start = p;
+    while (p != end && !is_blank(*p)) ++p;
     if (count == kQsoWordCount) {
       count = kQsoWordCount + 1;
       break;
     }
-    words[count++] = line.substr(start, i - start);
+    words[count++] = std::string_view(start, static_cast<std::size_t>(p - start));
   }
   if (count != kQsoWordCount || words[kUnitIndex] != kUnitWord) {
     return "ligne non reconnue (attendu : date, debut, fin, indicatif, prenom, frequence, kHz, "
@@ -152,8 +174,9 @@ logbook_reader::read_result logbook_reader::read_line(std::string_view& line, st
       skipping_long_line_ = false;  // the end of a line already reported
       continue;
     }
-    line = std::string_view(start, length);
     number = ++line_number_;
+    if (length > kMaxLogbookLineBytes) return read_result::overlong;
+    line = std::string_view(start, length);
     if (number == 1) {
       if (line.ends_with('\r')) line_end_ = "\r\n";
       if (line.starts_with(kUtf8Bom)) line.remove_prefix(kUtf8Bom.size());
@@ -167,27 +190,40 @@ bool logbook_reader::next(logbook_item& item) {
   for (;;) {
     std::string_view line;
     std::size_t number = 0;
+    bool overlong = false;
     if (!replay_.empty()) {
       replaying_ = std::move(replay_.front());
       replay_.pop_front();
       line = replaying_.text;
       number = replaying_.number;
+      overlong = replaying_.overlong;
     } else if (failure_) {
       return false;
     } else {
       const read_result result = read_line(line, number);
-      if (result == read_result::overlong) {
-        item.what = logbook_item::kind::unreadable;
-        item.line = number;
-        item.reason = "ligne trop longue (plus de " + std::to_string(kMaxLogbookLineBytes) +
-                      " octets), ignoree";
-        return true;
-      }
       if (result == read_result::end) {
         if (header_lines_.empty() || failure_) return false;
         give_up_header();
         continue;
       }
+      if (keep_ && result == read_result::line && header_lines_.empty() &&
+          has_written_shape(line) && !keep_(line)) {
+        continue;
+      }
+      overlong = result == read_result::overlong;
+      if (overlong && !header_lines_.empty()) {
+        // No header line either: the lines held come first.
+        replay_.push_front({number, {}, true});
+        give_up_header();
+        continue;
+      }
+    }
+    if (overlong) {
+      item.what = logbook_item::kind::unreadable;
+      item.line = number;
+      item.reason = "ligne trop longue (plus de " + std::to_string(kMaxLogbookLineBytes) +
+                    " octets), ignoree";
+      return true;
     }
     if (handle(line, number, item)) return true;
   }

@@ -1,0 +1,63 @@
+#include "logbook/qso_rules.hpp"
+
+#include <gtest/gtest.h>
+
+namespace velkrin {
+namespace {
+
+TEST(QsoRulesTest, BaseCallIsTheStationWhateverItsPrefixOrSuffix) {
+  const struct {
+    std::string_view typed, base;
+  } cases[] = {{"f4abc", "F4ABC"},
+               {"F4ABC/P", "F4ABC"},
+               {"F4ABC/M", "F4ABC"},
+               {"EA8/F4ABC", "F4ABC"},
+               {"VP2E/F4ABC/P", "F4ABC"},
+               {"F4ABC/QRP", "F4ABC"},
+               {"3D2/F4ABC", "F4ABC"},
+               {"K1ABC/VE3", "K1ABC"},
+               {"F4ABC/MM", "F4ABC"},
+               {"K1ABC/4", "K1ABC"},
+               {"/P", "/P"},
+               {"", ""}};
+  for (const auto& c : cases) EXPECT_EQ(base_call(c.typed), c.base) << c.typed;
+}
+
+TEST(QsoRulesTest, CallSignForm) {
+  for (const std::string_view good : {"F4ABC", "f4abc", "EA8/F4ABC/P", "3D2A", "K1ABC/4"}) {
+    EXPECT_TRUE(is_call_sign_form(good)) << good;
+  }
+  for (const std::string_view bad : {"?", "-F5ABC-", ":45", "F4", "F4ABC/", "/F4ABC", "FABC",
+                                     "1234", "F4\xc3\xa9", "F5XY\x1b[DZ"}) {
+    EXPECT_FALSE(is_call_sign_form(bad)) << bad;
+  }
+  EXPECT_TRUE(has_control_characters("F5XY\x1b[DZ"));
+  EXPECT_TRUE(has_control_characters("a\xc2\x85"));  // NEL, a C1 control
+  EXPECT_FALSE(has_control_characters("H\xc3\xa9l\xc3\xa8ne \xc2\xa0"));
+}
+
+TEST(QsoRulesTest, DuplicatesAreTheSameStationBandAndModeWithinTwoMinutes) {
+  const qso_record first{"31-12-2025", 2359, 5, "F4ABC", "Jean", 14200, "J3E", "Paris"};
+  const auto key = [](qso_record qso) { return duplicate_key_of(qso, {}).value(); };
+  const struct {
+    qso_record other;
+    bool duplicate;
+  } cases[] = {
+      {{"01-01-2026", 1, 5, "F4ABC/P", "Jean", 14250, "USB", "Paris"}, true},  // past midnight
+      {{"31-12-2025", 2357, 5, "EA8/f4abc", "-", 14000, "SSB", "-"}, true},
+      {{"31-12-2025", 2356, 5, "F4ABC", "Jean", 14200, "J3E", "Paris"}, false},
+      {{"31-12-2025", 2359, 5, "F4ABC", "Jean", 7100, "J3E", "Paris"}, false},  // another band
+      {{"31-12-2025", 2359, 5, "F4ABC", "Jean", 14200, "A1A", "Paris"}, false},
+      {{"31-12-2025", 2359, 5, "F4ABD", "Jean", 14200, "J3E", "Paris"}, false},
+  };
+  duplicate_index index;
+  index.add(key(first));
+  for (const auto& c : cases) {
+    EXPECT_EQ(within_duplicate_window(key(first), key(c.other)), c.duplicate) << c.other.date;
+    EXPECT_EQ(index.contains_near(key(c.other)), c.duplicate) << c.other.indicatif;
+  }
+  EXPECT_FALSE(duplicate_key_of({"32-12-2025", 905, 5, "F4ABC", "", 14200, "J3E", ""}, {}));
+}
+
+}  // namespace
+}  // namespace velkrin
