@@ -79,10 +79,11 @@ status udp_receiver::bind(ipv4_address address, std::uint16_t port) {
     // on either (on the loopback one when the programs share one machine).
     int joined = 0;
     int error = 0;
-    for (const in_addr_t interface : {INADDR_ANY, INADDR_LOOPBACK}) {
+    const in_addr_t interfaces[] = {INADDR_ANY, INADDR_LOOPBACK};
+    for (const in_addr_t on : interfaces) {
       ip_mreq request{};
       request.imr_multiaddr.s_addr = htonl(address);
-      request.imr_interface.s_addr = htonl(interface);
+      request.imr_interface.s_addr = htonl(on);
       if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0) {
         ++joined;
       } else {

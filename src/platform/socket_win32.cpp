@@ -109,10 +109,11 @@ status udp_receiver::bind(ipv4_address address, std::uint16_t port) {
     // on either (on the loopback one when the programs share one machine).
     int joined = 0;
     int error = 0;
-    for (const u_long interface : {INADDR_ANY, INADDR_LOOPBACK}) {
+    const u_long interfaces[] = {INADDR_ANY, INADDR_LOOPBACK};
+    for (const u_long on : interfaces) {
       ip_mreq request{};
       request.imr_multiaddr.s_addr = htonl(address);
-      request.imr_interface.s_addr = htonl(interface);
+      request.imr_interface.s_addr = htonl(on);
       if (::setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
                        sizeof request) == 0) {
         ++joined;
