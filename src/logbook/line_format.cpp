@@ -88,8 +88,14 @@ std::string format_qso_line(const qso_record& qso, std::string_view eol) {
 }
 
 std::string_view trim_right(std::string_view text) {
-  const auto last = text.find_last_not_of(kWhiteSpace);
-  return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
+  // A plain loop: every line read goes through here, most with a run of
+  // blanks at the end.
+  std::size_t size = text.size();
+  const auto blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+  };
+  while (size > 0 && blank(text[size - 1])) --size;
+  return text.substr(0, size);
 }
 
 bool is_header_line(std::size_t index, std::string_view line) {

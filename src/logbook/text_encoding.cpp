@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace velkrin {
 namespace {
@@ -60,9 +62,15 @@ bool is_valid_utf8(std::string_view bytes) {
 }
 
 line_encoding encoding_of(std::string_view bytes) {
+  // Most lines are ASCII: eight bytes at a time until a high bit shows.
+  std::size_t ascii = 0;
+  for (std::uint64_t word = 0; ascii + sizeof word <= bytes.size(); ascii += sizeof word) {
+    std::memcpy(&word, bytes.data() + ascii, sizeof word);
+    if ((word & 0x8080808080808080ull) != 0) break;
+  }
   bool high = false;
   bool c1 = false;
-  for (const char byte : bytes) {
+  for (const char byte : bytes.substr(ascii)) {
     const auto value = static_cast<unsigned char>(byte);
     high |= value >= 0x80;
     c1 |= value >= 0x80 && value <= 0x9F;
