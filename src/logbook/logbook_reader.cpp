@@ -203,7 +203,10 @@ void logbook_reader::give_up_header() {
 }
 
 bool logbook_reader::handle(std::string_view line, std::size_t number, logbook_item& item) {
-  if (header_lines_.empty() && !is_rule(line)) return handle_ordinary(line, number, item);
+  if (header_lines_.empty() && !is_rule(line)) {
+    if (quick_filter_ && !quick_filter_(line)) return false;
+    return handle_ordinary(line, number, item);
+  }
   if (!is_header_line(header_lines_.size(), line)) {
     replay_.push_front({number, std::string(line)});
     give_up_header();

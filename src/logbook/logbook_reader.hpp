@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,6 +99,14 @@ class logbook_reader {
 
   // The header that the QSOs being read belong to; nullptr above the first.
   const header_block* header() const { return headers_ == 0 ? nullptr : &current_; }
+  // Lines outside a header that `keep` turns down are skipped unread: not
+  // parsed, not reported, only counted. A command that looks for a few QSOs
+  // (one call sign) passes a cheap test on the line's bytes as stored, so
+  // that it does not pay for reading the others. Header lines never meet it.
+  void set_quick_filter(std::function<bool(std::string_view)> keep) {
+    quick_filter_ = std::move(keep);
+  }
+
   // How many headers have been read so far.
   std::size_t header_count() const { return headers_; }
   // The line end of the file's first line: "\n" or "\r\n" ("\n" until seen).
@@ -136,6 +145,7 @@ class logbook_reader {
   header_block current_;
   std::size_t headers_ = 0;
   std::string converted_;  // a line in UTF-8 when stored in another encoding
+  std::function<bool(std::string_view)> quick_filter_;
 };
 
 }  // namespace velkrin
