@@ -124,6 +124,9 @@ cmake --build "$root/build-windows" -j"$jobs"
   wineboot --init </dev/null >/dev/null 2>&1
   VELKRIN_PROGRAM="$root/build-windows/velkrin.exe" VELKRIN_LAUNCHER=wine VELKRIN_LINE_END=crlf \
     ctest --test-dir "$root/build-check" -R '^EndToEnd\.' --output-on-failure -j"$jobs"
+  VELKRIN_PROGRAM="$root/build-windows/velkrin.exe" VELKRIN_LAUNCHER=wine \
+    VELKRIN_JOURNAL_PROGRAM="$root/build-windows/velkrin-journal.exe" \
+    ctest --test-dir "$root/build-check" -R '^JournalEndToEnd\.' --output-on-failure -j"$jobs"
 )
 # ---------------------------------------------------------------------------
 
