@@ -53,6 +53,11 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 // Readies the console at program start (a no-op where nothing is needed).
 void prepare_console();
 
+// Makes standard output take bytes as they are: on Windows, where it is
+// opened in text mode, "\n" is then no longer written as CR LF. A no-op
+// elsewhere. For output that fixes its own line ends (CSV).
+void set_binary_output();
+
 // Clears the screen shown by `out` and puts the cursor at its top-left corner,
 // after everything written to `out` has been flushed. Writes the terminal
 // sequence ESC[H ESC[2J ESC[3J to `out` unless the platform needs otherwise.

@@ -80,6 +80,8 @@ status rename_over(std::intptr_t& handle, std::string& temporary, const std::str
 
 void prepare_console() {}
 
+void set_binary_output() {}
+
 void clear_console(std::ostream& out) {
   out.flush();
   out << kClearSequence;

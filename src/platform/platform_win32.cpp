@@ -17,7 +17,11 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <ostream>
@@ -313,6 +317,11 @@ status rename_over(std::string& temporary, const std::string& target) {
 }
 
 }  // namespace
+
+void set_binary_output() {
+  std::fflush(stdout);
+  _setmode(_fileno(stdout), _O_BINARY);
+}
 
 void prepare_console() {
   console_state& state = the_console();

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# velkrin-journal's benchmark: prints figures, asserts nothing.
+#
+#   bash bench/journal.sh [N]     N QSO lines in the logbook (default 1000000)
+#
+# Writes a logbook of N QSOs (bench/make_logbook.cpp: about 105 MB for a
+# million, 50,000 stations over 20 years, in date order), then runs each
+# velkrin-journal command and the awk command it is compared with, side by
+# side, VELKRIN_BENCH_RUNS rounds (default 5), taking turns at going first;
+# then velkrin-adif on the same file. Prints the median time and the largest
+# peak resident memory of each. Builds in build-bench/ (RelWithDebInfo, as
+# the README does) and works in a temporary folder inside it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+qsos=${1:-1000000}
+runs=${VELKRIN_BENCH_RUNS:-5}
+build=$root/build-bench
+jobs=${VELKRIN_JOBS:-2}
+
+[ -x /usr/bin/time ] || {
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time
+}
+
+echo "== building (RelWithDebInfo) in build-bench/" >&2
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$jobs" --target velkrin-journal velkrin-adif >/dev/null
+"${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -I"$root/src" \
+  "$root/bench/make_logbook.cpp" "$root/src/logbook/line_format.cpp" \
+  "$root/src/console/text_format.cpp" -o "$build/make_logbook"
+
+work=$(mktemp -d "$build/journal.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+logbook=$work/journal_de_bord.txt
+echo "== writing a logbook of $qsos QSO lines" >&2
+"$build/make_logbook" "$qsos" >"$logbook"
+bytes=$(stat -c %s "$logbook")
+
+journal=$build/velkrin-journal
+# name@@command, standard output to /dev/null.
+commands=(
+  "journal indicatif F4ABC@@$journal indicatif F4ABC $logbook"
+  "journal liste --indicatif F4ABC@@$journal liste --indicatif F4ABC $logbook"
+  "awk '\$4 == \"F4ABC\"'@@awk \$4==\"F4ABC\" $logbook"
+  "journal verifie@@$journal verifie $logbook"
+  "journal stats@@$journal stats $logbook"
+  "awk 'NF != 9 || \$7 != \"kHz\"'@@awk NF!=9||\$7!=\"kHz\" $logbook"
+  "awk '{n[\$8]++}'@@awk {n[\$8]++} $logbook"
+  "journal doublons@@$journal doublons $logbook"
+  "journal liste@@$journal liste $logbook"
+  "journal csv@@$journal csv $logbook"
+  "velkrin-adif -o FILE@@$build/velkrin-adif --force -o $work/export.adi $logbook"
+)
+
+declare -A times rss
+# timed COMMAND: appends the elapsed seconds and peak memory (KiB).
+timed() {
+  local name=$1 command=$2
+  # Words split on blanks; the awk programs above hold none.
+  # shellcheck disable=SC2086
+  /usr/bin/time -f '%e %M' -o "$work/time.txt" $command >/dev/null 2>/dev/null || true
+  # The last line: a failing status adds one before it.
+  read -r seconds kib < <(tail -n 1 "$work/time.txt")
+  times[$name]+="$seconds "
+  rss[$name]+="$kib "
+}
+
+median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+max() { printf '%s\n' $1 | sort -g | tail -n 1; }
+
+for run in $(seq "$runs"); do
+  # Odd rounds in order, even rounds backwards, so that no command always
+  # follows the same one.
+  order=("${commands[@]}")
+  if [ $((run % 2)) -eq 0 ]; then
+    order=()
+    for ((i = ${#commands[@]} - 1; i >= 0; i--)); do order+=("${commands[$i]}"); done
+  fi
+  for entry in "${order[@]}"; do timed "${entry%%@@*}" "${entry#*@@}"; done
+  echo "   round $run done" >&2
+done
+
+echo
+echo "velkrin-journal bench, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores,"
+echo "$qsos QSO lines ($(awk -v b="$bytes" 'BEGIN { printf "%.0f MB", b / 1e6 }')), median of $runs rounds"
+echo
+echo "| command | time | peak memory |"
+echo "| --- | ---: | ---: |"
+for entry in "${commands[@]}"; do
+  name=${entry%%@@*}
+  printf '| %s | %s s | %s |\n' "$name" "$(median "${times[$name]}")" \
+    "$(awk -v k="$(max "${rss[$name]}")" 'BEGIN { printf "%.1f MiB", k / 1024 }')"
+done

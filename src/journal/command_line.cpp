@@ -1,0 +1,308 @@
+#include "journal/command_line.hpp"
+
+#include <charconv>
+#include <ostream>
+
+#include "journal/commands.hpp"
+#include "logbook/line_format.hpp"
+#include "platform/platform.hpp"
+
+#ifndef VELKRIN_VERSION
+#define VELKRIN_VERSION "1"
+#endif
+
+namespace velkrin::journal {
+namespace {
+
+constexpr std::string_view kUsage = "Usage : velkrin-journal COMMANDE [options] [JOURNAL]\n";
+constexpr std::string_view kHelp =
+    "Consulte le journal de bord de Velkrin, sans jamais l'ecrire.\n"
+    "\n"
+    "Commandes :\n"
+    "  liste             les QSO en tableau, dans l'ordre du journal (commande par defaut)\n"
+    "  indicatif CALL    deja contacte ? les QSO avec cette station, par bande et par mode\n"
+    "  doublons          les QSO qui semblent enregistres deux fois\n"
+    "  verifie           chaque ligne verifiee, a lancer avant un envoi (LoTW, eQSL...)\n"
+    "  stats             les QSO par annee, par bande et par mode\n"
+    "  csv               les QSO en CSV, pour un tableur\n"
+    "\n"
+    "JOURNAL : le journal de bord (par defaut journal_de_bord.txt dans le dossier courant) ;\n"
+    "un journal seul, sans commande, en affiche la liste.\n"
+    "\n"
+    "velkrin-journal COMMANDE --help detaille les options de chaque commande.\n"
+    "  --help          affiche cette aide\n"
+    "  --version       affiche la version\n"
+    "\n"
+    "Statut de sortie : 0 reussite ; 1 la reponse de la commande (station jamais\n"
+    "contactee, doublons ou problemes trouves) ; 2 erreur d'utilisation, de lecture ou\n"
+    "d'ecriture. Les lignes illisibles sont signalees sur la sortie d'erreur.\n";
+
+constexpr std::string_view kFilterHelp =
+    "Filtres (a combiner) :\n"
+    "  --indicatif MOTIF  l'indicatif tel que saisi, * et ? permis (F4*, */P)\n"
+    "  --du JJ-MM-AAAA    a partir de ce jour\n"
+    "  --au JJ-MM-AAAA    jusqu'a ce jour\n"
+    "  --bande BANDE      une bande ADIF (20m, 70cm...)\n"
+    "  --mode MODE        un mode ADIF (SSB, CW, FT8...) ou une classe telle que saisie\n"
+    "  --lieu MOTIF       le lieu d'emission, * et ? permis\n"
+    "  --derniers N       les N derniers QSO de la selection\n";
+constexpr std::string_view kModeHelp =
+    "  --mode CLASSE=MODE[/SOUS_MODE]\n"
+    "                  donne le mode ADIF d'une classe d'emission, comme velkrin-adif\n";
+
+std::string_view command_help(command what) {
+  switch (what) {
+    case command::liste:
+      return "Usage : velkrin-journal liste [options] [JOURNAL]\n\n"
+             "Les QSO dans l'ordre du journal : date, debut et fin (hh:mm), indicatif, prenom,\n"
+             "frequence (kHz), bande, mode (la classe saisie entre parentheses quand elle\n"
+             "differe), lieu et numero de ligne.\n\n"
+             "  --court         sans le prenom ni le lieu, pour tenir en 80 colonnes\n";
+    case command::indicatif:
+      return "Usage : velkrin-journal indicatif CALL [options] [JOURNAL]\n\n"
+             "Deja contacte ? Le nombre de QSO avec cette station, la premiere et la derniere\n"
+             "date, les bandes et modes contactes, puis les QSO. F4ABC/P, EA8/F4ABC et f4abc\n"
+             "comptent comme F4ABC. Statut 1 quand la station n'a jamais ete contactee.\n\n"
+             "  --court         sans le prenom ni le lieu\n";
+    case command::doublons:
+      return "Usage : velkrin-journal doublons [options] [JOURNAL]\n\n"
+             "Les QSO qui semblent enregistres deux fois : meme station (F4ABC/P compte\n"
+             "comme F4ABC), meme bande, meme mode, debuts a 2 minutes au plus l'un de\n"
+             "l'autre (minuit compris). Par groupes, avec les numeros de ligne. Statut 1\n"
+             "quand il y en a.\n";
+    case command::verifie:
+      return "Usage : velkrin-journal verifie [options] [JOURNAL]\n\n"
+             "Verifie chaque ligne et ecrit chaque probleme \"ligne N : raison\", puis leur\n"
+             "nombre : date, heures, frequence, classe d'emission, indicatif, caracteres de\n"
+             "controle, lignes illisibles, QSO sans en-tete au-dessus. Les notes (fin avant\n"
+             "le debut, QSO d'avant le debut du journal, nouvel en-tete) ne sont pas des\n"
+             "problemes. Statut 1 quand il y a des problemes.\n";
+    case command::stats:
+      return "Usage : velkrin-journal stats [options] [JOURNAL]\n\n"
+             "Le nombre de QSO par annee, par bande et par mode, un tableau bandes et modes,\n"
+             "le nombre de stations differentes, le premier et le dernier QSO.\n";
+    case command::csv:
+      return "Usage : velkrin-journal csv [options] [JOURNAL]\n\n"
+             "Les QSO en CSV (UTF-8) : date ISO, debut, fin, indicatif, prenom, kHz, MHz,\n"
+             "bande, mode et sous-mode ADIF, classe saisie, lieu, proprietaire, ligne.\n\n"
+             "  -o FICHIER      ecrit dans FICHIER (par defaut sur la sortie standard)\n"
+             "  --force         remplace FICHIER s'il existe deja\n"
+             "  --excel         pour un tableur en francais : \";\", virgule decimale,\n"
+             "                  BOM UTF-8, fins de ligne CR LF\n";
+  }
+  return "";
+}
+
+bool takes_filters(command what) {
+  return what == command::liste || what == command::stats || what == command::csv;
+}
+
+std::optional<command> command_named(std::string_view name) {
+  if (name == "liste") return command::liste;
+  if (name == "indicatif") return command::indicatif;
+  if (name == "doublons") return command::doublons;
+  if (name == "verifie") return command::verifie;
+  if (name == "stats") return command::stats;
+  if (name == "csv") return command::csv;
+  return std::nullopt;
+}
+
+std::optional<std::string> set_day(std::string_view option, std::string_view typed,
+                                   std::optional<calendar_date>& day) {
+  day = parse_date(typed);
+  if (day) return std::nullopt;
+  return std::string(option) + " attend une date JJ-MM-AAAA, pas \"" + std::string(typed) + "\"";
+}
+
+// Where a file's bytes go: a temporary file beside it, renamed over it once
+// complete.
+int write_csv_file(const journal_options& options, const logbook_opener& open, std::ostream& err) {
+  const std::string& target = *options.output;
+  if (platform::path_exists(target)) {
+    if (platform::same_file(target, options.logbook)) {
+      err << "Erreur : \"" << target << "\" est le journal lui-meme.\n";
+      return kExitFailure;
+    }
+    if (!options.force) {
+      err << "Erreur : \"" << target << "\" existe deja ; --force pour le remplacer.\n";
+      return kExitFailure;
+    }
+  }
+  platform::replacement_file file;
+  const auto failed = [&](const std::string& cause) {
+    err << "Erreur : \"" << target << "\" n'a pas pu etre ecrit (" << cause << ").\n";
+    return kExitFailure;
+  };
+  if (const platform::status s = file.create_beside(target); !s.ok()) return failed(s.cause());
+  output out([&file](std::string_view piece) { return file.write(piece); });
+  const int status = export_csv({options, open, out, err});
+  if (out.failure()) return failed(*out.failure());
+  if (status != kExitSuccess) return status;
+  if (const platform::status s = file.commit_over(target); !s.ok()) return failed(s.cause());
+  return kExitSuccess;
+}
+
+}  // namespace
+
+parsed_options parse_options(const std::vector<std::string>& args) {
+  parsed_options parsed;
+  journal_options& options = parsed.options;
+  std::optional<std::string> logbook;
+  std::size_t i = 0;
+  if (!args.empty()) {
+    if (const auto named = command_named(args[0])) {
+      options.what = *named;
+      options.command_given = true;
+      i = 1;
+    }
+  }
+  const auto fail = [&](std::string reason) {
+    if (parsed.error.empty()) parsed.error = std::move(reason);
+  };
+  bool uses_filters = false;
+  std::string filter_option;
+  for (; i < args.size() && parsed.error.empty(); ++i) {
+    const std::string& arg = args[i];
+    const bool has_value = i + 1 < args.size();
+    const auto value = [&]() -> const std::string& { return args[++i]; };
+    const auto filter = [&] {
+      uses_filters = true;
+      if (filter_option.empty()) filter_option = arg;
+    };
+    filters& selection = options.selection;
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--court") {
+      if (options.what != command::liste && options.what != command::indicatif) {
+        fail("l'option --court ne s'applique qu'a liste et indicatif");
+      }
+      options.short_table = true;
+    } else if (arg == "--force" || arg == "--excel" || (arg == "-o" && has_value)) {
+      if (options.what != command::csv) fail("l'option " + arg + " ne s'applique qu'a csv");
+      if (arg == "--force") options.force = true;
+      if (arg == "--excel") options.excel = true;
+      if (arg == "-o") options.output = value();
+    } else if (arg == "--mode" && has_value) {
+      const std::string& mode = value();
+      if (mode.find('=') != std::string::npos) {
+        if (auto error = add_class_mapping(mode, options.user_modes)) fail(*error);
+      } else {
+        filter();
+        selection.modes.push_back(to_upper(mode));
+      }
+    } else if ((arg == "--du" || arg == "--au") && has_value) {
+      filter();
+      if (auto error = set_day(arg, value(), arg == "--du" ? selection.from : selection.to)) {
+        fail(*error);
+      }
+    } else if (arg == "--bande" && has_value) {
+      filter();
+      const std::string& name = value();
+      selection.band = band_named(name);
+      if (!selection.band)
+        fail("--bande attend une bande ADIF (20m, 70cm...), pas \"" + name + "\"");
+    } else if (arg == "--indicatif" && has_value) {
+      filter();
+      selection.call = value();
+    } else if (arg == "--lieu" && has_value) {
+      filter();
+      selection.place = value();
+    } else if (arg == "--derniers" && has_value) {
+      filter();
+      const std::string& count = value();
+      std::size_t n = 0;
+      const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), n);
+      if (error != std::errc{} || end != count.data() + count.size() || n == 0) {
+        fail("--derniers attend un nombre de QSO, pas \"" + count + "\"");
+      }
+      selection.last = n;
+    } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
+               arg == "--bande" || arg == "--indicatif" || arg == "--lieu" || arg == "--derniers") {
+      fail("l'option " + arg + " attend une valeur");
+    } else if (arg.size() > 1 && arg.front() == '-') {
+      fail("option inconnue " + arg);
+    } else if (options.what == command::indicatif && options.call.empty()) {
+      options.call = arg;
+    } else if (logbook) {
+      fail("un seul journal a la fois");
+    } else {
+      logbook = arg;
+    }
+  }
+  if (parsed.error.empty() && uses_filters && !takes_filters(options.what)) {
+    fail("l'option " + filter_option + " ne s'applique qu'a liste, stats et csv");
+  }
+  if (parsed.error.empty() && options.what == command::indicatif && options.call.empty() &&
+      !options.help && !options.version) {
+    fail("indicatif attend l'indicatif cherche (velkrin-journal indicatif F4ABC)");
+  }
+  options.logbook = logbook.value_or(std::string(kLogbookFileName));
+  return parsed;
+}
+
+int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                        const std::function<void()>& binary_output) {
+  const parsed_options parsed = parse_options(args);
+  const journal_options& options = parsed.options;
+  if (!parsed.error.empty()) {
+    err << "Erreur : " << parsed.error << ".\n" << kUsage << "Aide : velkrin-journal --help\n";
+    return kExitFailure;
+  }
+  if (options.help) {
+    if (!options.command_given) {
+      out << kUsage << "\n" << kHelp;
+    } else {
+      out << command_help(options.what);
+      if (takes_filters(options.what)) out << "\n" << kFilterHelp;
+      out << "\nOption de toutes les commandes :\n" << kModeHelp;
+    }
+    return kExitSuccess;
+  }
+  if (options.version) {
+    out << "velkrin-journal " << VELKRIN_VERSION << "\n";
+    return kExitSuccess;
+  }
+
+  const logbook_opener open =
+      [&options](const std::function<void(logbook_reader&)>& read) -> std::optional<std::string> {
+    file_source source;
+    if (const platform::status s = source.open(options.logbook); !s.ok()) return s.cause();
+    logbook_reader reader(source);
+    read(reader);
+    source.close();  // releases the shared lock
+    return std::nullopt;
+  };
+  if (options.what == command::csv && options.output && *options.output != "-") {
+    return write_csv_file(options, open, err);
+  }
+  if (options.what == command::csv && binary_output) {
+    out.flush();
+    binary_output();
+  }
+  output text([&out](std::string_view piece) { return platform::write_stream(out, piece); });
+  const command_context context{options, open, text, err};
+  switch (options.what) {
+    case command::liste:
+      return list_qsos(context);
+    case command::indicatif:
+      return worked_before(context);
+    case command::doublons:
+      return find_duplicates(context);
+    case command::verifie:
+      return check_logbook(context);
+    case command::stats:
+      return logbook_statistics(context);
+    case command::csv: {
+      const int status = export_csv(context);
+      if (text.failure()) {
+        err << "Erreur : la sortie standard n'a pas pu etre ecrite (" << *text.failure() << ").\n";
+      }
+      return status;
+    }
+  }
+  return kExitFailure;
+}
+
+}  // namespace velkrin::journal

@@ -1,0 +1,51 @@
+// The velkrin-journal command: its subcommands and options, its messages in
+// French and its exit status. It only reads the logbook.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "journal/selection.hpp"
+#include "logbook/qso_rules.hpp"
+
+namespace velkrin::journal {
+
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitAnswer = 1;   // never worked, duplicates or problems found
+inline constexpr int kExitFailure = 2;  // usage, unreadable logbook, failed write
+
+enum class command { liste, indicatif, doublons, verifie, stats, csv };
+
+struct journal_options {
+  command what = command::liste;
+  bool help = false;
+  bool version = false;
+  bool command_given = false;
+  std::string logbook;
+  std::string call;  // of indicatif
+  filters selection;
+  mode_table user_modes;
+  bool short_table = false;           // --court
+  std::optional<std::string> output;  // -o of csv
+  bool force = false;
+  bool excel = false;
+};
+
+// The options, or the French reason of a usage error.
+struct parsed_options {
+  journal_options options;
+  std::string error;
+};
+parsed_options parse_options(const std::vector<std::string>& args);
+
+// Runs the command with its arguments (UTF-8, without the program's name)
+// and returns the exit status. Data goes to `out`, messages to `err`.
+// `binary_output` is called before CSV is written to `out`, so that no CR is
+// added on Windows.
+int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                        const std::function<void()>& binary_output = {});
+
+}  // namespace velkrin::journal

@@ -1,0 +1,764 @@
+#include "journal/commands.hpp"
+
+#include <algorithm>
+#include <map>
+#include <ostream>
+
+#include "logbook/line_format.hpp"
+
+namespace velkrin::journal {
+namespace {
+
+constexpr std::string_view kNoBand = "-";
+constexpr std::size_t kBarWidth = 40;
+
+std::string plural(std::size_t count, std::string_view word) {
+  return std::to_string(count) + " " + std::string(word) + (count > 1 ? "s" : "");
+}
+
+// A QSO kept for later: by --derniers, by indicatif, by doublons.
+struct kept_qso {
+  qso_record qso;
+  std::size_t line = 0;
+  std::string owner;
+};
+
+using qso_handler = std::function<void(const qso_record&, const qso_facts&, std::size_t line,
+                                       std::string_view owner)>;
+
+void report_failure(const command_context& c, const std::string& reason) {
+  c.err << "Erreur : le journal de bord \"" << c.options.logbook << "\" n'a pas pu etre lu ("
+        << reason << ").\n";
+}
+
+// Reads the logbook and hands `take` each QSO that the filters select (with
+// --derniers, the last N of them, at the end). Unreadable lines are
+// reported on `err`. False when the logbook could not be read (said on err).
+bool read_selected(const command_context& c, fact_finder& finder, const qso_handler& take,
+                   const std::string& quick_needle = {}) {
+  const filters& selection = c.options.selection;
+  std::vector<kept_qso> ring;
+  std::size_t next_slot = 0;
+  std::optional<std::string> read_failure;
+  const auto opened = c.open([&](logbook_reader& reader) {
+    if (!quick_needle.empty()) {
+      reader.set_line_filter(
+          [&quick_needle](std::string_view line) { return may_hold(line, quick_needle); });
+    }
+    logbook_item item;
+    qso_facts facts;
+    while (reader.next(item)) {
+      if (item.what == logbook_item::kind::unreadable) {
+        c.err << "ligne " << item.line << " : " << item.reason << "\n";
+        continue;
+      }
+      if (item.what != logbook_item::kind::qso) continue;
+      finder.find(item.qso, facts);
+      if (!selection.matches(item.qso, facts)) continue;
+      const header_block* header = reader.header();
+      const std::string_view owner = header ? std::string_view(header->header.indicatif) : "";
+      if (!selection.last) {
+        take(item.qso, facts, item.line, owner);
+        continue;
+      }
+      if (*selection.last == 0) continue;
+      if (ring.size() < *selection.last) {
+        ring.push_back({item.qso, item.line, std::string(owner)});
+      } else {
+        kept_qso& slot = ring[next_slot];
+        slot.qso = item.qso;
+        slot.line = item.line;
+        slot.owner = owner;
+        next_slot = (next_slot + 1) % ring.size();
+      }
+    }
+    read_failure = reader.failure();
+  });
+  if (opened) {
+    report_failure(c, *opened);
+    return false;
+  }
+  if (read_failure) {
+    report_failure(c, *read_failure);
+    return false;
+  }
+  qso_facts facts;
+  for (std::size_t i = 0; i < ring.size(); ++i) {
+    const kept_qso& kept = ring[(next_slot + i) % ring.size()];
+    finder.find(kept.qso, facts);
+    take(kept.qso, facts, kept.line, kept.owner);
+  }
+  return true;
+}
+
+int finish_output(const command_context& c, int status) {
+  if (!c.out.flush()) {
+    c.err << "Erreur : la sortie standard n'a pas pu etre ecrite (" << *c.out.failure() << ").\n";
+    return kExitFailure;
+  }
+  return status;
+}
+
+// The rows of liste, indicatif and doublons.
+class qso_rows {
+ public:
+  qso_rows(output& out, bool short_table, bool with_group = false)
+      : short_(short_table), group_(with_group), table_(columns(), out, minimum_widths()) {}
+
+  void add(const qso_record& qso, const qso_facts& facts, std::size_t line,
+           std::string_view group = {}) {
+    cells_.clear();
+    if (group_) cells_.emplace_back(group);
+    debut_ = clock_time(qso.debut);
+    fin_ = clock_time(qso.fin);
+    khz_ = std::to_string(qso.frequence);
+    mode_ = mode_name(qso, facts);
+    if (const std::string typed = to_upper(qso.mode); typed != mode_) {
+      mode_.append(" (").append(printable(typed, scratch_[0])).append(")");
+    }
+    line_ = std::to_string(line);
+    cells_.push_back(printable(qso.date, scratch_[1]));
+    cells_.push_back(debut_);
+    cells_.push_back(fin_);
+    cells_.push_back(printable(qso.indicatif, scratch_[2]));
+    if (!short_) cells_.push_back(printable(qso.prenom, scratch_[3]));
+    cells_.push_back(khz_);
+    cells_.push_back(facts.band.value_or(kNoBand));
+    cells_.push_back(mode_);
+    if (!short_) cells_.push_back(printable(qso.lieu, scratch_[4]));
+    cells_.push_back(line_);
+    table_.add(cells_);
+  }
+  void finish() { table_.finish(); }
+  std::size_t rows() const { return table_.rows(); }
+
+ private:
+  std::vector<column> columns() const {
+    std::vector<column> list;
+    if (group_) list.push_back({"Groupe", true});
+    list.insert(list.end(), {{"Date"}, {"Debut"}, {"Fin"}, {"Indicatif"}});
+    if (!short_) list.push_back({"Prenom"});
+    list.insert(list.end(), {{"kHz", true}, {"Bande"}, {"Mode"}});
+    if (!short_) list.push_back({"Lieu"});
+    list.push_back({"Ligne", true});
+    return list;
+  }
+  // The widths the logbook's own columns have, for rows written before all
+  // are seen.
+  std::vector<std::size_t> minimum_widths() const {
+    std::vector<std::size_t> list;
+    if (group_) list.push_back(6);
+    list.insert(list.end(), {10, 5, 5, 9});
+    if (!short_) list.push_back(15);
+    list.insert(list.end(), {6, 5, 9});
+    if (!short_) list.push_back(25);
+    list.push_back(7);
+    return list;
+  }
+
+  bool short_;
+  bool group_;
+  text_table table_;
+  std::vector<std::string_view> cells_;
+  std::string debut_, fin_, khz_, mode_, line_;
+  std::string scratch_[5];
+};
+
+// A bar of "#" for `count` out of `largest`, at least one for any count.
+std::string bar(std::size_t count, std::size_t largest) {
+  if (count == 0 || largest == 0) return "";
+  return std::string(std::max<std::size_t>(1, (count * kBarWidth + largest / 2) / largest), '#');
+}
+
+// The order of the bands in the ADIF table, by their lowest frequency seen.
+struct band_count {
+  std::string name;
+  std::int32_t lowest_khz = 0;
+  std::size_t count = 0;
+};
+
+std::size_t band_slot(std::vector<band_count>& bands, std::string_view name, std::int32_t khz) {
+  for (std::size_t i = 0; i < bands.size(); ++i) {
+    if (bands[i].name == name) {
+      bands[i].lowest_khz = std::min(bands[i].lowest_khz, khz);
+      return i;
+    }
+  }
+  bands.push_back({std::string(name), khz, 0});
+  return bands.size() - 1;
+}
+
+std::size_t name_slot(std::vector<std::pair<std::string, std::size_t>>& names,
+                      std::string_view name) {
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i].first == name) return i;
+  }
+  names.emplace_back(std::string(name), 0);
+  return names.size() - 1;
+}
+
+// A band by mode grid of counts, bands in frequency order, modes by count.
+class band_mode_grid {
+ public:
+  void add(std::string_view band, std::int32_t khz, std::string_view mode) {
+    const std::size_t b = band_slot(bands_, band, khz);
+    const std::size_t m = name_slot(modes_, mode);
+    ++bands_[b].count;
+    ++modes_[m].second;
+    if (cells_.size() <= b) cells_.resize(b + 1);
+    if (cells_[b].size() <= m) cells_[b].resize(m + 1, 0);
+    ++cells_[b][m];
+  }
+  const std::vector<band_count>& bands() const { return bands_; }
+  const std::vector<std::pair<std::string, std::size_t>>& modes() const { return modes_; }
+
+  // The grid as a table; `empty` stands in a cell with no QSO.
+  void write(output& out, std::string_view empty) const {
+    const auto band_order = ordered_bands();
+    const auto mode_order = ordered_modes();
+    std::vector<column> columns{{"Bande"}};
+    for (const std::size_t m : mode_order) columns.push_back({modes_[m].first, true});
+    text_table table(columns, out);
+    std::vector<std::string> texts;
+    for (const std::size_t b : band_order) {
+      texts.assign(1, bands_[b].name == kNoBand ? std::string("hors bande") : bands_[b].name);
+      for (const std::size_t m : mode_order) {
+        const std::size_t count = m < cells_[b].size() ? cells_[b][m] : 0;
+        texts.push_back(count == 0 ? std::string(empty) : std::to_string(count));
+      }
+      table.add(std::vector<std::string_view>(texts.begin(), texts.end()));
+    }
+    table.finish();
+  }
+
+  std::vector<std::size_t> ordered_bands() const {
+    std::vector<std::size_t> order(bands_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      const bool a_none = bands_[a].name == kNoBand;
+      const bool b_none = bands_[b].name == kNoBand;
+      if (a_none != b_none) return b_none;
+      return bands_[a].lowest_khz < bands_[b].lowest_khz;
+    });
+    return order;
+  }
+  std::vector<std::size_t> ordered_modes() const {
+    std::vector<std::size_t> order(modes_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      return modes_[a].second > modes_[b].second;
+    });
+    return order;
+  }
+
+ private:
+  std::vector<band_count> bands_;
+  std::vector<std::pair<std::string, std::size_t>> modes_;
+  std::vector<std::vector<std::size_t>> cells_;
+};
+
+// The stations seen, as 64-bit hashes of their base calls in an open
+// addressing table: 8 bytes a station, whatever their number.
+class station_set {
+ public:
+  void add(std::string_view base) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : base) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    if (hash == 0) hash = 1;  // 0 marks a free slot
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    if (place(slots_, hash)) ++count_;
+  }
+  std::size_t size() const { return count_; }
+
+ private:
+  static bool place(std::vector<std::uint64_t>& slots, std::uint64_t hash) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = (hash ^ (hash >> 29)) & mask;; i = (i + 1) & mask) {
+      if (slots[i] == hash) return false;
+      if (slots[i] == 0) {
+        slots[i] = hash;
+        return true;
+      }
+    }
+  }
+  void grow() {
+    std::vector<std::uint64_t> bigger(slots_.empty() ? 1024 : slots_.size() * 2, 0);
+    for (const std::uint64_t hash : slots_) {
+      if (hash != 0) place(bigger, hash);
+    }
+    slots_.swap(bigger);
+  }
+  std::vector<std::uint64_t> slots_;
+  std::size_t count_ = 0;
+};
+
+// When a QSO took place, for first and last: minutes since 1970, or none.
+std::optional<std::int64_t> minute_of(const qso_facts& facts, std::int32_t debut) {
+  if (!facts.date) return std::nullopt;
+  return day_number(*facts.date) * 1440 +
+         (is_valid_time(debut) ? debut / 100 * 60 + debut % 100 : 0);
+}
+
+std::string describe(const kept_qso& qso) {
+  std::string scratch;
+  return std::string(printable(qso.qso.date, scratch)) + " " + clock_time(qso.qso.debut) + " " +
+         std::string(printable(qso.qso.indicatif, scratch)) + " (ligne " +
+         std::to_string(qso.line) + ")";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+int list_qsos(const command_context& c) {
+  fact_finder finder(c.options.user_modes);
+  qso_rows rows(c.out, c.options.short_table);
+  const std::string needle =
+      c.options.selection.call ? literal_part(*c.options.selection.call) : std::string();
+  const bool read = read_selected(
+      c, finder,
+      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+        rows.add(qso, facts, line);
+      },
+      needle);
+  if (!read) return kExitFailure;
+  rows.finish();
+  return finish_output(c, kExitSuccess);
+}
+
+int worked_before(const command_context& c) {
+  fact_finder finder(c.options.user_modes);
+  const std::string station = base_call(c.options.call);
+  std::vector<kept_qso> found;
+  band_mode_grid grid;
+  std::optional<calendar_date> first;
+  std::optional<calendar_date> last;
+  const bool read = read_selected(
+      c, finder,
+      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+        if (!contains_any_case(qso.indicatif, station) || base_call(qso.indicatif) != station) {
+          return;
+        }
+        found.push_back({qso, line, {}});
+        grid.add(facts.band.value_or(kNoBand), qso.frequence, mode_name(qso, facts));
+        if (facts.date && (!first || *facts.date < *first)) first = facts.date;
+        if (facts.date && (!last || *facts.date > *last)) last = facts.date;
+      },
+      station);
+  if (!read) return kExitFailure;
+  std::string scratch;
+  const std::string shown(printable(station, scratch));
+  if (found.empty()) {
+    c.out.write(shown + " : jamais contacte (aucun QSO dans le journal).\n");
+    return finish_output(c, kExitAnswer);
+  }
+  const auto day = [](const calendar_date& date) {
+    const auto two = [](int n) { return std::string{char('0' + n / 10), char('0' + n % 10)}; };
+    return two(date.day) + "-" + two(date.month) + "-" + std::to_string(date.year);
+  };
+  std::string summary = shown + " : " + std::to_string(found.size()) + " QSO";
+  if (first) summary += ", du " + day(*first) + " au " + day(*last);
+  c.out.write(summary + ".\n\n");
+  grid.write(c.out, ".");
+  c.out.write("\n");
+  qso_rows rows(c.out, c.options.short_table);
+  qso_facts facts;
+  for (const kept_qso& kept : found) {
+    finder.find(kept.qso, facts);
+    rows.add(kept.qso, facts, kept.line);
+  }
+  rows.finish();
+  return finish_output(c, kExitSuccess);
+}
+
+int find_duplicates(const command_context& c) {
+  struct keyed_line {
+    duplicate_key key;
+    std::size_t line;
+  };
+  std::vector<keyed_line> keys;
+  std::optional<std::string> read_failure;
+  const auto first_pass = c.open([&](logbook_reader& reader) {
+    logbook_item item;
+    while (reader.next(item)) {
+      if (item.what != logbook_item::kind::qso) continue;
+      if (const auto key = duplicate_key_of(item.qso, c.options.user_modes)) {
+        keys.push_back({*key, item.line});
+      }
+    }
+    read_failure = reader.failure();
+  });
+  if (first_pass || read_failure) {
+    report_failure(c, first_pass ? *first_pass : *read_failure);
+    return kExitFailure;
+  }
+  std::sort(keys.begin(), keys.end(), [](const keyed_line& a, const keyed_line& b) {
+    return a.key != b.key ? a.key < b.key : a.line < b.line;
+  });
+  // Sorted by station then minute, a chain of pairs within the window is a
+  // run of neighbours.
+  struct member {
+    std::size_t line;
+    std::size_t group;
+  };
+  std::vector<member> members;
+  std::vector<std::size_t> group_first_line;
+  for (std::size_t i = 0; i + 1 < keys.size();) {
+    std::size_t end = i + 1;
+    while (end < keys.size() && within_duplicate_window(keys[end - 1].key, keys[end].key)) ++end;
+    if (end - i > 1) {
+      std::size_t lowest = keys[i].line;
+      for (std::size_t k = i; k < end; ++k) {
+        members.push_back({keys[k].line, group_first_line.size()});
+        lowest = std::min(lowest, keys[k].line);
+      }
+      group_first_line.push_back(lowest);
+    }
+    i = end;
+  }
+  keys.clear();
+  keys.shrink_to_fit();
+  if (members.empty()) {
+    c.out.write("Aucun doublon.\n");
+    return finish_output(c, kExitSuccess);
+  }
+  // Groups are numbered in the order of their first line.
+  std::vector<std::size_t> order(group_first_line.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return group_first_line[a] < group_first_line[b];
+  });
+  std::vector<std::size_t> number(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) number[order[i]] = i + 1;
+  for (member& m : members) m.group = number[m.group];
+  std::sort(members.begin(), members.end(),
+            [](const member& a, const member& b) { return a.line < b.line; });
+
+  // The second pass keeps the duplicated lines, then they are written group
+  // after group.
+  std::vector<std::pair<std::size_t, kept_qso>> rows;  // group, QSO
+  std::size_t next = 0;
+  const auto second_pass = c.open([&](logbook_reader& reader) {
+    logbook_item item;
+    while (next < members.size() && reader.next(item)) {
+      if (item.what != logbook_item::kind::qso || item.line != members[next].line) continue;
+      rows.push_back({members[next].group, {item.qso, item.line, {}}});
+      ++next;
+    }
+    read_failure = reader.failure();
+  });
+  if (second_pass || read_failure) {
+    report_failure(c, second_pass ? *second_pass : *read_failure);
+    return kExitFailure;
+  }
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  fact_finder finder(c.options.user_modes);
+  qso_rows table(c.out, false, true);
+  qso_facts facts;
+  std::string group;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    finder.find(rows[i].second.qso, facts);
+    group = i == 0 || rows[i - 1].first != rows[i].first ? std::to_string(rows[i].first) : "";
+    table.add(rows[i].second.qso, facts, rows[i].second.line, group);
+  }
+  table.finish();
+  c.out.write("\n" + plural(order.size(), "groupe") + " de doublons (" +
+              std::to_string(rows.size()) + " QSO).\n");
+  return finish_output(c, kExitAnswer);
+}
+
+int check_logbook(const command_context& c) {
+  std::size_t problems = 0;
+  std::size_t notes = 0;
+  std::size_t qsos = 0;
+  std::string text;
+  std::string scratch;
+  const auto say = [&](std::size_t line, std::string_view what) {
+    text.assign("ligne ").append(std::to_string(line)).append(" : ").append(what).append("\n");
+    c.out.write(text);
+  };
+  const auto problem = [&](std::size_t line, const std::string& what) {
+    say(line, what);
+    ++problems;
+  };
+  // A run of QSOs dated before their header's start date, said once.
+  std::size_t early_first = 0;
+  std::size_t early_last = 0;
+  std::string early_header;
+  const auto end_early_run = [&] {
+    if (early_first == 0) return;
+    text = (early_first == early_last
+                ? "ligne " + std::to_string(early_first)
+                : "lignes " + std::to_string(early_first) + " a " + std::to_string(early_last)) +
+           " : note : QSO dates d'avant le debut du journal de " + early_header +
+           " (un en-tete refait par le menu 4 ?) ; l'export leur donne ce proprietaire\n";
+    c.out.write(text);
+    ++notes;
+    early_first = 0;
+  };
+
+  fact_finder finder(c.options.user_modes);
+  std::optional<std::string> read_failure;
+  const auto opened = c.open([&](logbook_reader& reader) {
+    logbook_item item;
+    qso_facts facts;
+    std::optional<calendar_date> header_start;
+    while (reader.next(item)) {
+      if (item.what == logbook_item::kind::unreadable) {
+        end_early_run();
+        problem(item.line, item.reason);
+        continue;
+      }
+      if (item.what == logbook_item::kind::header) {
+        end_early_run();
+        const logbook_header& header = reader.header()->header;
+        header_start = parse_date(header.date_debut);
+        early_header = std::string(printable(header.indicatif, scratch)) + " (" +
+                       std::string(printable(header.date_debut, scratch)) + ", ligne " +
+                       std::to_string(item.line) + ")";
+        if (reader.header_count() > 1) {
+          say(item.line, "note : nouvel en-tete, le proprietaire devient " +
+                             std::string(printable(header.indicatif, scratch)) +
+                             " a partir d'ici (deux journaux mis bout a bout ?)");
+          ++notes;
+        }
+        continue;
+      }
+      ++qsos;
+      const qso_record& qso = item.qso;
+      const std::size_t line = item.line;
+      finder.find(qso, facts);
+      if (reader.header() == nullptr) {
+        problem(line,
+                "QSO au-dessus du premier en-tete : sans proprietaire, son export n'aurait "
+                "pas d'indicatif de station");
+      }
+      for (const auto& [name, value] :
+           {std::pair<std::string_view, std::string_view>{"la date", qso.date},
+            {"l'indicatif", qso.indicatif},
+            {"le prenom", qso.prenom},
+            {"la classe", qso.mode},
+            {"le lieu", qso.lieu}}) {
+        if (has_control_characters(value)) {
+          problem(line, "caractere de controle dans " + std::string(name) + " \"" +
+                            std::string(printable(value, scratch)) +
+                            "\" (une touche flechee tapee a l'invite ?)");
+        }
+      }
+      if (!is_strict_date(qso.date)) {
+        problem(line, "date \"" + std::string(printable(qso.date, scratch)) +
+                          "\" invalide (JJ-MM-AAAA, une date du calendrier a partir de 1930)");
+      }
+      if (!is_valid_time(qso.debut)) {
+        problem(line, "heure de debut " + std::to_string(qso.debut) + " invalide (hhmm, 0 a 2359)");
+      }
+      if (!is_valid_time(qso.fin)) {
+        problem(line, "heure de fin " + std::to_string(qso.fin) + " invalide (hhmm, 0 a 2359)");
+      }
+      if (!is_call_sign_form(qso.indicatif) && !has_control_characters(qso.indicatif)) {
+        problem(line, "indicatif \"" + std::string(printable(qso.indicatif, scratch)) +
+                          "\" invalide (lettres, chiffres et /, au moins une lettre et un "
+                          "chiffre, 3 caracteres ou plus)");
+      }
+      if (qso.frequence <= 0) {
+        problem(line,
+                "frequence " + std::to_string(qso.frequence) + " kHz invalide (positive attendue)");
+      } else if (!facts.band) {
+        problem(line, "frequence " + std::to_string(qso.frequence) +
+                          " kHz hors des bandes amateur (kHz attendus, pas MHz ?)");
+      }
+      if (!*facts.mode && !has_control_characters(qso.mode)) {
+        const std::string typed(printable(to_upper(qso.mode), scratch));
+        problem(line, "classe d'emission \"" + typed +
+                          "\" inconnue : indiquer son mode avec --mode " + typed +
+                          "=MODE[/SOUS_MODE]");
+      }
+      if (is_valid_time(qso.debut) && is_valid_time(qso.fin) && qso.fin < qso.debut) {
+        say(line, "note : fin avant le debut (passe minuit ?)");
+        ++notes;
+      }
+      if (header_start && facts.date && *facts.date < *header_start) {
+        if (early_first == 0) early_first = line;
+        early_last = line;
+      } else {
+        end_early_run();
+      }
+    }
+    end_early_run();
+    read_failure = reader.failure();
+  });
+  if (opened || read_failure) {
+    c.out.flush();
+    report_failure(c, opened ? *opened : *read_failure);
+    return kExitFailure;
+  }
+  std::string count = problems == 0 ? std::string("Aucun probleme") : plural(problems, "probleme");
+  count += ", " + plural(notes, "note") + ", " + std::to_string(qsos) + " QSO lu" +
+           (qsos > 1 ? "s" : "") + ".\n";
+  c.out.write(count);
+  return finish_output(c, problems == 0 ? kExitSuccess : kExitAnswer);
+}
+
+int logbook_statistics(const command_context& c) {
+  fact_finder finder(c.options.user_modes);
+  std::map<int, std::size_t> years;  // 0 for a date that is none
+  band_mode_grid grid;
+  station_set stations;
+  std::size_t total = 0;
+  std::optional<std::int64_t> first_minute;
+  std::optional<std::int64_t> last_minute;
+  kept_qso first;
+  kept_qso last;
+  std::string mode;
+  const bool read = read_selected(
+      c, finder,
+      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+        ++total;
+        ++years[facts.date ? facts.date->year : 0];
+        mode = mode_name(qso, facts);
+        grid.add(facts.band.value_or(kNoBand), qso.frequence, mode);
+        stations.add(base_call(qso.indicatif));
+        if (const auto minute = minute_of(facts, qso.debut)) {
+          if (!first_minute || *minute < *first_minute) {
+            first_minute = minute;
+            first = {qso, line, {}};
+          }
+          if (!last_minute || *minute >= *last_minute) {
+            last_minute = minute;
+            last = {qso, line, {}};
+          }
+        }
+      });
+  if (!read) return kExitFailure;
+
+  std::string text = std::to_string(total) + " QSO" +
+                     (c.options.selection.any() ? " selectionne" + std::string(total > 1 ? "s" : "")
+                                                : std::string()) +
+                     ", " + plural(stations.size(), "station") + " differente" +
+                     (stations.size() > 1 ? "s" : "") + ".\n";
+  if (first_minute) {
+    text += "Premier QSO : " + describe(first) + "\nDernier QSO : " + describe(last) + "\n";
+  }
+  c.out.write(text);
+  if (total == 0) return finish_output(c, kExitSuccess);
+
+  // A list of counts with their bars.
+  const auto write_counts = [&](std::string_view title,
+                                const std::vector<std::pair<std::string, std::size_t>>& counts) {
+    std::size_t largest = 0;
+    for (const auto& entry : counts) largest = std::max(largest, entry.second);
+    c.out.write("\n" + std::string(title) + " :\n");
+    text_table table({{""}, {"", true}, {""}}, c.out);
+    std::vector<std::string> cells;
+    for (const auto& [name, count] : counts) {
+      cells = {name, std::to_string(count), bar(count, largest)};
+      table.add(std::vector<std::string_view>(cells.begin(), cells.end()));
+    }
+    table.finish();
+  };
+  std::vector<std::pair<std::string, std::size_t>> counts;
+  for (const auto& [year, count] : years) {
+    counts.emplace_back(year == 0 ? "date invalide" : std::to_string(year), count);
+  }
+  write_counts("Par annee", counts);
+  counts.clear();
+  for (const std::size_t b : grid.ordered_bands()) {
+    const band_count& band = grid.bands()[b];
+    counts.emplace_back(band.name == kNoBand ? "hors bande" : band.name, band.count);
+  }
+  write_counts("Par bande", counts);
+  counts.clear();
+  for (const std::size_t m : grid.ordered_modes()) counts.push_back(grid.modes()[m]);
+  write_counts("Par mode", counts);
+  c.out.write("\nBandes et modes :\n");
+  grid.write(c.out, ".");
+  return finish_output(c, kExitSuccess);
+}
+
+void append_csv_field(std::string_view value, char separator, bool spreadsheet, std::string& line) {
+  const bool formula = spreadsheet && !value.empty() &&
+                       (value.front() == '=' || value.front() == '+' || value.front() == '-' ||
+                        value.front() == '@');
+  const bool quoted =
+      value.find_first_of(std::string{separator, '"', '\r', '\n'}) != std::string_view::npos;
+  if (quoted) line += '"';
+  if (formula) line += '\'';
+  for (const char ch : value) {
+    if (ch == '"') line += '"';
+    line += ch;
+  }
+  if (quoted) line += '"';
+}
+
+int export_csv(const command_context& c) {
+  const bool excel = c.options.excel;
+  const char separator = excel ? ';' : ',';
+  const std::string_view eol = excel ? "\r\n" : "\n";
+  std::string line = excel ? std::string(kUtf8Bom) : std::string();
+  constexpr std::string_view kTitles[] = {
+      "date",  "debut", "fin",       "indicatif", "prenom", "khz",          "mhz",
+      "bande", "mode",  "sous_mode", "classe",    "lieu",   "proprietaire", "ligne"};
+  for (std::size_t i = 0; i < std::size(kTitles); ++i) {
+    if (i > 0) line += separator;
+    line.append(kTitles[i]);
+  }
+  line.append(eol);
+  c.out.write(line);
+
+  fact_finder finder(c.options.user_modes);
+  std::string value;
+  const bool read = read_selected(c, finder,
+                                  [&](const qso_record& qso, const qso_facts& facts,
+                                      std::size_t number, std::string_view owner) {
+                                    line.clear();
+                                    bool first_field = true;
+                                    const auto field = [&](std::string_view text) {
+                                      if (!first_field) line += separator;
+                                      first_field = false;
+                                      append_csv_field(text, separator, excel, line);
+                                    };
+                                    if (facts.date) {
+                                      const auto two = [](int n) {
+                                        return std::string{char('0' + n / 10), char('0' + n % 10)};
+                                      };
+                                      value = std::to_string(facts.date->year) + "-" +
+                                              two(facts.date->month) + "-" + two(facts.date->day);
+                                      field(value);
+                                    } else {
+                                      field(qso.date);
+                                    }
+                                    field(clock_time(qso.debut));
+                                    field(clock_time(qso.fin));
+                                    field(to_upper(qso.indicatif));
+                                    field(qso.prenom);
+                                    field(std::to_string(qso.frequence));
+                                    value.clear();
+                                    if (qso.frequence > 0) {
+                                      value = std::to_string(qso.frequence / 1000);
+                                      if (const int rest = qso.frequence % 1000; rest != 0) {
+                                        std::string digits = std::to_string(1000 + rest).substr(1);
+                                        while (digits.back() == '0') digits.pop_back();
+                                        value.append(excel ? "," : ".").append(digits);
+                                      }
+                                    }
+                                    field(value);
+                                    field(facts.band.value_or(""));
+                                    const std::optional<adif_mode>& mode = *facts.mode;
+                                    field(mode ? std::string_view(mode->mode) : "");
+                                    field(mode ? std::string_view(mode->submode) : "");
+                                    field(qso.mode);
+                                    value = qso.lieu;
+                                    std::replace(value.begin(), value.end(), '_', ' ');
+                                    field(value);
+                                    field(owner);
+                                    field(std::to_string(number));
+                                    line.append(eol);
+                                    c.out.write(line);
+                                  });
+  if (!read) return kExitFailure;
+  c.out.flush();  // the caller says where a failed write went
+  return c.out.failure() ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace velkrin::journal

@@ -1,0 +1,108 @@
+// velkrin-journal run as a program on a logbook that velkrin itself wrote.
+// VELKRIN_PROGRAM and VELKRIN_JOURNAL_PROGRAM (with VELKRIN_LAUNCHER before
+// each) choose other builds, so that the Windows programs run the same cases
+// under Wine.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "support/run_program.hpp"
+#include "support/temp_folder.hpp"
+
+namespace velkrin::testing {
+namespace {
+
+std::vector<std::string> journal_command(const std::vector<std::string>& args) {
+  std::vector<std::string> command = program_command(VELKRIN_DEFAULT_PROGRAM);
+  const char* journal = std::getenv("VELKRIN_JOURNAL_PROGRAM");
+  command.back() =
+      journal != nullptr && *journal != '\0' ? journal : VELKRIN_JOURNAL_DEFAULT_PROGRAM;
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+// CR LF on a Windows console, LF elsewhere.
+std::string without_cr(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+class JournalEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A header, then three QSOs typed at velkrin's prompts, the third a
+    // portable form of the first station.
+    const std::string input =
+        "4\n1\nF5XYZ 01-01-2026\n1\n0\n"
+        "1\n01-02-2026 0905 930 F4ABC Andr\xc3\xa9 7055 J3E Paris_15\n1\n1\n"
+        "02-02-2026 1200 1210 DL1XYZ Hans 14074 FT8 Lyon\n1\n1\n"
+        "03-02-2026 2359 5 f4abc/p - 14010 A1A Brest\n1\n0\n5\n";
+    const program_run created =
+        run_program(program_command(VELKRIN_DEFAULT_PROGRAM), folder_.path().string(), input);
+    ASSERT_EQ(created.status, 0);
+  }
+  program_run journal(const std::vector<std::string>& args) {
+    return run_program(journal_command(args), folder_.path().string(), "");
+  }
+  temp_folder folder_;
+};
+
+TEST_F(JournalEndToEnd, ReadsWhatVelkrinWrote) {
+  const program_run listed = journal({"liste", "--court"});
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.err, "");
+  EXPECT_NE(without_cr(listed.out)
+                .find("01-02-2026  09:05  09:30  F4ABC        7055  40m    "
+                      "LSB (J3E)"),
+            std::string::npos)
+      << listed.out;
+
+  const program_run worked = journal({"indicatif", "F4ABC/M", "journal_de_bord.txt"});
+  EXPECT_EQ(worked.status, 0);
+  EXPECT_TRUE(without_cr(worked.out).starts_with("F4ABC : 2 QSO, du 01-02-2026 au 03-02-2026.\n"))
+      << worked.out;
+  EXPECT_EQ(journal({"indicatif", "G4AAA"}).status, 1);
+
+  const program_run checked = journal({"verifie"});
+  EXPECT_EQ(checked.status, 0);
+  EXPECT_EQ(without_cr(checked.out),
+            "ligne 9 : note : fin avant le debut (passe minuit ?)\n"
+            "Aucun probleme, 1 note, 3 QSO lus.\n");
+  EXPECT_EQ(journal({"doublons"}).status, 0);
+}
+
+TEST_F(JournalEndToEnd, CsvIsWrittenAsBytesAndNeverOverAFile) {
+  const program_run to_output = journal({"csv", "--excel"});
+  EXPECT_EQ(to_output.status, 0);
+  EXPECT_TRUE(
+      to_output.out.starts_with("\xef\xbb\xbf"
+                                "date;debut;fin;"));
+  EXPECT_NE(to_output.out.find("2026-02-01;09:05;09:30;F4ABC;Andr\xc3\xa9;7055;7,055;40m;SSB;LSB;"
+                               "J3E;Paris 15;F5XYZ;7\r\n"),
+            std::string::npos)
+      << to_output.out;
+  EXPECT_EQ(to_output.out.find("\r\r"), std::string::npos);
+
+  EXPECT_EQ(journal({"csv", "-o", "qso.csv"}).status, 0);
+  const std::string written = read_file(folder_.file("qso.csv"));
+  EXPECT_TRUE(
+      written.ends_with("2026-02-03,23:59,00:05,F4ABC/P,,14010,14.01,20m,CW,,A1A,Brest,"
+                        "F5XYZ,9\n"))
+      << written;
+  const program_run refused = journal({"csv", "-o", "qso.csv"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(without_cr(refused.err),
+            "Erreur : \"qso.csv\" existe deja ; --force pour le remplacer.\n");
+  EXPECT_EQ(journal({"csv", "-o", "qso.csv", "--force", "--derniers", "1"}).status, 0);
+  EXPECT_EQ(read_file(folder_.file("qso.csv")).find("F4ABC,Andr"), std::string::npos);
+
+  const program_run missing = journal({"stats", "absent.txt"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_TRUE(without_cr(missing.err)
+                  .starts_with("Erreur : le journal de bord \"absent.txt\" n'a "
+                               "pas pu etre lu ("));
+}
+
+}  // namespace
+}  // namespace velkrin::testing

@@ -1,0 +1,330 @@
+// velkrin-journal in-process: each command on a logbook held in a string.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "journal/commands.hpp"
+#include "journal/selection.hpp"
+#include "logbook/line_format.hpp"
+
+namespace velkrin::journal {
+namespace {
+
+std::string qso(const std::string& date, int debut, int fin, const std::string& call, int khz,
+                const std::string& mode, const std::string& name = "Jean",
+                const std::string& place = "Paris_15") {
+  return format_qso_line({date, debut, fin, call, name, khz, mode, place});
+}
+
+const std::string kHeader = format_header({"F5XYZ", "01-01-2020"});
+
+struct result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs a command, given as on the command line, over `logbook`.
+result run(const std::vector<std::string>& args, const std::string& logbook) {
+  const parsed_options parsed = parse_options(args);
+  EXPECT_EQ(parsed.error, "");
+  const logbook_opener open = [&logbook](const std::function<void(logbook_reader&)>& read) {
+    text_source source(logbook);
+    logbook_reader reader(source);
+    read(reader);
+    return std::optional<std::string>();
+  };
+  std::string text;
+  output out([&text](std::string_view piece) {
+    text.append(piece);
+    return platform::status::success();
+  });
+  std::ostringstream err;
+  const command_context context{parsed.options, open, out, err};
+  int status = kExitFailure;
+  switch (parsed.options.what) {
+    case command::liste:
+      status = list_qsos(context);
+      break;
+    case command::indicatif:
+      status = worked_before(context);
+      break;
+    case command::doublons:
+      status = find_duplicates(context);
+      break;
+    case command::verifie:
+      status = check_logbook(context);
+      break;
+    case command::stats:
+      status = logbook_statistics(context);
+      break;
+    case command::csv:
+      status = export_csv(context);
+      break;
+  }
+  return {status, text, err.str()};
+}
+
+// The last CSV column (the line numbers) of the selected QSOs.
+std::string selected_lines(std::vector<std::string> args, const std::string& logbook) {
+  args.insert(args.begin(), "csv");
+  std::istringstream rows(run(args, logbook).out);
+  std::string row, lines;
+  std::getline(rows, row);  // titles
+  while (std::getline(rows, row))
+    lines += (lines.empty() ? "" : " ") + row.substr(row.rfind(',') + 1);
+  return lines;
+}
+
+TEST(Journal, WildcardsAndBaseCalls) {
+  const struct {
+    std::string_view pattern, text;
+    bool match;
+  } cases[] = {{"F4*", "f4abc/p", true}, {"*/P", "F4ABC/P", true},   {"*/P", "F4ABC/M", false},
+               {"F?ABC", "F4ABC", true}, {"F?ABC", "F44ABC", false}, {"Andr?", "André", true},
+               {"*", "", true},          {"F4ABC", "F4ABCD", false}, {"a*b*c", "aXbYbZc", true}};
+  for (const auto& c : cases) EXPECT_EQ(wildcard_match(c.pattern, c.text), c.match) << c.pattern;
+  EXPECT_TRUE(wildcard_match("saint etienne", "Saint_Etienne", true));
+
+  for (const auto& [typed, base] :
+       std::vector<std::pair<std::string, std::string>>{{"VP2E/F4ABC/P", "F4ABC"},
+                                                        {"F4ABC/QRP", "F4ABC"},
+                                                        {"3D2/F4ABC", "F4ABC"},
+                                                        {"K1ABC/VE3", "K1ABC"},
+                                                        {"ea8/f4abc", "F4ABC"},
+                                                        {"F4ABC/M", "F4ABC"}}) {
+    EXPECT_EQ(base_call(typed), base) << typed;
+    EXPECT_TRUE(contains_any_case(typed, base)) << typed;  // what the quick filter relies on
+  }
+  EXPECT_EQ(literal_part("*F4AB?/P"), "F4AB");
+  EXPECT_TRUE(may_hold("une note sans frequence", "F4ABC"));  // read, so reported
+  EXPECT_FALSE(may_hold(qso("01-01-2020", 900, 905, "DL1XYZ", 7055, "J3E"), "F4ABC"));
+}
+
+TEST(Journal, FiltersSelectTheRightLines) {
+  // Lines 7 to 12.
+  const std::string logbook = kHeader + qso("01-01-2020", 900, 905, "F4ABC", 7055, "J3E") +
+                              qso("02-01-2020", 900, 905, "F4ABC/P", 14200, "A1A", "Jo", "Lyon") +
+                              qso("03-01-2020", 900, 905, "DL1XYZ", 14074, "FT8") +
+                              qso("04-01-2020", 900, 905, "G4AAA", 144300, "F3E") +
+                              qso("05-01-2020", 900, 905, "EA8/F4ABC", 7020, "a1a") +
+                              qso("06-01-2020", 900, 905, "K1ABC", 28400, "USB");
+  const struct {
+    std::vector<std::string> args;
+    std::string lines;
+  } cases[] = {{{}, "7 8 9 10 11 12"},
+               {{"--indicatif", "f4*"}, "7 8"},
+               {{"--indicatif", "*/P"}, "8"},
+               {{"--indicatif", "*F4ABC*"}, "7 8 11"},
+               {{"--du", "03-01-2020", "--au", "4/1/2020"}, "9 10"},
+               {{"--bande", "20M"}, "8 9"},
+               {{"--mode", "CW"}, "8 11"},
+               {{"--mode", "ssb"}, "7 12"},
+               {{"--mode", "usb"}, "12"},
+               {{"--mode", "A1A", "--bande", "40m"}, "11"},
+               {{"--lieu", "ly*"}, "8"},
+               {{"--derniers", "2"}, "11 12"},
+               {{"--indicatif", "*F4ABC*", "--derniers", "2"}, "8 11"},
+               {{"--mode", "FT8=MFSK/FT4", "--mode", "FT4"}, "9"}};
+  for (const auto& c : cases) EXPECT_EQ(selected_lines(c.args, logbook), c.lines) << c.args.size();
+}
+
+TEST(Journal, ListIsAlignedOnCharactersAndReportsUnreadableLines) {
+  const std::string logbook = kHeader + qso("01-01-2020", 905, 930, "F4ABC", 7055, "J3E", "André") +
+                              "pas une ligne de QSO\n" +
+                              qso("02-01-2020", 2359, 3, "DL1XYZ", 14074, "FT8", "-", "Zürich");
+  const result listed = run({"liste"}, logbook);
+  EXPECT_EQ(listed.status, kExitSuccess);
+  EXPECT_EQ(listed.err,
+            "ligne 8 : ligne non reconnue (attendu : date, debut, fin, indicatif, "
+            "prenom, frequence, kHz, classe, lieu)\n");
+  EXPECT_EQ(listed.out,
+            "Date        Debut  Fin    Indicatif  Prenom              kHz  Bande  Mode       "
+            "Lieu                         Ligne\n"
+            "01-01-2020  09:05  09:30  F4ABC      André              7055  40m    LSB (J3E)  "
+            "Paris_15                         7\n"
+            "02-01-2020  23:59  00:03  DL1XYZ                       14074  20m    FT8        "
+            "Zürich                           9\n");
+  const result short_list = run({"liste", "--court"}, logbook);
+  EXPECT_EQ(short_list.out.substr(0, short_list.out.find('\n')),
+            "Date        Debut  Fin    Indicatif     kHz  Bande  Mode         Ligne");
+}
+
+TEST(Journal, WorkedBeforeCountsEveryFormOfTheStation) {
+  const std::string logbook = kHeader + qso("01-01-2020", 900, 905, "F4ABC/P", 7055, "J3E") +
+                              qso("02-01-2020", 900, 905, "DL1XYZ", 14074, "FT8") +
+                              qso("03-05-2021", 900, 905, "ea8/f4abc", 14010, "A1A") +
+                              qso("04-05-2021", 900, 905, "F4ABCD", 14010, "A1A");
+  const result found = run({"indicatif", "f4abc"}, logbook);
+  EXPECT_EQ(found.status, kExitSuccess);
+  EXPECT_TRUE(
+      found.out.starts_with("F4ABC : 2 QSO, du 01-01-2020 au 03-05-2021.\n\n"
+                            "Bande  LSB  CW\n"
+                            "40m      1   .\n"
+                            "20m      .   1\n\n"))
+      << found.out;
+  EXPECT_NE(found.out.find("ea8/f4abc"), std::string::npos);
+  EXPECT_EQ(found.out.find("F4ABCD"), std::string::npos);
+  const result never = run({"indicatif", "F5ZZZ/P"}, logbook);
+  EXPECT_EQ(never.status, kExitAnswer);
+  EXPECT_EQ(never.out, "F5ZZZ : jamais contacte (aucun QSO dans le journal).\n");
+}
+
+TEST(Journal, DuplicatesAreChainedIntoGroups) {
+  const std::string logbook =
+      kHeader + qso("01-01-2020", 2359, 5, "F4ABC", 7055, "J3E") +  // 7
+      qso("02-01-2020", 1, 5, "F4ABC/P", 7060, "LSB") +             // 8: across midnight
+      qso("02-01-2020", 3, 5, "f4abc", 7070, "J3E") +               // 9: chained to 8
+      qso("02-01-2020", 4, 5, "F4ABC", 14070, "J3E") +              // other band
+      qso("02-01-2020", 900, 905, "DL1XYZ", 14074, "FT8") +         // 11
+      qso("02-01-2020", 906, 905, "DL1XYZ", 14074, "FT8") +         // 3 minutes later
+      qso("02-01-2020", 1000, 905, "G4AAA", 14074, "FT8") +         // 13
+      qso("03-01-2020", 1000, 905, "G4AAA", 14074, "A1A") +         // other day and mode
+      qso("02-01-2020", 1002, 905, "G4AAA/P", 14075, "FT8");        // 15, far in the file
+  const result found = run({"doublons"}, logbook);
+  EXPECT_EQ(found.status, kExitAnswer);
+  std::istringstream rows(found.out);
+  std::string row, groups;
+  std::getline(rows, row);
+  while (std::getline(rows, row) && !row.empty()) {
+    groups += row.substr(0, 6) + ":" + row.substr(row.rfind(' ') + 1) + " ";
+  }
+  EXPECT_EQ(groups, "     1:7       :8       :9      2:13       :15 ");
+  EXPECT_TRUE(found.out.ends_with("\n2 groupes de doublons (5 QSO).\n"));
+  EXPECT_EQ(run({"doublons"}, kHeader + qso("01-01-2020", 900, 905, "F4ABC", 7055, "J3E")).out,
+            "Aucun doublon.\n");
+}
+
+TEST(Journal, CheckReportsProblemsAndNotes) {
+  const std::string logbook =
+      qso("01-01-2019", 900, 905, "F4AAA", 7055, "J3E") +           // 1: no owner
+      kHeader +                                                     // 2 to 7
+      qso("1-1-2020", 2400, 960, "F4ABC", 7055, "J3E") +            // 8
+      qso("02-01-2020", 2350, 10, "-F5ABC-", 0, "J2B") +            // 9
+      qso("03-01-2020", 900, 905, "F5XY\x1b[DZ", 7055000, "J3E") +  // 10
+      qso("01-06-2019", 900, 905, "G4AAA", 7055, "J3E") +           // 11: before the start
+      qso("02-06-2019", 900, 905, "G4AAB", 7055, "J3E") +           // 12
+      format_header({"F4NEW", "01-01-2024"}) +                      // 13
+      qso("01-01-2024", 900, 905, "G4AAC", 7055, "J3E");            // 19
+  const result checked = run({"verifie"}, logbook);
+  EXPECT_EQ(checked.status, kExitAnswer);
+  EXPECT_EQ(checked.out,
+            "ligne 1 : QSO au-dessus du premier en-tete : sans proprietaire, son export n'aurait "
+            "pas d'indicatif de station\n"
+            "ligne 8 : date \"1-1-2020\" invalide (JJ-MM-AAAA, une date du calendrier a partir de "
+            "1930)\n"
+            "ligne 8 : heure de debut 2400 invalide (hhmm, 0 a 2359)\n"
+            "ligne 8 : heure de fin 960 invalide (hhmm, 0 a 2359)\n"
+            "ligne 9 : indicatif \"-F5ABC-\" invalide (lettres, chiffres et /, au moins une lettre "
+            "et un chiffre, 3 caracteres ou plus)\n"
+            "ligne 9 : frequence 0 kHz invalide (positive attendue)\n"
+            "ligne 9 : classe d'emission \"J2B\" inconnue : indiquer son mode avec --mode "
+            "J2B=MODE[/SOUS_MODE]\n"
+            "ligne 9 : note : fin avant le debut (passe minuit ?)\n"
+            "ligne 10 : caractere de controle dans l'indicatif \"F5XY?[DZ\" (une touche flechee "
+            "tapee a l'invite ?)\n"
+            "ligne 10 : frequence 7055000 kHz hors des bandes amateur (kHz attendus, pas MHz ?)\n"
+            "lignes 11 a 12 : note : QSO dates d'avant le debut du journal de F5XYZ (01-01-2020, "
+            "ligne 2) (un en-tete refait par le menu 4 ?) ; l'export leur donne ce proprietaire\n"
+            "ligne 13 : note : nouvel en-tete, le proprietaire devient F4NEW a partir d'ici (deux "
+            "journaux mis bout a bout ?)\n"
+            "9 problemes, 3 notes, 7 QSO lus.\n");
+  // The same --mode mappings as the export.
+  const result mapped = run({"verifie", "--mode", "J2B=PSK/PSK31"},
+                            kHeader + qso("01-01-2020", 900, 905, "F4ABC", 14070, "J2B"));
+  EXPECT_EQ(mapped.status, kExitSuccess);
+  EXPECT_EQ(mapped.out, "Aucun probleme, 0 note, 1 QSO lu.\n");
+}
+
+TEST(Journal, StatisticsDrawBarsScaledToTheLargest) {
+  std::string logbook = kHeader;
+  for (int i = 0; i < 4; ++i) logbook += qso("01-01-2020", 900 + i, 905, "F4ABC/P", 7055, "J3E");
+  logbook += qso("01-01-2021", 900, 905, "EA8/F4ABC", 14074, "FT8");
+  logbook += qso("01-01-2021", 1000, 905, "DL1XYZ", 14074, "FT8");
+  const result stats = run({"stats"}, logbook);
+  EXPECT_EQ(stats.status, kExitSuccess);
+  EXPECT_TRUE(
+      stats.out.starts_with("6 QSO, 2 stations differentes.\n"
+                            "Premier QSO : 01-01-2020 09:00 F4ABC/P (ligne 7)\n"
+                            "Dernier QSO : 01-01-2021 10:00 DL1XYZ (ligne 12)\n\n"
+                            "Par annee :\n"
+                            "2020  4  " +
+                            std::string(40, '#') +
+                            "\n"
+                            "2021  2  " +
+                            std::string(20, '#') + "\n"))
+      << stats.out;
+  EXPECT_NE(
+      stats.out.find("Bandes et modes :\nBande  LSB  FT8\n40m      4    .\n20m      .    2\n"),
+      std::string::npos)
+      << stats.out;
+}
+
+TEST(Journal, CsvQuotesAndProtectsSpreadsheetCells) {
+  const struct {
+    std::string_view value;
+    char separator;
+    bool spreadsheet;
+    std::string_view field;
+  } cases[] = {{"Paris", ',', false, "Paris"},
+               {"a,b", ',', false, "\"a,b\""},
+               {"dit \"Jo\"", ',', false, "\"dit \"\"Jo\"\"\""},
+               {"a,b", ';', true, "a,b"},
+               {"=1+2", ';', true, "'=1+2"},
+               {"-F5ABC-", ';', true, "'-F5ABC-"},
+               {"@x;y", ';', true, "\"'@x;y\""},
+               {"=1+2", ',', false, "=1+2"}};
+  for (const auto& c : cases) {
+    std::string line;
+    append_csv_field(c.value, c.separator, c.spreadsheet, line);
+    EXPECT_EQ(line, c.field) << c.value;
+  }
+  const std::string logbook =
+      kHeader + qso("05-02-2020", 905, 930, "f4abc", 7055, "J3E", "Jo", "Saint_Etienne");
+  EXPECT_EQ(run({"csv"}, logbook).out,
+            "date,debut,fin,indicatif,prenom,khz,mhz,bande,mode,sous_mode,classe,lieu,"
+            "proprietaire,ligne\n"
+            "2020-02-05,09:05,09:30,F4ABC,Jo,7055,7.055,40m,SSB,LSB,J3E,Saint Etienne,F5XYZ,7\n");
+  const std::string excel = run({"csv", "--excel"}, logbook).out;
+  EXPECT_TRUE(
+      excel.starts_with("\xef\xbb\xbf"
+                        "date;debut;"));
+  EXPECT_TRUE(
+      excel.ends_with("\r\n2020-02-05;09:05;09:30;F4ABC;Jo;7055;7,055;40m;SSB;LSB;J3E;"
+                      "Saint Etienne;F5XYZ;7\r\n"));
+}
+
+TEST(Journal, UsageErrors) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"indicatif"}, "indicatif attend l'indicatif cherche (velkrin-journal indicatif F4ABC)"},
+      {{"verifie", "--du", "01-01-2020"}, "l'option --du ne s'applique qu'a liste, stats et csv"},
+      {{"stats", "--court"}, "l'option --court ne s'applique qu'a liste et indicatif"},
+      {{"liste", "-o", "x.csv"}, "l'option -o ne s'applique qu'a csv"},
+      {{"liste", "--bande", "21m"}, "--bande attend une bande ADIF (20m, 70cm...), pas \"21m\""},
+      {{"liste", "--derniers", "0"}, "--derniers attend un nombre de QSO, pas \"0\""},
+      {{"liste", "--du", "31-02-2020"}, "--du attend une date JJ-MM-AAAA, pas \"31-02-2020\""},
+      {{"liste", "--mode", "J2B=XYZ"}, "mode ADIF inconnu dans --mode J2B=XYZ"},
+      {{"a.txt", "b.txt"}, "un seul journal a la fois"},
+      {{"liste", "--lieu"}, "l'option --lieu attend une valeur"},
+      {{"--couleur"}, "option inconnue --couleur"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_options(c.args).error, c.error) << c.args[0];
+    std::ostringstream out, err;
+    EXPECT_EQ(run_velkrin_journal(c.args, out, err), kExitFailure);
+    EXPECT_EQ(err.str(), "Erreur : " + c.error +
+                             ".\nUsage : velkrin-journal COMMANDE [options] [JOURNAL]\n"
+                             "Aide : velkrin-journal --help\n");
+  }
+  const parsed_options alone = parse_options({"archives/journal.txt"});
+  EXPECT_EQ(alone.options.what, command::liste);
+  EXPECT_EQ(alone.options.logbook, "archives/journal.txt");
+  EXPECT_EQ(parse_options({}).options.logbook, "journal_de_bord.txt");
+}
+
+}  // namespace
+}  // namespace velkrin::journal
