@@ -59,5 +59,15 @@ TEST(QsoRulesTest, DuplicatesAreTheSameStationBandAndModeWithinTwoMinutes) {
   EXPECT_FALSE(duplicate_key_of({"32-12-2025", 905, 5, "F4ABC", "", 14200, "J3E", ""}, {}));
 }
 
+TEST(QsoRulesTest, KeysAddedBeforeLookupsAreFoundWhateverTheirOrder) {
+  duplicate_index index;
+  for (std::int64_t minute = 10000; minute > 0; minute -= 10) index.add_before_lookups({7, minute});
+  index.add({8, 5});
+  EXPECT_TRUE(index.contains_near({7, 5002}));
+  EXPECT_FALSE(index.contains_near({7, 5005}));
+  EXPECT_TRUE(index.contains_near({8, 7}));
+  EXPECT_EQ(index.size(), 1001u);
+}
+
 }  // namespace
 }  // namespace velkrin

@@ -50,7 +50,7 @@ import_batch::import_batch(import_settings settings, mode_table user_modes)
     : settings_(std::move(settings)), user_modes_(std::move(user_modes)) {}
 
 void import_batch::know(const qso_record& qso) {
-  if (const auto key = duplicate_key_of(qso, user_modes_)) known_.add(*key);
+  if (const auto key = duplicate_key_of(qso, user_modes_)) known_.add_before_lookups(*key);
 }
 
 import_batch::outcome import_batch::take(const adif_read_record& record, qso_record& qso,

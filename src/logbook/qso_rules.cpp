@@ -305,7 +305,14 @@ std::optional<duplicate_key> duplicate_key_of(const qso_record& qso, const mode_
   return key;
 }
 
+void duplicate_index::sort_added_before() {
+  if (!unsorted_) return;
+  std::sort(sorted_.begin(), sorted_.end());
+  unsorted_ = false;
+}
+
 void duplicate_index::add(const duplicate_key& key) {
+  sort_added_before();
   recent_.push_back(key);
   // Keeps the unsorted part small, so that a look-up stays cheap.
   if (recent_.size() >= 4096) {
@@ -318,6 +325,7 @@ void duplicate_index::add(const duplicate_key& key) {
 }
 
 bool duplicate_index::contains_near(const duplicate_key& key) {
+  sort_added_before();
   const duplicate_key lowest{key.station, key.minute - kDuplicateWindowMinutes};
   const auto first = std::lower_bound(sorted_.begin(), sorted_.end(), lowest);
   if (first != sorted_.end() && within_duplicate_window(*first, key)) return true;
