@@ -5,8 +5,8 @@
 #
 # 100,000 ADIF records (in WSJT-X's shape: 90,000 new QSOs and 10,000 that
 # the logbook already holds) imported into a logbook of 1,000,000 QSOs
-# (about 105 MB: 50,000 distinct call signs over 20 years, in date order,
-# its header written by velkrin itself). Side by side in the same run, two
+# (bench/make_logbook.cpp, the logbook of velkrin-journal's benchmark:
+# about 105 MB, 50,000 distinct call signs over 20 years, in date order). Side by side in the same run, two
 # floors: awk counting the lines of both files (reading them), and dd
 # copying the logbook with a flush to disk (what an all-or-nothing append
 # by copy and rename cannot do without). Each time is a whole process, the
@@ -27,56 +27,44 @@ jobs=${VELKRIN_JOBS:-2}
 
 echo "== building (RelWithDebInfo) in build-bench/" >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target velkrin velkrin-adif >/dev/null
+cmake --build "$build" -j"$jobs" --target velkrin-adif >/dev/null
+"${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -I"$root/src" \
+  "$root/bench/make_logbook.cpp" "$root/src/logbook/line_format.cpp" \
+  "$root/src/console/text_format.cpp" -o "$build/make_logbook"
 work=$(mktemp -d "$build/import.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 echo "== writing a logbook of 1,000,000 QSOs and an ADIF file of 100,000 records" >&2
-printf '4\n1\nF4ABC 01-01-2006\n1\n5\n' | (cd "$work" && "$build/velkrin" >/dev/null)
-# Call sign number k as letter, digit, three letters (50,000 distinct ones).
-awk -v logbook="$work/journal_de_bord.txt" -v adif="$work/wsjtx.adi" '
-function call(k) {
-  return sprintf("%c%d%c%c%c", 65 + k % 26, int(k / 26) % 10, 65 + int(k / 260) % 26,
-                 65 + int(k / 6760) % 26, 65 + int(k / 175760) % 26)
-}
+"$build/make_logbook" 1000000 >"$work/journal_de_bord.txt"
+# The ADIF file: every hundredth QSO of the logbook again (a duplicate), then
+# 90,000 new QSOs from 2026 on, 120 a day, with 20,000 call signs of a form
+# the logbook does not hold.
+awk -v adif="$work/wsjtx.adi" '
 function field(name, value) { return "<" name ":" length(value) ">" value " " }
+function record(date, hhmm, call, khz, mode) {
+  printf "%s%s%s%s%s%s%s%s%s%s%s%s<eor>\n", field("call", call), field("gridsquare", "JN03"),
+         field("mode", mode), field("rst_sent", "-10"), field("rst_rcvd", "-12"),
+         field("qso_date", date), field("time_on", sprintf("%04d15", hhmm)),
+         field("qso_date_off", date), field("time_off", sprintf("%04d45", hhmm)),
+         field("freq", sprintf("%.6f", khz / 1000)), field("station_callsign", "F5XYZ"),
+         field("my_gridsquare", "JN18") >> adif
+}
 BEGIN {
-  split("7074 14074 21074 3573 28074 7055 14200 10136", khz, " ")
-  split("FT8 FT8 FT8 FT8 FT8 J3E J3E FT8", class, " ")
-  split("FT8 FT8 FT8 FT8 FT8 SSB SSB FT8", mode, " ")
-  day0 = 13149  # 01-01-2006, in days since 1970
+  split("J3E A1A F3E RTTY FT8", classes, " "); split("SSB CW FM RTTY FT8", modes, " ")
+  for (i in classes) mode_of[classes[i]] = modes[i]
   print "WSJT-X ADIF Export\n<adif_ver:5>3.1.1\n<programid:6>WSJT-X\n<EOH>" > adif
-  for (i = 0; i < 1000000; i++) {
-    d = day0 + int(i / 137); m = (i % 137) * 10
-    k = (i * 7919) % 50000; b = 1 + (i % 8)
-    # Civil date from the day number.
-    z = d + 719468; era = int(z / 146097); doe = z - era * 146097
-    yoe = int((doe - int(doe / 1460) + int(doe / 36524) - int(doe / 146096)) / 365)
-    doy = doe - (365 * yoe + int(yoe / 4) - int(yoe / 100)); mp = int((5 * doy + 2) / 153)
-    dd = doy - int((153 * mp + 2) / 5) + 1; mm = mp < 10 ? mp + 3 : mp - 9
-    yy = yoe + era * 400 + (mm <= 2)
-    date = sprintf("%02d-%02d-%04d", dd, mm, yy)
-    start = int(m / 60) * 100 + m % 60; end = start
-    printf "%-10s   %4d    %-4d      %-9s   %-15s %6d kHz   %-3s    %-25s\n", date, start, end,
-           call(k), "-", khz[b], class[b], "JN18" >> logbook
-    # Every hundredth QSO again in the ADIF file: a duplicate.
-    if (i % 100 == 0) adif_record(yy, mm, dd, start, k, b)
-  }
-  # The new QSOs: 120 a day from 01-01-2026, one every 12 minutes.
+}
+NR > 6 && (NR - 6) % 100 == 1 {
+  split($1, d, "-")
+  record(d[3] d[2] d[1], $2, $4, $6, mode_of[$8])
+}
+END {
   for (j = 0; j < 90000; j++) {
     day = int(j / 120); m = (j % 120) * 12
-    adif_record(2026 + int(day / 336), 1 + int(day / 28) % 12, 1 + day % 28,
-                int(m / 60) * 100 + m % 60, 50000 + j % 20000, 1 + j % 8)
+    record(sprintf("%04d%02d%02d", 2026 + int(day / 336), 1 + int(day / 28) % 12, 1 + day % 28),
+           int(m / 60) * 100 + m % 60, sprintf("ZZ%dNEW", j % 20000), 14074, "FT8")
   }
-}
-function adif_record(yy, mm, dd, start, k, b,   date, time) {
-  date = sprintf("%04d%02d%02d", yy, mm, dd); time = sprintf("%04d15", start)
-  printf "%s%s%s%s%s%s%s%s%s%s%s%s<eor>\n", field("call", call(k)), field("gridsquare", "JN03"),
-         field("mode", mode[b]), field("rst_sent", "-10"), field("rst_rcvd", "-12"),
-         field("qso_date", date), field("time_on", time), field("qso_date_off", date),
-         field("time_off", time), field("freq", sprintf("%.6f", khz[b] / 1000)),
-         field("station_callsign", "F4ABC"), field("my_gridsquare", "JN18") >> adif
-}'
+}' "$work/journal_de_bord.txt"
 sync
 logbook_bytes=$(stat -c %s "$work/journal_de_bord.txt")
 adif_bytes=$(stat -c %s "$work/wsjtx.adi")
