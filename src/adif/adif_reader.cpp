@@ -200,6 +200,7 @@ adif_reader::step adif_reader::parse_one() {
     }
     if (is_marker(marker, "EOH")) {
       consume(close + 1 - pos_);
+      header_seen_ = true;
       // Fields before <EOH> describe the file; after a record it is stray.
       if (records_ == 0) {
         current_ = adif_read_record{};

@@ -55,6 +55,8 @@ class adif_reader {
   // at the end). A record that the input cuts short comes last, with
   // `complete` false. The header's fields are not records.
   std::optional<adif_read_record> next();
+  // True once an <EOH> was read: the input is ADIF, records or not.
+  bool header_seen() const { return header_seen_; }
 
  private:
   enum class step { more, again, record };
@@ -74,6 +76,7 @@ class adif_reader {
   bool finished_ = false;
   std::uint64_t to_skip_ = 0;  // bytes left of a value too long to keep
   std::size_t records_ = 0;
+  bool header_seen_ = false;
   std::size_t kept_bytes_ = 0;
   adif_read_record current_;
   bool current_started_ = false;

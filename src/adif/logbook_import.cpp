@@ -149,8 +149,10 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   }
   batch.set_owner(*facts.owner);
 
-  std::string added = facts.ends_with_line_end ? "" : facts.line_end;
-  const std::size_t lead = added.size();
+  // Standard output ends its lines as the platform's text output does.
+  const std::string line_end = options.simulation ? "\n" : facts.line_end;
+  std::string added = facts.ends_with_line_end || options.simulation ? "" : facts.line_end;
+  std::size_t records = 0;
   adif_reader reader;
   std::vector<char> piece(kReadPieceBytes);
   const auto take_records = [&] {
@@ -164,8 +166,9 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
       if (record->complete && !record->problem.empty()) {
         err << record_label(*record) << " : " << record->problem << "\n";
       }
+      ++records;
       if (batch.take(*record, qso, message) == import_batch::outcome::added) {
-        added += format_qso_line(qso, facts.line_end);
+        added += format_qso_line(qso, line_end);
       } else if (!message.empty()) {
         err << message << "\n";
         message.clear();
@@ -185,11 +188,15 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   }
   reader.finish();
   take_records();
+  if (records == 0 && !reader.header_seen()) {
+    err << "Erreur : \"" << options.adif_file
+        << "\" n'est pas un fichier ADIF (ni en-tete ni enregistrement) ; le journal est "
+           "inchange.\n";
+    return kExitFailure;
+  }
 
   if (options.simulation) {
-    if (const platform::status s =
-            platform::write_stream(out, std::string_view(added).substr(lead));
-        !s.ok()) {
+    if (const platform::status s = platform::write_stream(out, added); !s.ok()) {
       err << "Erreur : la sortie standard n'a pas pu etre ecrite (" << s.cause() << ").\n";
       return kExitFailure;
     }

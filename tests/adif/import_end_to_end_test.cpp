@@ -203,6 +203,12 @@ TEST_F(ImportEndToEnd, RefusesWhatItCannotImportAndChangesNothing) {
   std::filesystem::remove(folder_.file("journal_de_bord.txt"));
   make_logbook({"01-02-2026 0905 930 DL1XYZ Hans 7055 J3E Paris_15"});
   const std::string before = logbook();
+  write_file(folder_.file("notes.txt"), "pas de l'ADIF\n");
+  const auto not_adif = adif({"--importe", "notes.txt"});
+  EXPECT_EQ(not_adif.status, 2);
+  EXPECT_NE(not_adif.err.find("n'est pas un fichier ADIF"), std::string::npos) << not_adif.err;
+  std::filesystem::remove(folder_.file("notes.txt"));
+  EXPECT_EQ(logbook(), before);
   auto command = adif_command({"--importe", "in.adi", "--lieu-par-defaut", "Caen"});
   std::string shell = "trap '' XFSZ; ulimit -f 1; exec";
   for (const auto& word : command) shell += " '" + word + "'";
