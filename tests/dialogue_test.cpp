@@ -83,6 +83,24 @@ struct hooked_buffer : std::stringbuf {
   }
 };
 
+// Input typed one character at a time, as at a keyboard: none is ever at
+// hand ahead, so the program flushes before each read.
+struct typed_input : std::streambuf {
+  explicit typed_input(std::string text) : text_(std::move(text)) {}
+
+ protected:
+  int_type underflow() override {
+    if (next_ >= text_.size()) return traits_type::eof();
+    char* c = &text_[next_++];
+    setg(c, c, c + 1);
+    return traits_type::to_int_type(*c);
+  }
+
+ private:
+  std::string text_;
+  std::size_t next_ = 0;
+};
+
 struct run_result {
   int status = -1;
   std::string out;
@@ -93,7 +111,8 @@ class DialogueTest : public ::testing::Test {
  protected:
   run_result run(const std::string& answers,
                  std::function<void(const std::string&)> on_flush = nullptr) {
-    std::istringstream in(answers);
+    typed_input typed(answers);
+    std::istream in(&typed);
     hooked_buffer buffer;
     buffer.on_flush = std::move(on_flush);
     std::ostream out(&buffer);

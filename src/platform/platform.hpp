@@ -54,8 +54,9 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 void prepare_console();
 
 // Clears the screen shown by `out` and puts the cursor at its top-left corner,
-// after everything written to `out` has been flushed. Writes the terminal
-// sequence ESC[H ESC[2J ESC[3J to `out` unless the platform needs otherwise.
+// after everything written to `out` before. Writes the terminal sequence
+// ESC[H ESC[2J ESC[3J to `out` (so in order with the screens) unless the
+// platform needs otherwise, in which case `out` is flushed first.
 void clear_console(std::ostream& out);
 
 // The line end of a file that the program creates.

@@ -226,7 +226,7 @@ status rename_over(std::intptr_t& handle, std::string& temporary, const std::str
 void prepare_console() {}
 
 void clear_console(std::ostream& out) {
-  out.flush();
+  // In the same stream as the screens: it reaches the terminal after them.
   out << kClearSequence;
 }
 

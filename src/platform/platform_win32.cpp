@@ -539,9 +539,9 @@ void prepare_console() {
 }
 
 void clear_console(std::ostream& out) {
-  out.flush();
   const console_state& state = the_console();
   if (&out == &std::cout && state.is_console && state.virtual_terminal_refused) {
+    out.flush();  // the screens first, then the console API
     clear_through_console_api();
     return;
   }
