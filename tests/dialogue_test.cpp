@@ -209,6 +209,21 @@ TEST_F(DialogueTest, LogbookDeletedBetweenTwoQsos) {
   EXPECT_FALSE(fs::exists(path_));
 }
 
+// Archived by hand while the QSO was typed: the QSO starts a new file, and
+// only standard error says so.
+TEST_F(DialogueTest, LogbookVanishedDuringTheQsoStartsANewOneWithANote) {
+  create_logbook();
+  const run_result result = run("1\n" + kQso1Answers + "1\n0\n5\n", [&](const std::string& shown) {
+    if (shown.ends_with(kEntry) && fs::exists(path_))
+      fs::rename(path_, folder_.file("archive.txt"));
+  });
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kMenu + kEntry + kQso1Summary + kRecorded + kReturn);
+  EXPECT_EQ(result.err, new_logbook_message() + "\n");
+  EXPECT_EQ(logbook(), format_qso_line(kQso1));
+  EXPECT_EQ(read_file(folder_.file("archive.txt")), format_header(kOwner));
+}
+
 TEST_F(DialogueTest, EntryResetsTimesAndFrequencyButKeepsWords) {
   qso_record qso = kQso1;
   for (bool exists : {true, false}) {

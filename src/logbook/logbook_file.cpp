@@ -224,6 +224,12 @@ std::string write_failure_message(const logbook_error& error) {
          "\" n'a pas pu etre ecrit (" + error.reason + ").";
 }
 
+std::string new_logbook_message() {
+  return "Attention : le journal de bord \"" + std::string(kLogbookFileName) +
+         "\" avait disparu ; ce QSO commence un nouveau journal, sans entete. Le menu 4 lui en "
+         "donne une.";
+}
+
 std::string unrecorded_qso_message(const qso_record& qso) {
   std::string line = format_qso_line(qso, "");
   return "Ce QSO n'a pas ete inscrit. Le voici, pour le recopier :\n" + line;

@@ -56,6 +56,11 @@ bool logbook_exists(const logbook_file& logbook);
 // "journal_de_bord.txt" n'a pas pu etre ecrit (reason).'
 std::string write_failure_message(const logbook_error& error);
 
+// The note for a QSO that started a new logbook, without a header, because
+// the logbook had vanished: 'Attention : le journal de bord
+// "journal_de_bord.txt" avait disparu ; ...'.
+std::string new_logbook_message();
+
 // The message that hands the user a QSO that could not be recorded, followed
 // by its logbook line, so that it can be copied by hand.
 std::string unrecorded_qso_message(const qso_record& qso);
