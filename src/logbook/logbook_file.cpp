@@ -136,6 +136,9 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
   if (platform::status s = read_prefix(file, size, prefix); !s.ok()) return s;
   const std::string block = format_header(header, line_end_of(prefix));
   const std::optional<found_header> old = find_header(prefix);
+  // Under the lock no live rewrite of another instance can be beside it:
+  // whatever temporary file is there was left by a killed run.
+  platform::remove_leftover_temporaries(file.path());
 
   // A device or other special file is written in place, never replaced.
   if (!file.is_regular() || (old && old->length == block.size())) {
@@ -145,9 +148,6 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
     if (!s.ok() && old && file.write_at(0, prefix.substr(0, old->length)).ok()) (void)file.sync();
     return s;
   }
-  // Under the lock no live rewrite of another instance can be beside it:
-  // whatever temporary file is there was left by a killed run.
-  platform::remove_leftover_temporaries(file.path());
   return copy_behind_header(file, old ? old->length : 0, size, block);
 }
 

@@ -9,6 +9,8 @@
 // Needs strace (scripts/check.sh installs it); skipped without it.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -261,6 +263,28 @@ TEST_P(CrashTest, FailedWriteFlushRenameOrCloseIsReportedAndLeavesNothing) {
     }
     EXPECT_EQ(names(folder), expected_names(after.has_value()));
     if (HasFailure()) break;
+  }
+}
+
+// Ctrl-C, SIGTERM or SIGHUP at the first flush (of the temporary file, for a
+// rewrite through a copy, a creation or an export): the program removes its
+// temporary file and ends by that signal, without a next run to clean up.
+TEST_P(CrashTest, SignalRemovesTheTemporaryFileAndEndsTheProgramByItself) {
+  const operation& op = GetParam();
+  temp_folder folder;
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    reset(folder);
+    const program_run run =
+        run_program(command({"-o", "/dev/null", "-e", "trace=fsync", "-e",
+                             "inject=fsync:signal=" + std::to_string(signal_number) + ":when=1"}),
+                    folder.path().string(), op.input);
+    EXPECT_EQ(run.signal, signal_number) << run.status << run.err;
+    // An append or a rewrite in place has written the file itself already.
+    const std::optional<std::string> after = written(folder);
+    EXPECT_TRUE(after == op.old || (!op.complete.empty() && after == op.complete))
+        << (after ? *after : "absent");
+    EXPECT_EQ(names(folder), expected_names(after.has_value()));
   }
 }
 
