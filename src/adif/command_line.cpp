@@ -7,6 +7,7 @@
 #include "adif/file_io.hpp"
 #include "adif/logbook_export.hpp"
 #include "logbook/line_format.hpp"
+#include "platform/platform.hpp"
 
 namespace velkrin::adif {
 namespace {
@@ -122,13 +123,22 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
   const std::string output = options.output.value_or(default_output(options.logbook));
   const bool to_standard_output = output == kStandardOutput;
   std::error_code ignored;
-  if (!to_standard_output && std::filesystem::exists(path_of(output), ignored)) {
-    if (std::filesystem::equivalent(path_of(output), path_of(options.logbook), ignored)) {
-      err << "Erreur : \"" << output << "\" est le journal lui-meme.\n";
-      return kExitFailure;
-    }
-    if (!options.force) {
-      err << "Erreur : \"" << output << "\" existe deja ; --force pour le remplacer.\n";
+  if (!to_standard_output &&
+      std::filesystem::equivalent(path_of(output), path_of(options.logbook), ignored)) {
+    err << "Erreur : \"" << output << "\" est le journal lui-meme.\n";
+    return kExitFailure;
+  }
+  // The output is claimed before the export is made: an existing file is
+  // refused at once without --force (and, should another program make one
+  // meanwhile, by the final rename itself).
+  platform::output_file file;
+  if (!to_standard_output) {
+    if (const platform::status s = file.open(output, options.force); !s.ok()) {
+      if (file.refused_existing()) {
+        err << "Erreur : \"" << output << "\" existe deja ; --force pour le remplacer.\n";
+      } else {
+        err << "Erreur : \"" << output << "\" n'a pas pu etre ecrit (" << s.cause() << ").\n";
+      }
       return kExitFailure;
     }
   }
@@ -152,9 +162,16 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
           << last_system_reason("ecriture impossible") << ").\n";
       return kExitFailure;
     }
-  } else if (const auto reason = write_file_atomically(output, result.adif)) {
-    err << "Erreur : \"" << output << "\" n'a pas pu etre ecrit (" << *reason << ").\n";
-    return kExitFailure;
+  } else {
+    platform::status s = file.write(result.adif);
+    if (s.ok()) s = file.commit();
+    if (!s.ok()) {
+      err << "Erreur : \"" << output << "\" "
+          << (file.refused_existing() ? "existe deja ; --force pour le remplacer"
+                                      : "n'a pas pu etre ecrit (" + s.cause() + ")")
+          << ".\n";
+      return kExitFailure;
+    }
   }
   err << summary(result, to_standard_output ? "la sortie standard" : "\"" + output + "\"") << "\n";
   return result.reported == 0 ? kExitAllExported : kExitLinesReported;
