@@ -92,12 +92,14 @@ class locked_file {
   status read_at(std::uint64_t offset, char* buffer, std::size_t count, std::size_t& got);
   // Writes all of `data` at `offset`.
   status write_at(std::uint64_t offset, std::string_view data);
-  // Writes all of `data` at the end of the file with one write call.
+  // Writes all of `data` at the end of the file: the size found when the
+  // lock was taken, moved by this handle's own writes (under the lock no
+  // other instance writes). A write the system cuts short is carried on.
   status append(std::string_view data);
   // Cuts the file back to `bytes` (used to undo a failed append).
   status truncate(std::uint64_t bytes);
   // Flushes the file's data to the disk and, for a file that open() created,
-  // its entry in the folder.
+  // its entry in the folder (POSIX; Windows offers no flush of a folder).
   status sync();
   // Releases the lock and closes, reporting a failed close.
   status close();
@@ -125,8 +127,10 @@ class locked_file {
   std::string path_;
   std::intptr_t handle_ = -1;
   // Windows only: a lock held beside the file's own, from open() to close(),
-  // because there the file must be closed before a replacement is renamed
-  // over it. POSIX renames over the open, locked file and needs none.
+  // for the systems where the file must be closed before a replacement is
+  // renamed over it (before Windows 10 version 1709, FAT, exFAT, some
+  // network folders). It reaches the instances of this session only. POSIX
+  // renames over the open, locked file and needs none.
   [[maybe_unused]] std::intptr_t guard_ = -1;
   bool created_ = false;
   bool regular_ = true;
@@ -135,8 +139,11 @@ class locked_file {
 };
 
 // A temporary file, created exclusively in the same folder as the file it is
-// to replace, that atomically takes its place on commit. Removed on
-// destruction unless committed, so no temporary file outlives a failure.
+// to replace (named as the section "Temporary files" below says), that
+// atomically takes its place on commit. Removed on destruction unless
+// committed, so no temporary file outlives a failure; removed by the signal
+// handlers too. Each create_beside first removes the temporary files that
+// killed runs left beside the same file.
 class replacement_file {
  public:
   replacement_file() = default;
@@ -145,20 +152,25 @@ class replacement_file {
   ~replacement_file();
 
   // Beside a locked logbook; refused for a device or other special file.
+  // Readable by its owner only until commit() gives it the logbook's bits.
   status create_beside(const locked_file& original);
-  // Beside `target`, which need not exist.
+  // Beside `target`, which need not exist: private while it is written if
+  // `target` exists, otherwise with the bits any new file gets.
   status create_beside(const std::string& target);
   status write(std::string_view data);
-  // Flushes the data to disk, gives the file the original's permission bits
-  // (its attributes on Windows), renames it over the original's path and
-  // makes the rename durable. Other instances stay locked out until the
-  // original is closed (on Windows its handle is closed here, as the rename
-  // requires, but its lock lasts); either the old or the new contents are in
-  // place at every moment.
+  // Gives the file the original's permission bits and group, and its owner
+  // where the system allows it (its attributes on Windows), flushes the
+  // data to disk, renames it over the original's path while the original
+  // stays open and locked, and flushes the folder (a failure of that last
+  // flush is not reported: the file is in place and whole). Other instances
+  // stay locked out until the original is closed; either the old or the new
+  // contents are in place at every moment. Where Windows refuses to rename
+  // over an open file, the original is closed first and only the folder
+  // guard of this session covers that moment (see locked_file::guard_).
   status commit(locked_file& original);
-  // The same over a file that no lock guards: flushes the data to disk, keeps
-  // the permission bits of the file it replaces (POSIX), and renames it over
-  // `target` in one step.
+  // The same over a file that no lock guards: keeps the permission bits and
+  // group of the file it replaces (POSIX), flushes the data to disk, and
+  // renames it over `target` in one step.
   status commit_over(const std::string& target);
 
   // Puts the file in place as `target`, which must not exist: refused, with

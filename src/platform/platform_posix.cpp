@@ -384,6 +384,7 @@ status locked_file::truncate(std::uint64_t bytes) {
 status locked_file::sync() {
   if (::fsync(as_fd(handle_)) != 0 && errno != EINVAL)
     return failure("ecriture sur le disque", errno);
+  if (created_) return sync_folder(path_);  // its name, too
   return status::success();
 }
 

@@ -245,13 +245,15 @@ bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMA
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// Windows refuses to rename a file over one that is open, so a replacement
-// must close the logbook, and with it its lock, before the rename. Instances
-// on this computer therefore also take a named mutex, one per folder, held
-// from the open to the close: no other instance reaches the logbook between
-// that close and the rename. (Instances in another session, or on another
-// computer sharing the folder, meet only the file lock: it keeps appended
-// lines whole, but does not cover that gap.)
+// Where Windows refuses to rename a file over one that is open (before
+// Windows 10 version 1709, on FAT and exFAT, on some network folders), a
+// replacement must close the logbook, and with it its lock, before the
+// rename. Instances in this session therefore also take a named mutex, one
+// per folder, held from the open to the close: none of them reaches the
+// logbook between that close and the rename. (Instances in another session,
+// or on another computer sharing the folder, meet only the file lock: it
+// keeps appended lines whole, but does not cover that moment. Elsewhere the
+// rename keeps the logbook open and locked: replacement_file::commit.)
 status take_folder_guard(const std::wstring& path, std::intptr_t& guard) {
   BY_HANDLE_FILE_INFORMATION folder{};
   if (!identify(folder_of(path), folder)) return failure("ouverture du dossier", GetLastError());
