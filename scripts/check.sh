@@ -26,6 +26,12 @@ if [ ${#need_packages[@]} -gt 0 ]; then
   install_packages "${need_packages[@]}"
 fi
 
+# ---------------------------------------------------------------------------
+# The crash tests (tests/crash/, run with the plain build) kill each writing
+# operation at every system call under strace.
+command -v strace >/dev/null || install_packages strace
+# ---------------------------------------------------------------------------
+
 echo "== plain build and tests"
 cmake -S "$root" -B "$root/build-check" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build-check" -j"$jobs"
