@@ -6,6 +6,7 @@
 #include "adif/logbook_export.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
+#include "version_notice.hpp"
 
 namespace velkrin::adif {
 namespace {
@@ -115,7 +116,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
     return kExitAllExported;
   }
   if (options.what == command_options::action::version) {
-    out << "velkrin-adif " << program_version() << "\n";
+    out << version_notice("velkrin-adif", program_version());
     return kExitAllExported;
   }
 

@@ -6,6 +6,7 @@
 #include "journal/commands.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
+#include "version_notice.hpp"
 
 #ifndef VELKRIN_VERSION
 #define VELKRIN_VERSION "1"
@@ -261,7 +262,7 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     return kExitSuccess;
   }
   if (options.version) {
-    out << "velkrin-journal " << VELKRIN_VERSION << "\n";
+    out << version_notice("velkrin-journal", VELKRIN_VERSION);
     return kExitSuccess;
   }
 
