@@ -8,7 +8,9 @@
 #     close, N times) in the same folder;
 # (b) the creation dialogue on a logbook of 10 QSO lines and on one of about
 #     200 MB;
-# (c) velkrin's peak resident memory in all three runs.
+# (c) velkrin's peak resident memory in all three runs;
+# (d) the system calls of one session of N QSOs typed ahead, per QSO
+#     (strace -c, startup included), against the floor's 4.
 # Each time is a whole process, the median of VELKRIN_BENCH_RUNS runs
 # (default 5). Builds velkrin as the README does (RelWithDebInfo) in
 # build-bench/ and works in a temporary folder inside it, so on the same file
@@ -25,6 +27,11 @@ jobs=${VELKRIN_JOBS:-2}
 [ -x /usr/bin/time ] || {
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time
+}
+# (d) counts system calls with strace.
+command -v strace >/dev/null || {
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq strace
 }
 
 echo "== building (RelWithDebInfo) in build-bench/" >&2
@@ -109,6 +116,20 @@ for run in $(seq "$runs"); do
     "ratio ${session_ratios[-1]}" >&2
 done
 
+# (d) One more session, under strace -c: its system calls per QSO, and which.
+folder=$work/calls
+mkdir "$folder"
+(cd "$folder" && "$velkrin" <"$work/creation.in" >/dev/null)
+(cd "$folder" && strace -c -o "$work/calls.txt" "$velkrin" <"$work/session.in" >/dev/null)
+[ "$(wc -l <"$folder/journal_de_bord.txt")" -eq $((qsos + 6)) ] ||
+  fail "the traced session did not record $qsos QSOs"
+# strace -c's columns: % time, seconds, usecs/call, calls, [errors,] name.
+calls_total=$(awk '$NF == "total" { print $4 }' "$work/calls.txt")
+calls_per_qso=$(awk -v c="$calls_total" -v n="$qsos" 'BEGIN { printf "%.2f", c / n }')
+calls_detail=$(awk -v n="$qsos" 'NR > 2 && $NF != "total" && $1 !~ /^-/ && $4 >= n / 20 {
+  printf "%s%s %.2f", sep, $NF, $4 / n; sep = ", " }' "$work/calls.txt")
+rm -rf "$folder"
+
 # (b) Logbooks with a header written by velkrin itself, then the QSO lines.
 # Written after (a), and flushed, so that their write-back does not slow it.
 mkdir "$work/small" "$work/big"
@@ -159,3 +180,6 @@ echo "| header rewrite, $big_mb logbook | ${big} s | 10 lines ${small} s | $(med
 echo "| peak memory, $qsos-QSO session | $(mib "$(max "${session_rss[@]}")") | | | <= 8 MiB |"
 echo "| peak memory, header on 10 lines | $(mib "$(max "${small_rss[@]}")") | | | <= 8 MiB |"
 echo "| peak memory, header on $big_mb | $(mib "$(max "${big_rss[@]}")") | | | <= 8 MiB |"
+echo "| system calls per QSO typed ahead | $calls_per_qso | floor 4 | | <= 10 |"
+echo
+echo "System calls per QSO: $calls_detail"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds Velkrin and runs every test: the suite in a plain build, then again
-# under AddressSanitizer and UndefinedBehaviorSanitizer. Needs no standard
-# input; exits non-zero when anything fails. Installs what the tests need
-# (Debian packages) when missing.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, with warnings as
+# errors in every build (VELKRIN_WERROR). Needs no standard input; exits
+# non-zero when anything fails. Installs what the tests need (Debian
+# packages) when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -26,13 +27,20 @@ if [ ${#need_packages[@]} -gt 0 ]; then
   install_packages "${need_packages[@]}"
 fi
 
+# ---------------------------------------------------------------------------
+# The crash tests (tests/crash/, run with the plain build) kill each writing
+# operation at every system call under strace.
+command -v strace >/dev/null || install_packages strace
+# ---------------------------------------------------------------------------
+
 echo "== plain build and tests"
-cmake -S "$root" -B "$root/build-check" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$root/build-check" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_WERROR=ON >/dev/null
 cmake --build "$root/build-check" -j"$jobs"
 ctest --test-dir "$root/build-check" --output-on-failure -j"$jobs"
 
 echo "== AddressSanitizer and UndefinedBehaviorSanitizer build and tests"
-cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVELKRIN_SANITIZE=ON >/dev/null
+cmake -S "$root" -B "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DVELKRIN_SANITIZE=ON \
+  -DVELKRIN_WERROR=ON >/dev/null
 cmake --build "$root/build-sanitize" -j"$jobs"
 # abort_on_error: any report ends the process with SIGABRT, also in the
 # program the end-to-end tests start. Without it UBSan exits with status 1,
@@ -60,7 +68,7 @@ if [ ${#fuzz_packages[@]} -gt 0 ]; then
   install_packages "${fuzz_packages[@]}"
 fi
 cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_CXX_COMPILER=clang++-14 \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_FUZZ=ON >/dev/null
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_FUZZ=ON -DVELKRIN_WERROR=ON >/dev/null
 cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_menu_fuzzer velkrin_logbook_fuzzer
 fuzz_work=$(mktemp -d)
 # Each input of the menu loop gets its own logbook folder under TMPDIR; a
@@ -120,7 +128,7 @@ command -v wine >/dev/null || windows_packages+=(wine wine64)
 if [ ${#windows_packages[@]} -gt 0 ]; then
   install_packages "${windows_packages[@]}"
 fi
-cmake -S "$root" -B "$root/build-windows" -DVELKRIN_BUILD_TESTS=OFF \
+cmake -S "$root" -B "$root/build-windows" -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$root/build-windows" -j"$jobs"
 (
@@ -144,6 +152,14 @@ cmake --build "$root/build-windows" -j"$jobs"
   VELKRIN_ADIF_PROGRAM="$root/build-windows/velkrin-adif.exe" VELKRIN_LAUNCHER=wine \
     ctest --test-dir "$root/build-check" -R '^adif\.ImportEndToEnd\.' --output-on-failure -j"$jobs"
 )
+# ---------------------------------------------------------------------------
+
+# ---------------------------------------------------------------------------
+# Documents and packages: manual pages, the HTML guide, the .deb and the
+# Windows ZIP built from build-check/ and build-windows/ into
+# build-packages/, their contents checked and their programs run (the ZIP's
+# under Wine). scripts/check-packages.sh says what it checks.
+bash "$root/scripts/check-packages.sh"
 # ---------------------------------------------------------------------------
 
 echo "== all checks passed"

@@ -1,11 +1,15 @@
 #include "console/console.hpp"
+#include "console/last_resort.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <istream>
+#include <new>
 #include <ostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace velkrin {
@@ -109,6 +113,18 @@ TEST(ConsoleTest, ReadsWordsWithinTheirCapacity) {
   EXPECT_EQ(word_too_long_message(259), "Saisie trop longue : 259 caracteres au maximum.");
 }
 
+// An invalid answer drops the rest of its line only, whatever ends it: LF,
+// CR LF or a lone CR (old Macintosh files, some terminals).
+TEST(ConsoleTest, InvalidAnswerDropsOnlyTheRestOfItsLine) {
+  for (const std::string eol : {"\n", "\r\n", "\r"}) {
+    session s("x y" + eol + "12" + eol + "mot" + eol);
+    std::int32_t number = 0;
+    ASSERT_EQ(s.io.read_number(number), read_status::answered) << eol.size();
+    EXPECT_EQ(number, 12);
+    EXPECT_EQ(s.next_word(), "mot");
+  }
+}
+
 TEST(ConsoleTest, AsksAgainWithExactlyTheLastShownText) {
   // Only the last text repeats: for the menu, the prompt without the menu.
   session menu("x\n0\n");
@@ -131,6 +147,27 @@ TEST(ConsoleTest, AsksAgainWithExactlyTheLastShownText) {
   ASSERT_EQ(ret.io.read_number(field), read_status::end_of_input);
   EXPECT_EQ(ret.out.str(),
             "\n\nRetour.  " + std::string(kInvalidNumberMessage) + "\n\n\nRetour.  ");
+}
+
+TEST(ConsoleTest, NoExceptionLeavesTheGuard) {
+  struct {
+    std::function<int()> body;
+    int status;
+    std::string said;
+  } cases[] = {
+      {[] { return 0; }, 0, ""},
+      {[]() -> int { throw std::bad_alloc(); }, 7,
+       "Erreur : memoire insuffisante, le programme s'arrete.\n"},
+      {[]() -> int { throw std::runtime_error("panne"); }, 7,
+       "Erreur inattendue, le programme s'arrete : panne\n"},
+      {[]() -> int { throw 42; }, 7, "Erreur inattendue, le programme s'arrete.\n"},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(run_guarded(c.body, out, err, 7), c.status);
+    EXPECT_EQ(err.str(), c.said);
+  }
 }
 
 // An output buffer that remembers how much had been flushed, and an input

@@ -83,6 +83,24 @@ struct hooked_buffer : std::stringbuf {
   }
 };
 
+// Input typed one character at a time, as at a keyboard: none is ever at
+// hand ahead, so the program flushes before each read.
+struct typed_input : std::streambuf {
+  explicit typed_input(std::string text) : text_(std::move(text)) {}
+
+ protected:
+  int_type underflow() override {
+    if (next_ >= text_.size()) return traits_type::eof();
+    char* c = &text_[next_++];
+    setg(c, c, c + 1);
+    return traits_type::to_int_type(*c);
+  }
+
+ private:
+  std::string text_;
+  std::size_t next_ = 0;
+};
+
 struct run_result {
   int status = -1;
   std::string out;
@@ -93,7 +111,8 @@ class DialogueTest : public ::testing::Test {
  protected:
   run_result run(const std::string& answers,
                  std::function<void(const std::string&)> on_flush = nullptr) {
-    std::istringstream in(answers);
+    typed_input typed(answers);
+    std::istream in(&typed);
     hooked_buffer buffer;
     buffer.on_flush = std::move(on_flush);
     std::ostream out(&buffer);
@@ -188,6 +207,21 @@ TEST_F(DialogueTest, LogbookDeletedBetweenTwoQsos) {
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, kMenu + kEntry + kQso1Summary + kRecorded + kMissing + kReturn);
   EXPECT_FALSE(fs::exists(path_));
+}
+
+// Archived by hand while the QSO was typed: the QSO starts a new file, and
+// only standard error says so.
+TEST_F(DialogueTest, LogbookVanishedDuringTheQsoStartsANewOneWithANote) {
+  create_logbook();
+  const run_result result = run("1\n" + kQso1Answers + "1\n0\n5\n", [&](const std::string& shown) {
+    if (shown.ends_with(kEntry) && fs::exists(path_))
+      fs::rename(path_, folder_.file("archive.txt"));
+  });
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kMenu + kEntry + kQso1Summary + kRecorded + kReturn);
+  EXPECT_EQ(result.err, new_logbook_message() + "\n");
+  EXPECT_EQ(logbook(), format_qso_line(kQso1));
+  EXPECT_EQ(read_file(folder_.file("archive.txt")), format_header(kOwner));
 }
 
 TEST_F(DialogueTest, EntryResetsTimesAndFrequencyButKeepsWords) {

@@ -1,7 +1,10 @@
 #include "logbook/logbook_file.hpp"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -149,8 +152,82 @@ TEST_F(LogbookFileTest, QsoNeverGluesOntoALastLineWithoutLineEnd) {
 }
 
 TEST_F(LogbookFileTest, AppendCreatesAVanishedLogbook) {
-  ASSERT_TRUE(append(numbered_qso("Eve", 1)));
+  bool started = false;
+  ASSERT_FALSE(append_qso(logbook_, numbered_qso("Eve", 1), &started).has_value());
+  EXPECT_TRUE(started);
   EXPECT_EQ(contents(), format_qso_line(numbered_qso("Eve", 1)));
+  ASSERT_FALSE(append_qso(logbook_, numbered_qso("Eve", 2), &started).has_value());
+  EXPECT_FALSE(started);
+}
+
+// Only names of the program's own form beside this logbook go, and only
+// those that no live process holds locked; the first append of a run and
+// every header rewrite look, not every QSO.
+TEST_F(LogbookFileTest, LeftoverTemporaryFilesGoAndNothingElse) {
+  write_file(path_, format_header(kOwner));
+  const std::string leftover = ".journal_de_bord.txt.velkrin-tmp-Ab12Cd";
+  const std::string live = ".journal_de_bord.txt.velkrin-tmp-Live99";
+  std::vector<std::string> kept{"journal_de_bord.txt.backup",
+                                "journal_de_bord.txt.Ab12Cd",
+                                ".autre.txt.velkrin-tmp-Ab12Cd",
+                                ".journal_de_bord.txt.velkrin-tmp-Ab12C_",
+                                ".journal_de_bord.txt.velkrin-tmp-Ab12Cde",
+                                live};
+  for (const std::string& name : kept) write_file(folder_.file(name), "x");
+  const int held = ::open(folder_.file(live).c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  kept.push_back("journal_de_bord.txt");
+  std::sort(kept.begin(), kept.end());
+  for (const std::string step : {"first append", "second append", "header"}) {
+    write_file(folder_.file(leftover), "x");
+    if (step == std::string("header")) {
+      ASSERT_TRUE(rewrite(kNewOwner));
+    } else {
+      ASSERT_TRUE(append(numbered_qso("Ugo", 1)));
+    }
+    std::vector<std::string> expected = kept;
+    if (step == std::string("second append")) expected.insert(expected.begin(), leftover);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names(), expected) << step;
+  }
+  ::close(held);
+}
+
+// CI runs as root, whom the system refuses nothing: a child becomes an
+// ordinary user in a shared group, as on a club's computer.
+TEST_F(LogbookFileTest, OrdinaryUserKeepsTheGroupAndBitsAndMeetsRefusals) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to become another user";
+  constexpr uid_t kOwnerUid = 4242;
+  constexpr uid_t kUserUid = 4243;
+  constexpr gid_t kSharedGid = 4244;
+  constexpr gid_t kUserGid = 4245;
+  const auto as_user = [](const std::function<bool()>& body) {
+    return in_child([&] {
+      const gid_t groups[] = {kSharedGid};
+      return ::setgroups(1, groups) == 0 && ::setgid(kUserGid) == 0 && ::setuid(kUserUid) == 0 &&
+             body();
+    });
+  };
+  ASSERT_EQ(::chmod(folder_.path().c_str(), 0777), 0);
+  write_file(path_, "fait a la main\n");  // rewritten through a temporary file
+  ASSERT_EQ(::chown(path_.c_str(), kOwnerUid, kSharedGid), 0);
+  ASSERT_EQ(::chmod(path_.c_str(), 0664), 0);
+  EXPECT_TRUE(as_user([&] { return rewrite(kOwner); }));
+  struct stat after {};
+  ASSERT_EQ(::stat(path_.c_str(), &after), 0);
+  EXPECT_EQ(after.st_gid, kSharedGid);
+  EXPECT_EQ(after.st_mode & 07777, 0664u);
+  EXPECT_EQ(after.st_uid, kUserUid);  // only root may give a file away
+  EXPECT_EQ(contents(), format_header(kOwner) + "fait a la main\n");
+
+  // A logbook the user may not write is refused and left as it was.
+  ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
+  for (const auto& write : std::vector<std::function<bool()>>{
+           [&] { return !append(numbered_qso("Ida", 1)); }, [&] { return !rewrite(kNewOwner); }}) {
+    EXPECT_TRUE(as_user(write));
+  }
+  EXPECT_EQ(contents(), format_header(kOwner) + "fait a la main\n");
+  EXPECT_EQ(names(), only_logbook_);
 }
 
 TEST_F(LogbookFileTest, FolderInPlaceOfTheLogbookIsAFailure) {

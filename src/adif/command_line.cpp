@@ -7,6 +7,7 @@
 #include "adif/logbook_import.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
+#include "version_notice.hpp"
 
 namespace velkrin::adif {
 namespace {
@@ -195,7 +196,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
     return kExitAllExported;
   }
   if (options.what == command_options::action::version) {
-    out << "velkrin-adif " << program_version() << "\n";
+    out << version_notice("velkrin-adif", program_version());
     return kExitAllExported;
   }
 
@@ -217,36 +218,39 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
   }
   const std::string output = options.output.value_or(default_output(options.logbook));
   const bool to_standard_output = output == kStandardOutput;
-  if (!to_standard_output && platform::path_exists(output)) {
-    if (platform::same_file(output, options.logbook)) {
-      err << "Erreur : \"" << output << "\" est le journal lui-meme.\n";
-      return kExitFailure;
-    }
-    if (!options.force) {
-      err << "Erreur : \"" << output << "\" existe deja ; --force pour le remplacer.\n";
+  if (!to_standard_output && platform::same_file(output, options.logbook)) {
+    err << "Erreur : \"" << output << "\" est le journal lui-meme.\n";
+    return kExitFailure;
+  }
+  // The output is claimed before the export is made: an existing file is
+  // refused at once without --force (and, should another program make one
+  // meanwhile, by the final rename itself).
+  platform::output_file file;
+  if (!to_standard_output) {
+    if (const platform::status s = file.open(output, options.force); !s.ok()) {
+      if (file.refused_existing()) {
+        err << "Erreur : \"" << output << "\" existe deja ; --force pour le remplacer.\n";
+      } else {
+        err << "Erreur : \"" << output << "\" n'a pas pu etre ecrit (" << s.cause() << ").\n";
+      }
       return kExitFailure;
     }
   }
 
   // On standard output, "\n" ends the lines: in text mode, Windows turns it
   // into CR LF itself. A file keeps the logbook's convention.
-  export_settings settings{"Export ADIF du journal de bord " +
-                               to_ascii(file_name(options.logbook)).text + " par Velkrin " +
-                               std::string(program_version()),
-                           utc_timestamp(std::chrono::system_clock::now()),
-                           options.user_modes,
-                           to_standard_output ? "\n" : "",
-                           options.from,
-                           options.to};
-  platform::replacement_file file;
+  const export_settings settings{"Export ADIF du journal de bord " +
+                                     to_ascii(file_name(options.logbook)).text + " par Velkrin " +
+                                     std::string(program_version()),
+                                 utc_timestamp(std::chrono::system_clock::now()),
+                                 options.user_modes,
+                                 to_standard_output ? "\n" : "",
+                                 options.from,
+                                 options.to};
   text_sink sink;
   if (to_standard_output) {
     sink = [&out](std::string_view piece) { return platform::write_stream(out, piece); };
   } else {
-    if (const platform::status s = file.create_beside(output); !s.ok()) {
-      err << "Erreur : \"" << output << "\" n'a pas pu etre ecrit (" << s.cause() << ").\n";
-      return kExitFailure;
-    }
     sink = [&file](std::string_view piece) { return file.write(piece); };
   }
   logbook_reader reader(source);
@@ -259,15 +263,22 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
         << *result.read_failure << ").\n";
     return kExitFailure;
   }
-  std::optional<std::string> write_failure = result.write_failure;
-  if (!write_failure && !to_standard_output) {
-    if (const platform::status s = file.commit_over(output); !s.ok()) write_failure = s.cause();
-  }
-  if (write_failure) {
-    err << "Erreur : " << (to_standard_output ? "la sortie standard" : "\"" + output + "\"")
-        << " n'a pas pu etre ecrit" << (to_standard_output ? "e" : "") << " (" << *write_failure
+  if (result.write_failure && to_standard_output) {
+    err << "Erreur : la sortie standard n'a pas pu etre ecrite (" << *result.write_failure
         << ").\n";
     return kExitFailure;
+  }
+  if (!to_standard_output) {
+    platform::status s = result.write_failure
+                             ? platform::status::failure("ecriture", *result.write_failure)
+                             : file.commit();
+    if (!s.ok()) {
+      err << "Erreur : \"" << output << "\" "
+          << (file.refused_existing() ? "existe deja ; --force pour le remplacer"
+                                      : "n'a pas pu etre ecrit (" + s.cause() + ")")
+          << ".\n";
+      return kExitFailure;
+    }
   }
   err << summary(result, to_standard_output ? "la sortie standard" : "\"" + output + "\"") << "\n";
   return result.reported == 0 ? kExitAllExported : kExitLinesReported;

@@ -4,11 +4,21 @@
 #include <iostream>
 
 #include "adif/command_line.hpp"
+#include "console/last_resort.hpp"
 #include "platform/platform.hpp"
 
 int main(int argc, char** argv) {
   // A console then shows the UTF-8 of a name with accents as it is.
   velkrin::platform::prepare_console();
-  return velkrin::adif::run_velkrin_adif(velkrin::platform::program_arguments(argc, argv),
-                                         std::cout, std::cerr);
+  const int status = velkrin::run_guarded(
+      [&] {
+        return velkrin::adif::run_velkrin_adif(velkrin::platform::program_arguments(argc, argv),
+                                               std::cout, std::cerr);
+      },
+      std::cout, std::cerr, velkrin::adif::kExitFailure);
+  std::cout.flush();
+  // Started by dropping a logbook on it (Windows), its own window would
+  // close before the summary could be read.
+  velkrin::platform::wait_before_closing_own_window(std::cerr);
+  return status;
 }

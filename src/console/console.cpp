@@ -27,10 +27,16 @@ console::console(std::istream& in, std::ostream& out, std::ostream& err, screen_
     : in_(in),
       out_(out),
       err_(err),
-      clearer_(clearer ? std::move(clearer) : screen_clearer(platform::clear_console)) {}
+      clearer_(clearer ? std::move(clearer) : screen_clearer(platform::clear_console)) {
+  // The console flushes `out` itself before input would wait; a stream tied
+  // to it (std::cin is, to std::cout) would flush it at every character.
+  in_.tie(nullptr);
+}
 
 void console::clear_screen() {
-  out_.flush();
+  // What was written before reaches the screen before the clearing, since
+  // both go through `out_` in order; a clearer that does not write to it
+  // flushes it first.
   clearer_(out_);
   last_shown_.clear();
 }
@@ -52,10 +58,21 @@ void console::show_error(std::string_view text) {
   err_.flush();
 }
 
+int console::peek() {
+  // Input that is not already at hand (typed ahead, or waiting in the pipe)
+  // makes the program wait: everything shown must be visible first.
+  if (in_.rdbuf() == nullptr || in_.rdbuf()->in_avail() <= 0) out_.flush();
+  return in_.peek();
+}
+
+int console::get() {
+  if (in_.rdbuf() == nullptr || in_.rdbuf()->in_avail() <= 0) out_.flush();
+  return in_.get();
+}
+
 bool console::skip_white_space() {
-  out_.flush();
   for (;;) {
-    const int c = in_.peek();
+    const int c = peek();
     if (c == std::char_traits<char>::eof()) return false;
     if (!is_white_space(c)) return true;
     in_.get();
@@ -63,9 +80,11 @@ bool console::skip_white_space() {
 }
 
 void console::discard_rest_of_line() {
+  // A CR ends the line too (old Macintosh files, some terminals); the LF of
+  // a CR LF is then white space that the next read skips.
   for (;;) {
-    const int c = in_.get();
-    if (c == std::char_traits<char>::eof() || c == '\n') return;
+    const int c = get();
+    if (c == std::char_traits<char>::eof() || c == '\n' || c == '\r') return;
   }
 }
 
@@ -84,8 +103,7 @@ read_status console::read_word(std::string& field, std::size_t capacity) {
     // Keeps at most one byte over the capacity: enough to know the word is
     // too long, however long it runs.
     std::string word;
-    for (int c = in_.peek(); c != std::char_traits<char>::eof() && !is_white_space(c);
-         c = in_.peek()) {
+    for (int c = peek(); c != std::char_traits<char>::eof() && !is_white_space(c); c = peek()) {
       in_.get();
       if (word.size() <= capacity) word.push_back(static_cast<char>(c));
     }
@@ -101,12 +119,12 @@ console::token_status console::take_number(std::int32_t& value) {
   if (!skip_white_space()) return token_status::end_of_input;
   bool negative = false;
   if (in_.peek() == '+' || in_.peek() == '-') negative = in_.get() == '-';
-  if (!is_digit(in_.peek())) return token_status::invalid;
+  if (!is_digit(peek())) return token_status::invalid;
   // Accumulate the magnitude in 64 bits, saturating, so any run of digits is
   // consumed whole and leading zeros never count against the range.
   constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
   std::int64_t magnitude = 0;
-  while (is_digit(in_.peek())) {
+  while (is_digit(peek())) {
     magnitude = magnitude * 10 + (in_.get() - '0');
     if (magnitude > kLimit) magnitude = kLimit + 1;
   }

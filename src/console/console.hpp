@@ -6,10 +6,13 @@
 // Answers are tokens: leading white space (C's isspace in the "C" locale) is
 // skipped and the token ends at the first character that cannot belong to it;
 // what follows stays for the next read (type-ahead). Everything written is
-// flushed before each read. An invalid answer (no number, a number outside the
-// signed 32-bit range, a word over its capacity) leaves the field unchanged,
-// discards the rest of the input line, shows a message and the text shown just
-// before the read again, and reads again.
+// flushed before a read that may wait for input; answers already at hand
+// (typed ahead, or waiting in a pipe) are taken without a flush, and the
+// screens they answer follow with the next one. An invalid answer (no number,
+// a number outside the signed 32-bit range, a word over its capacity) leaves
+// the field unchanged, discards the rest of the input line (up to a LF or a
+// CR), shows a message and the text shown just before the read again, and
+// reads again.
 #pragma once
 
 #include <cstddef>
@@ -33,10 +36,12 @@ std::string word_too_long_message(std::size_t capacity);
 
 class console {
  public:
-  // Clears the screen of `out`, everything written before having been flushed.
+  // Clears the screen of `out`: writes to `out` what clears it, or flushes
+  // `out` before clearing it some other way.
   using screen_clearer = std::function<void(std::ostream& out)>;
 
-  // The streams must outlive the console. `err` receives the messages of
+  // The streams must outlive the console; `in` is untied from any output
+  // stream, since the console flushes `out` itself. `err` receives the messages of
   // failures that are not part of any screen. Without a clearer, the
   // platform's clears the screen.
   console(std::istream& in, std::ostream& out, std::ostream& err, screen_clearer clearer = {});
@@ -60,6 +65,10 @@ class console {
   enum class token_status { valid, invalid, end_of_input };
 
   token_status take_number(std::int32_t& value);
+  // The next character of the input, peeked at or taken, after a flush of
+  // the output when the input has none at hand.
+  int peek();
+  int get();
   // Skips white space; false at end of input.
   bool skip_white_space();
   void discard_rest_of_line();

@@ -71,11 +71,15 @@ dialogue_outcome qso_entry(console& io, const logbook_file& logbook, qso_record&
       if (io.read_number(validation) != read_status::answered) return dialogue_outcome::quit;
     } while (validation != kYes);
 
-    if (const auto error = append_qso(logbook, qso)) {
+    bool started_new_logbook = false;
+    if (const auto error = append_qso(logbook, qso, &started_new_logbook)) {
       io.show_error(write_failure_message(*error));
       io.show_error(unrecorded_qso_message(qso));
       return dialogue_outcome::failed;
     }
+    // The logbook vanished while the QSO was typed: the QSO is kept, and the
+    // user told why the new file has no header (the screen stays as it is).
+    if (started_new_logbook) io.show_error(new_logbook_message());
     io.show_line("Votre QSO est valide , et est inscrit dans le Journal de Bord\n\n");
     io.show_line("Voulez-vous saisir un nouveau QSO ? (1 oui / 0 non)");
     std::int32_t another_qso = kNo;

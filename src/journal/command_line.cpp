@@ -6,6 +6,7 @@
 #include "journal/commands.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
+#include "version_notice.hpp"
 
 #ifndef VELKRIN_VERSION
 #define VELKRIN_VERSION "1"
@@ -114,31 +115,31 @@ std::optional<std::string> set_day(std::string_view option, std::string_view typ
   return std::string(option) + " attend une date JJ-MM-AAAA, pas \"" + std::string(typed) + "\"";
 }
 
-// Where a file's bytes go: a temporary file beside it, renamed over it once
-// complete.
+// Where a file's bytes go: written as velkrin-adif writes its export (a
+// temporary file beside it, renamed over it once complete; a link followed,
+// a special file written in place; never over an existing file without
+// --force, even one that another program makes meanwhile).
 int write_csv_file(const journal_options& options, const logbook_opener& open, std::ostream& err) {
   const std::string& target = *options.output;
-  if (platform::path_exists(target)) {
-    if (platform::same_file(target, options.logbook)) {
-      err << "Erreur : \"" << target << "\" est le journal lui-meme.\n";
-      return kExitFailure;
-    }
-    if (!options.force) {
-      err << "Erreur : \"" << target << "\" existe deja ; --force pour le remplacer.\n";
-      return kExitFailure;
-    }
+  if (platform::same_file(target, options.logbook)) {
+    err << "Erreur : \"" << target << "\" est le journal lui-meme.\n";
+    return kExitFailure;
   }
-  platform::replacement_file file;
-  const auto failed = [&](const std::string& cause) {
-    err << "Erreur : \"" << target << "\" n'a pas pu etre ecrit (" << cause << ").\n";
+  platform::output_file file;
+  const auto failed = [&](const platform::status& s) {
+    if (file.refused_existing()) {
+      err << "Erreur : \"" << target << "\" existe deja ; --force pour le remplacer.\n";
+    } else {
+      err << "Erreur : \"" << target << "\" n'a pas pu etre ecrit (" << s.cause() << ").\n";
+    }
     return kExitFailure;
   };
-  if (const platform::status s = file.create_beside(target); !s.ok()) return failed(s.cause());
+  if (const platform::status s = file.open(target, options.force); !s.ok()) return failed(s);
   output out([&file](std::string_view piece) { return file.write(piece); });
   const int status = export_csv({options, open, out, err});
-  if (out.failure()) return failed(*out.failure());
+  if (out.failure()) return failed(platform::status::failure("ecriture", *out.failure()));
   if (status != kExitSuccess) return status;
-  if (const platform::status s = file.commit_over(target); !s.ok()) return failed(s.cause());
+  if (const platform::status s = file.commit(); !s.ok()) return failed(s);
   return kExitSuccess;
 }
 
@@ -261,7 +262,7 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     return kExitSuccess;
   }
   if (options.version) {
-    out << "velkrin-journal " << VELKRIN_VERSION << "\n";
+    out << version_notice("velkrin-journal", VELKRIN_VERSION);
     return kExitSuccess;
   }
 

@@ -620,13 +620,17 @@ int logbook_statistics(const command_context& c) {
         grid.add(facts.band.value_or(kNoBand), qso.frequence, mode);
         stations.add(base_call(qso.indicatif));
         if (const auto minute = minute_of(facts, qso.debut)) {
+          // Assigned field by field: the strings keep their room, and a
+          // logbook in date order has a new last QSO on every line.
           if (!first_minute || *minute < *first_minute) {
             first_minute = minute;
-            first = {qso, line, {}};
+            first.qso = qso;
+            first.line = line;
           }
           if (!last_minute || *minute >= *last_minute) {
             last_minute = minute;
-            last = {qso, line, {}};
+            last.qso = qso;
+            last.line = line;
           }
         }
       });

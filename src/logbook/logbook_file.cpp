@@ -1,7 +1,11 @@
 #include "logbook/logbook_file.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.hpp"
@@ -38,26 +42,51 @@ std::string line_end_of(std::string_view prefix) {
   return first_line_end(prefix).value_or(std::string(platform::new_file_line_end()));
 }
 
-platform::status open_logbook(const logbook_file& logbook, platform::locked_file& file) {
-  std::string target;
-  if (platform::status s = platform::resolve_links(logbook.path, target); !s.ok()) return s;
-  return file.open(target);
+// How many times an operation starts again when another instance made the
+// missing logbook just before it could.
+constexpr int kMaxCreationRaces = 10;
+
+// The line end of the logbook's first line, per file, as found by the first
+// append of the run: only a rewrite of that line can change it, and the
+// program's own rewrites keep it. Spares reading the file's start per QSO.
+std::map<std::pair<std::uint64_t, std::uint64_t>, std::string>& known_line_ends() {
+  static std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> line_ends;
+  return line_ends;
+}
+
+// The logbooks whose folder this run has already rid of leftover temporary
+// files: the first write of a run to a logbook does it, not every QSO.
+bool first_write_to(const std::string& target) {
+  static std::set<std::string> cleaned;
+  return cleaned.insert(target).second;
 }
 
 platform::status append_locked(platform::locked_file& file, const qso_record& qso) {
-  std::uint64_t size = 0;
-  if (platform::status s = file.size(size); !s.ok()) return s;
-  std::string prefix;
-  if (platform::status s = read_prefix(file, size, prefix); !s.ok()) return s;
-  const std::string eol = line_end_of(prefix);
-
-  std::string data;
-  if (size > 0) {
-    char last = '\n';
+  const std::uint64_t size = file.size_when_locked();
+  std::string eol;
+  char last = '\n';
+  bool last_known = size == 0;
+  const auto known = known_line_ends().find(file.identity());
+  if (size <= kPrefixBytes || known == known_line_ends().end()) {
+    std::string prefix;
+    if (platform::status s = read_prefix(file, size, prefix); !s.ok()) return s;
+    eol = line_end_of(prefix);
+    if (first_line_end(prefix)) known_line_ends()[file.identity()] = eol;
+    if (prefix.size() == size && size > 0) {
+      last = prefix.back();
+      last_known = true;
+    }
+  } else {
+    eol = known->second;
+  }
+  if (!last_known) {
     std::size_t got = 0;
     if (platform::status s = file.read_at(size - 1, &last, 1, got); !s.ok()) return s;
-    if (got == 1 && last != '\n') data = eol;
+    if (got == 0) last = '\n';
   }
+
+  std::string data;
+  if (last != '\n') data = eol;
   data += format_qso_line(qso, eol);
 
   platform::status written = file.append(data);
@@ -67,6 +96,18 @@ platform::status append_locked(platform::locked_file& file, const qso_record& qs
     if (file.truncate(size).ok()) (void)file.sync();
   }
   return written;
+}
+
+// Makes a new file at `target` holding `contents`, whole or not at all: it is
+// written to a temporary file beside it and put in place only if the name is
+// still free. `taken` is set when another program made the file meanwhile.
+platform::status create_whole(const std::string& target, std::string_view contents, bool& taken) {
+  platform::replacement_file file;
+  platform::status s = file.create_beside(target);
+  if (s.ok()) s = file.write(contents);
+  if (s.ok()) s = file.commit_new(target);
+  taken = file.refused_existing();
+  return s;
 }
 
 platform::status copy_behind_header(platform::locked_file& file, std::uint64_t from,
@@ -90,14 +131,16 @@ platform::status copy_behind_header(platform::locked_file& file, std::uint64_t f
 }
 
 platform::status write_header_locked(platform::locked_file& file, const logbook_header& header) {
-  std::uint64_t size = 0;
-  if (platform::status s = file.size(size); !s.ok()) return s;
+  const std::uint64_t size = file.size_when_locked();
   std::string prefix;
   if (platform::status s = read_prefix(file, size, prefix); !s.ok()) return s;
   const std::optional<found_header> old = find_header(prefix);
   // A header read back keeps its byte-order mark and its line ends.
   const std::string block = old ? prefix.substr(0, old->bom) + format_header(header, old->eol)
                                 : format_header(header, line_end_of(prefix));
+  // Under the lock no live rewrite of another instance can be beside it:
+  // whatever temporary file is there was left by a killed run.
+  platform::remove_leftover_temporaries(file.path());
 
   // A device or other special file is written in place, never replaced.
   if (!file.is_regular() || (old && old->length == block.size())) {
@@ -116,30 +159,77 @@ bool logbook_exists(const logbook_file& logbook) {
   return platform::can_open_for_reading(logbook.path);
 }
 
-std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_record& qso) {
-  platform::locked_file file;
-  platform::status s = open_logbook(logbook, file);
-  if (s.ok()) s = append_locked(file, qso);
-  if (!s.ok()) file.remove_if_created();
-  // Once the data is on disk the operation has succeeded: a failing close
-  // must not make the user copy by hand a QSO that is already recorded.
-  (void)file.close();
-  return as_error(s);
+std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_record& qso,
+                                        bool* started_new_logbook) {
+  if (started_new_logbook != nullptr) *started_new_logbook = false;
+  for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
+    // The name is opened as it is (a link is followed by the system); its
+    // target's name matters only to make a new file or to clean beside it.
+    platform::locked_file file;
+    bool missing = false;
+    platform::status s = file.open_existing(logbook.path, missing);
+    if (s.ok() && missing) {
+      // The logbook vanished while the QSO was typed (archived by hand, say):
+      // losing the QSO would be worse than a logbook without a header.
+      std::string target;
+      s = platform::resolve_links(logbook.path, target);
+      bool taken = false;
+      if (s.ok()) {
+        s = create_whole(target, format_qso_line(qso, platform::new_file_line_end()), taken);
+      }
+      if (taken) continue;  // another instance made it: append to that one
+      if (s.ok() && started_new_logbook != nullptr) *started_new_logbook = true;
+      return as_error(s);
+    }
+    if (s.ok() && first_write_to(logbook.path)) {
+      std::string target;
+      if (platform::resolve_links(logbook.path, target).ok()) {
+        platform::remove_leftover_temporaries(target);
+      }
+    }
+    if (s.ok()) s = append_locked(file, qso);
+    // Once the data is on disk the operation has succeeded: a failing close
+    // must not make the user copy by hand a QSO that is already recorded.
+    (void)file.close();
+    return as_error(s);
+  }
+  return logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
 }
 
 std::optional<logbook_error> write_header(const logbook_file& logbook,
                                           const logbook_header& header) {
-  platform::locked_file file;
-  platform::status s = open_logbook(logbook, file);
-  if (s.ok()) s = write_header_locked(file, header);
-  if (!s.ok()) file.remove_if_created();
-  (void)file.close();  // the header is on disk already, as for append_qso
-  return as_error(s);
+  for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
+    std::string target;
+    if (platform::status s = platform::resolve_links(logbook.path, target); !s.ok()) {
+      return as_error(s);
+    }
+    platform::locked_file file;
+    bool missing = false;
+    platform::status s = file.open_existing(target, missing);
+    if (s.ok() && missing) {
+      // A new logbook appears with its whole header, or not at all.
+      bool taken = false;
+      s = create_whole(target, format_header(header, platform::new_file_line_end()), taken);
+      if (taken) continue;  // another instance made it: give that one the header
+      return as_error(s);
+    }
+    (void)first_write_to(target);
+    if (s.ok()) s = write_header_locked(file, header);
+    (void)file.close();  // the header is on disk already, as for append_qso
+    return as_error(s);
+  }
+  return logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
 }
 
 std::string write_failure_message(const logbook_error& error) {
   return "Erreur : le journal de bord \"" + std::string(kLogbookFileName) +
          "\" n'a pas pu etre ecrit (" + error.reason + ").";
+}
+
+std::string new_logbook_message() {
+  return "Attention : le journal de bord \"" + std::string(kLogbookFileName) +
+         "\" avait disparu ; ce QSO commence un nouveau journal, sans entete. Le menu 4 lui en "
+         "donne une.";
 }
 
 std::string unrecorded_qso_message(const qso_record& qso) {

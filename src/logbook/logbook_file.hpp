@@ -4,11 +4,14 @@
 // file between operations and two instances of the program never mix lines.
 //
 // Guarantees: a failure is reported as a value with the system's reason and
-// leaves the file as it was; a success means the data is on disk. No
+// leaves the file as it was; a success means the data has been flushed to
+// the disk (for a new or replaced file, its folder is flushed too, but a
+// failure of that last flush is not reported: the file is in place and
+// whole). A kill at any moment leaves the file as it was or complete. No
 // operation ever loses a byte already in the file: a header rewrite that
 // changes the file's length goes through a temporary file renamed over the
-// logbook. A logbook that is a symbolic link stays a link; its target is
-// updated.
+// logbook, and a new logbook appears only once whole. A logbook that is a
+// symbolic link stays a link; its target is updated.
 #pragma once
 
 #include <optional>
@@ -33,20 +36,30 @@ bool logbook_exists(const logbook_file& logbook);
 
 // Appends the QSO as one line, in the file's line-end convention (CRLF when
 // its first line ends in CRLF, otherwise LF; a new file gets the platform's).
-// A line end is written first when the file does not end with one. Creates
-// the file when it has vanished. Returns the failure, if any.
+// A line end is written first when the file does not end with one. When the
+// logbook has vanished, the QSO still makes a new file of its own (holding
+// that one line, no header), and `started_new_logbook` is set. The first
+// append of a run removes the temporary files that killed runs left beside
+// the logbook. Returns the failure, if any.
 [[nodiscard]] std::optional<logbook_error> append_qso(const logbook_file& logbook,
-                                                      const qso_record& qso);
+                                                      const qso_record& qso,
+                                                      bool* started_new_logbook = nullptr);
 
-// Gives the logbook a new header block, creating the file when missing. A
-// header of this program at the start of the file is replaced; any other
-// content is kept whole behind the new header. Nothing else is added.
+// Gives the logbook a new header block, creating the file when missing (a
+// new logbook appears with its whole header or not at all). A header of this
+// program at the start of the file is replaced; any other content is kept
+// whole behind the new header. Nothing else is added.
 [[nodiscard]] std::optional<logbook_error> write_header(const logbook_file& logbook,
                                                         const logbook_header& header);
 
 // The French message for a failed write: 'Erreur : le journal de bord
 // "journal_de_bord.txt" n'a pas pu etre ecrit (reason).'
 std::string write_failure_message(const logbook_error& error);
+
+// The note for a QSO that started a new logbook, without a header, because
+// the logbook had vanished: 'Attention : le journal de bord
+// "journal_de_bord.txt" avait disparu ; ...'.
+std::string new_logbook_message();
 
 // The message that hands the user a QSO that could not be recorded, followed
 // by its logbook line, so that it can be copied by hand.

@@ -59,8 +59,9 @@ void prepare_console();
 void set_binary_output();
 
 // Clears the screen shown by `out` and puts the cursor at its top-left corner,
-// after everything written to `out` has been flushed. Writes the terminal
-// sequence ESC[H ESC[2J ESC[3J to `out` unless the platform needs otherwise.
+// after everything written to `out` before. Writes the terminal sequence
+// ESC[H ESC[2J ESC[3J to `out` (so in order with the screens) unless the
+// platform needs otherwise, in which case `out` is flushed first.
 void clear_console(std::ostream& out);
 
 // The line end of a file that the program creates.
@@ -96,12 +97,14 @@ class locked_file {
   status read_at(std::uint64_t offset, char* buffer, std::size_t count, std::size_t& got);
   // Writes all of `data` at `offset`.
   status write_at(std::uint64_t offset, std::string_view data);
-  // Writes all of `data` at the end of the file with one write call.
+  // Writes all of `data` at the end of the file: the size found when the
+  // lock was taken, moved by this handle's own writes (under the lock no
+  // other instance writes). A write the system cuts short is carried on.
   status append(std::string_view data);
   // Cuts the file back to `bytes` (used to undo a failed append).
   status truncate(std::uint64_t bytes);
   // Flushes the file's data to the disk and, for a file that open() created,
-  // its entry in the folder.
+  // its entry in the folder (POSIX; Windows offers no flush of a folder).
   status sync();
   // Releases the lock and closes, reporting a failed close.
   status close();
@@ -112,22 +115,40 @@ class locked_file {
   const std::string& path() const { return path_; }
   bool created() const { return created_; }
 
+  // Like open(), but never creates the file: a missing `path` is a success
+  // with `missing` set and nothing open, so that a new file can be made
+  // whole elsewhere and put in place (replacement_file::commit_new).
+  status open_existing(const std::string& path, bool& missing);
+  // The size that the file had when its lock was taken (0 for a device),
+  // without asking the system again.
+  std::uint64_t size_when_locked() const { return size_when_locked_; }
+  // What the file is, whatever its name: equal for two opens of one file.
+  std::pair<std::uint64_t, std::uint64_t> identity() const { return identity_; }
+
  private:
   friend class replacement_file;
+  status open_locked(const std::string& path, bool create, bool& missing);
 
   std::string path_;
   std::intptr_t handle_ = -1;
   // Windows only: a lock held beside the file's own, from open() to close(),
-  // because there the file must be closed before a replacement is renamed
-  // over it. POSIX renames over the open, locked file and needs none.
+  // for the systems where the file must be closed before a replacement is
+  // renamed over it (before Windows 10 version 1709, FAT, exFAT, some
+  // network folders). It reaches the instances of this session only. POSIX
+  // renames over the open, locked file and needs none.
   [[maybe_unused]] std::intptr_t guard_ = -1;
   bool created_ = false;
   bool regular_ = true;
+  std::uint64_t size_when_locked_ = 0;
+  std::pair<std::uint64_t, std::uint64_t> identity_{0, 0};
 };
 
 // A temporary file, created exclusively in the same folder as the file it is
-// to replace, that atomically takes its place on commit. Removed on
-// destruction unless committed, so no temporary file outlives a failure.
+// to replace (named as the section "Temporary files" below says), that
+// atomically takes its place on commit. Removed on destruction unless
+// committed, so no temporary file outlives a failure; removed by the signal
+// handlers too. Each create_beside first removes the temporary files that
+// killed runs left beside the same file.
 class replacement_file {
  public:
   replacement_file() = default;
@@ -136,27 +157,45 @@ class replacement_file {
   ~replacement_file();
 
   // Beside a locked logbook; refused for a device or other special file.
+  // Readable by its owner only until commit() gives it the logbook's bits.
   status create_beside(const locked_file& original);
-  // Beside `target`, which need not exist.
+  // Beside `target`, which need not exist: private while it is written if
+  // `target` exists, otherwise with the bits any new file gets.
   status create_beside(const std::string& target);
   status write(std::string_view data);
-  // Flushes the data to disk, gives the file the original's permission bits
-  // (its attributes on Windows), renames it over the original's path and
-  // makes the rename durable. Other instances stay locked out until the
-  // original is closed (on Windows its handle is closed here, as the rename
-  // requires, but its lock lasts); either the old or the new contents are in
-  // place at every moment.
+  // Gives the file the original's permission bits and group, and its owner
+  // where the system allows it (its attributes on Windows), flushes the
+  // data to disk, renames it over the original's path while the original
+  // stays open and locked, and flushes the folder (a failure of that last
+  // flush is not reported: the file is in place and whole). Other instances
+  // stay locked out until the original is closed; either the old or the new
+  // contents are in place at every moment. Where Windows refuses to rename
+  // over an open file, the original is closed first and only the folder
+  // guard of this session covers that moment (see locked_file::guard_).
   status commit(locked_file& original);
-  // The same over a file that no lock guards: flushes the data to disk, keeps
-  // the permission bits of the file it replaces (POSIX), and renames it over
-  // `target` in one step.
+  // The same over a file that no lock guards: keeps the permission bits and
+  // group of the file it replaces (POSIX), flushes the data to disk, and
+  // renames it over `target` in one step.
   status commit_over(const std::string& target);
+
+  // Puts the file in place as `target`, which must not exist: refused, with
+  // refused_existing() set, when something has taken that name meanwhile,
+  // so that a new file appears whole or not at all and never over another.
+  // A new file keeps the permission bits it was created with (those any new
+  // file gets); the folder is flushed.
+  status commit_new(const std::string& target);
+  // Set when commit_new() (or output_file::open) found the name taken.
+  bool refused_existing() const { return refused_existing_; }
 
  private:
   void discard();
+  status create_named_after(const std::string& target, bool private_until_commit);
 
   std::string path_;
   std::intptr_t handle_ = -1;
+  // Where the path is recorded for the signal handlers (-1: nowhere).
+  int live_slot_ = -1;
+  bool refused_existing_ = false;
 };
 
 
@@ -200,6 +239,79 @@ inline constexpr std::string_view kPathSeparators = "/";
 // Writes `data` to a standard stream and flushes it; the system's reason
 // when that fails (a full disk behind a redirection, a closed pipe).
 status write_stream(std::ostream& out, std::string_view data);
+
+// ---------------------------------------------------------------------------
+// Temporary files and what a killed run leaves.
+//
+// A temporary file is created exclusively beside the file it stands for, and
+// named after it so that no user would give that name and so that it says
+// whose it is: ".journal_de_bord.txt.velkrin-tmp-" and six letters or digits
+// beside "journal_de_bord.txt". Its maker holds a lock on it (POSIX) or keeps
+// it open without delete sharing (Windows) for as long as it lives, so that a
+// live one is never mistaken for a leftover.
+//
+// Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and closing the
+// console window) remove every live temporary file of the program, then end
+// it by the same signal, so that its status still says which. The handlers
+// are installed when the first temporary file is made; a signal that was
+// ignored when the program started stays ignored.
+
+// True when `name` (a name without folder) is a temporary file of this
+// program beside a file named `target_name`.
+bool is_temporary_name_for(std::string_view name, std::string_view target_name);
+
+// Removes the temporary files that killed runs left beside `target`: only
+// names of the form above, and only those that no live process holds.
+// Reads the folder once; best effort, failures are ignored.
+void remove_leftover_temporaries(const std::string& target);
+
+// ---------------------------------------------------------------------------
+// Output files of the commands (an export, say).
+//
+// A regular file is written to a temporary file beside it and renamed over
+// it whole at commit(); a symbolic link is followed to its target, which is
+// what gets replaced, and the link stays. A named pipe, a device or any other
+// special file is written in place, never replaced by a regular file. A new
+// file gets the permission bits that any new file gets (the umask); a
+// replaced one keeps its own, and its group where the system allows it. On
+// every open the temporary files left beside the output by killed runs are
+// removed.
+class output_file {
+ public:
+  output_file() = default;
+  output_file(const output_file&) = delete;
+  output_file& operator=(const output_file&) = delete;
+  ~output_file();
+
+  // Without `replace`, an existing file (or a link whose target does not
+  // exist) is refused, with refused_existing() set; the test and the final
+  // rename cannot race with another program creating the file: the rename
+  // itself refuses to replace. Special files are written in place either way.
+  status open(const std::string& path, bool replace);
+  bool refused_existing() const { return refused_existing_ || replacement_.refused_existing(); }
+  // The name of the file that is written: `path`, or the end of its links.
+  const std::string& target() const { return target_; }
+  status write(std::string_view data);
+  // Flushes and puts the file in place; a special file is only closed.
+  status commit();
+
+ private:
+  replacement_file replacement_;
+  std::string target_;
+  std::intptr_t in_place_ = -1;
+  bool replace_ = false;
+  bool refused_existing_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// The console window.
+
+// When the program owns its console window (started by a double click on
+// Windows: the window closes with it) and its input is that console, writes
+// "Appuyez sur Entree pour fermer cette fenetre." to `err` and waits for
+// Enter. Does nothing elsewhere: in a console the user opened, with input
+// redirected, and on POSIX systems.
+void wait_before_closing_own_window(std::ostream& err);
 
 }  // namespace velkrin::platform
 

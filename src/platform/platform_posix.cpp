@@ -1,14 +1,19 @@
 // POSIX side of the platform layer.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <ostream>
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "platform/temporary_names.hpp"
 
 namespace velkrin::platform {
 namespace {
@@ -52,26 +57,166 @@ status sync_folder(const std::string& file_path) {
   return status::success();
 }
 
-// The common end of both commits of a replacement file (`handle` and
-// `temporary`): flush, permission bits of `like` (if any), close, rename over
-// `target`. `like` is nullptr when nothing is replaced.
+// Gives the new file `fd` what the system allows of the owner, group and
+// permission bits of the file `like` that it replaces. Only root may give a
+// file away, so for anyone else changing owner and group in one call fails
+// as a whole: the group alone is then asked for, which a member of that group
+// may set. The bits come last, since a change of owner clears set-id bits.
+status take_the_place_of(int fd, const struct stat& like) {
+  if (::fchown(fd, like.st_uid, like.st_gid) != 0)
+    (void)::fchown(fd, static_cast<uid_t>(-1), like.st_gid);
+  if (::fchmod(fd, like.st_mode & 07777) != 0) return failure("permissions", errno);
+  return status::success();
+}
+
+// The common end of the commits of a replacement file (`handle` and
+// `temporary`): owner, group and permission bits of `like` (if any), flush,
+// close, rename over `target` (or, with `no_replace`, refuse when `target`
+// exists: EEXIST). `like` is nullptr when nothing is replaced.
 status rename_over(std::intptr_t& handle, std::string& temporary, const std::string& target,
-                   const struct stat* like) {
+                   const struct stat* like, bool no_replace = false);
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Temporary files: their names, their locks, and the signal handlers that
+// remove the live ones.
+namespace {
+
+constexpr int kMaxTemporaryNameTries = 100;
+constexpr int kSignalsToClean[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The paths of the live temporary files, for the signal handlers; a slot is
+// empty (nullptr) or points into a replacement_file's path, which does not
+// change while it is recorded.
+constexpr int kLiveSlots = 8;
+std::atomic<const char*> live_temporaries[kLiveSlots];
+
+extern "C" void remove_live_temporaries_and_reraise(int signal_number) {
+  for (auto& slot : live_temporaries) {
+    if (const char* path = slot.load()) ::unlink(path);
+  }
+  // SA_RESETHAND gave the signal back its default action; it is blocked
+  // until this handler returns, and then ends the program.
+  ::raise(signal_number);
+}
+
+void install_signal_handlers_once() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = remove_live_temporaries_and_reraise;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : kSignalsToClean) sigaddset(&action.sa_mask, signal_number);
+  for (int signal_number : kSignalsToClean) {
+    struct sigaction previous {};
+    if (::sigaction(signal_number, nullptr, &previous) != 0) continue;
+    if (previous.sa_handler == SIG_IGN) continue;  // nohup, say: stays ignored
+    ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+int record_live(const char* path) {
+  for (int slot = 0; slot < kLiveSlots; ++slot) {
+    const char* empty = nullptr;
+    if (live_temporaries[slot].compare_exchange_strong(empty, path)) return slot;
+  }
+  return -1;  // more live files than slots: a signal would leave this one
+}
+
+void forget_live(int& slot) {
+  if (slot >= 0) live_temporaries[slot].store(nullptr);
+  slot = -1;
+}
+
+// Blocks the cleaning signals for its lifetime: a temporary file is created
+// and recorded, or removed and forgotten, as one step for the handlers.
+class signals_held {
+ public:
+  signals_held() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal_number : kSignalsToClean) sigaddset(&held, signal_number);
+    ::sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~signals_held() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  signals_held(const signals_held&) = delete;
+  signals_held& operator=(const signals_held&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+std::string file_name_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder part of `path` with its final slash ("" for a bare name).
+std::string folder_prefix_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+void remove_leftover_temporaries(const std::string& target) {
+  const std::string folder = folder_prefix_of(target);
+  const std::string target_name = file_name_of(target);
+  DIR* listing = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (listing == nullptr) return;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (!is_temporary_name_for(entry->d_name, target_name)) continue;
+    const std::string path = folder + entry->d_name;
+    // Its maker holds a lock on it while it lives: a file that can be locked
+    // was left by a run that ended without removing it. Open without
+    // following a link, so that only a file of that name is touched.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat held {};
+    struct stat named {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+        ::lstat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino &&
+        named.st_dev == held.st_dev) {
+      ::unlink(path.c_str());
+    }
+    ::close(fd);
+  }
+  ::closedir(listing);
+}
+
+namespace {
+
+status rename_over(std::intptr_t& handle, std::string& temporary, const std::string& target,
+                   const struct stat* like, bool no_replace) {
   const int fd = as_fd(handle);
   if (like != nullptr) {
-    if (::fchmod(fd, like->st_mode & 07777) != 0) return failure("permissions", errno);
-    // Keeping the owner matters only when run by root for someone else; a
-    // refusal here is no reason to lose the file.
-    if (::fchown(fd, like->st_uid, like->st_gid) != 0) {
-    }
+    if (status s = take_the_place_of(fd, *like); !s.ok()) return s;
   }
   if (::fsync(fd) != 0) return failure("ecriture sur le disque", errno);
-  handle = -1;
-  if (::close(fd) != 0) return failure("fermeture du fichier temporaire", errno);
-  if (::rename(temporary.c_str(), target.c_str()) != 0) return failure("remplacement", errno);
+  if (no_replace) {
+    // The name appears holding the whole file, or not at all; never over a
+    // file that another program made meanwhile.
+    if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+      if (errno != EINVAL && errno != ENOSYS) return failure("remplacement", errno);
+      // A file system without that rename: a second link, then the
+      // temporary name goes (a kill between leaves a leftover, removed by a
+      // later run).
+      if (::link(temporary.c_str(), target.c_str()) != 0) return failure("remplacement", errno);
+      (void)::unlink(temporary.c_str());
+    }
+  } else if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    return failure("remplacement", errno);
+  }
+  // The temporary name is gone; the lock it held goes with the close.
   temporary.clear();
-  // The new contents are in place from here on: a failure to make the rename
-  // itself durable is not reported as a failed write.
+  handle = -1;
+  ::close(fd);
+  // The new contents are in place from here on: a failure to make the
+  // rename itself durable (flushing the folder) is not reported as a
+  // failed write, since the file is there and whole.
   (void)sync_folder(target);
   return status::success();
 }
@@ -83,19 +228,17 @@ void prepare_console() {}
 void set_binary_output() {}
 
 void clear_console(std::ostream& out) {
-  out.flush();
+  // In the same stream as the screens: it reaches the terminal after them.
   out << kClearSequence;
 }
 
 std::string_view new_file_line_end() { return "\n"; }
 
 bool can_open_for_reading(const std::string& path) {
-  // Non-blocking, so that a named pipe in the logbook's place cannot hang
-  // the program.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  ::close(fd);
-  return true;
+  // The system's own answer to "could it be opened for reading", in one call
+  // and without opening it (a named pipe in the logbook's place cannot hang
+  // the program).
+  return ::access(path.c_str(), R_OK) == 0;
 }
 
 status resolve_links(const std::string& path, std::string& target) {
@@ -124,9 +267,23 @@ locked_file::~locked_file() {
 }
 
 status locked_file::open(const std::string& path) {
+  bool missing = false;
+  return open_locked(path, true, missing);
+}
+
+status locked_file::open_existing(const std::string& path, bool& missing) {
+  return open_locked(path, false, missing);
+}
+
+status locked_file::open_locked(const std::string& path, bool create, bool& missing) {
+  missing = false;
   for (int attempt = 0; attempt < kMaxReopenTries; ++attempt) {
     bool created = false;
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && !create) {
+      missing = true;
+      return status::success();
+    }
     if (fd < 0 && errno == ENOENT) {
       fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       created = fd >= 0;
@@ -143,7 +300,9 @@ status locked_file::open(const std::string& path) {
       return failure("verrouillage", error);
     }
     // Another instance may have renamed a new file over the path, or the
-    // user may have removed it, while we waited for the lock.
+    // user may have removed it, while we waited for the lock. On a network
+    // folder a cache may still name the replaced file: it then has no link
+    // left, and is treated as replaced too.
     struct stat held {};
     struct stat named {};
     if (::fstat(fd, &held) != 0) {
@@ -155,15 +314,22 @@ status locked_file::open(const std::string& path) {
       ::close(fd);
       return failure("ouverture", ENXIO);
     }
-    if (::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+    if (held.st_nlink > 0 && ::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
         named.st_ino == held.st_ino) {
       path_ = path;
       handle_ = fd;
       created_ = created;
       regular_ = S_ISREG(held.st_mode);
+      size_when_locked_ = regular_ ? static_cast<std::uint64_t>(held.st_size) : 0;
+      identity_ = {static_cast<std::uint64_t>(held.st_dev),
+                   static_cast<std::uint64_t>(held.st_ino)};
       return status::success();
     }
     ::close(fd);
+    if (!create && ::access(path.c_str(), F_OK) != 0 && errno == ENOENT) {
+      missing = true;
+      return status::success();
+    }
   }
   return failure("ouverture", EBUSY);
 }
@@ -197,28 +363,30 @@ status locked_file::write_at(std::uint64_t offset, std::string_view data) {
     }
     data.remove_prefix(static_cast<std::size_t>(n));
     offset += static_cast<std::uint64_t>(n);
+    if (regular_ && offset > size_when_locked_) size_when_locked_ = offset;
   }
   return status::success();
 }
 
 status locked_file::append(std::string_view data) {
-  std::uint64_t end = 0;
-  if (status s = size(end); !s.ok()) return s;
-  if (::lseek(as_fd(handle_), static_cast<off_t>(end), SEEK_SET) < 0 && errno != ESPIPE) {
-    return failure("ecriture", errno);
-  }
-  return write_all(as_fd(handle_), data, "ecriture");
+  // A device has no end to seek to: written as it comes.
+  if (!regular_) return write_all(as_fd(handle_), data, "ecriture");
+  // Under the lock no other instance writes: the end is the size found when
+  // the lock was taken, moved by this handle's own writes.
+  return write_at(size_when_locked_, data);
 }
 
 status locked_file::truncate(std::uint64_t bytes) {
   if (::ftruncate(as_fd(handle_), static_cast<off_t>(bytes)) != 0)
     return failure("ecriture", errno);
+  if (regular_) size_when_locked_ = bytes;
   return status::success();
 }
 
 status locked_file::sync() {
   if (::fsync(as_fd(handle_)) != 0 && errno != EINVAL)
     return failure("ecriture sur le disque", errno);
+  if (created_) return sync_folder(path_);  // its name, too
   return status::success();
 }
 
@@ -238,25 +406,58 @@ void locked_file::remove_if_created() {
 replacement_file::~replacement_file() { discard(); }
 
 void replacement_file::discard() {
+  if (path_.empty() && handle_ < 0) return;
+  const signals_held held;
+  if (!path_.empty()) ::unlink(path_.c_str());
+  forget_live(live_slot_);
+  path_.clear();
   if (handle_ >= 0) ::close(as_fd(handle_));
   handle_ = -1;
-  if (!path_.empty()) ::unlink(path_.c_str());
-  path_.clear();
 }
 
 status replacement_file::create_beside(const locked_file& original) {
   if (!original.regular_) return failure("remplacement", EPERM);
-  return create_beside(original.path_);
+  return create_named_after(original.path_, true);
 }
 
 status replacement_file::create_beside(const std::string& target) {
+  // Private while it is written when it is to replace a file, whose bits it
+  // takes at commit; a new file is created with the bits any new file gets.
+  return create_named_after(target, ::access(target.c_str(), F_OK) == 0);
+}
+
+status replacement_file::create_named_after(const std::string& target, bool private_until_commit) {
   discard();
-  std::string pattern = target + ".XXXXXX";
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return failure("creation du fichier temporaire", errno);
-  path_ = std::move(pattern);
-  handle_ = fd;
-  return status::success();
+  refused_existing_ = false;
+  remove_leftover_temporaries(target);
+  install_signal_handlers_once();
+  const std::string stem = folder_prefix_of(target) + temporary_name_stem(file_name_of(target));
+  for (int attempt = 0; attempt < kMaxTemporaryNameTries; ++attempt) {
+    std::string name = stem + temporary_name_suffix();
+    const signals_held held;
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                          private_until_commit ? 0600 : 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return failure("creation du fichier temporaire", errno);
+    path_ = std::move(name);
+    handle_ = fd;
+    live_slot_ = record_live(path_.c_str());
+    // The lock says "alive" to remove_leftover_temporaries. A run that found
+    // the file before the lock was taken may have removed it: then start
+    // again under another name.
+    struct stat held_info {};
+    struct stat named {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held_info) == 0 &&
+        ::lstat(path_.c_str(), &named) == 0 && named.st_ino == held_info.st_ino &&
+        named.st_dev == held_info.st_dev) {
+      return status::success();
+    }
+    forget_live(live_slot_);
+    path_.clear();
+    ::close(fd);
+    handle_ = -1;
+  }
+  return failure("creation du fichier temporaire", EEXIST);
 }
 
 status replacement_file::write(std::string_view data) {
@@ -266,7 +467,9 @@ status replacement_file::write(std::string_view data) {
 status replacement_file::commit(locked_file& original) {
   struct stat info {};
   if (::fstat(as_fd(original.handle_), &info) != 0) return failure("lecture", errno);
-  if (status s = rename_over(handle_, path_, original.path_, &info); !s.ok()) return s;
+  status s = rename_over(handle_, path_, original.path_, &info);
+  if (path_.empty()) forget_live(live_slot_);
+  if (!s.ok()) return s;
   original.created_ = false;  // the path now names the replacement
   return status::success();
 }
@@ -274,8 +477,70 @@ status replacement_file::commit(locked_file& original) {
 status replacement_file::commit_over(const std::string& target) {
   struct stat info {};
   const bool replaces_a_file = ::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-  return rename_over(handle_, path_, target, replaces_a_file ? &info : nullptr);
+  status s = rename_over(handle_, path_, target, replaces_a_file ? &info : nullptr);
+  if (path_.empty()) forget_live(live_slot_);
+  return s;
 }
+
+status replacement_file::commit_new(const std::string& target) {
+  status s = rename_over(handle_, path_, target, nullptr, true);
+  if (path_.empty()) forget_live(live_slot_);
+  if (!s.ok() && s.cause() == errno_reason(EEXIST)) refused_existing_ = true;
+  return s;
+}
+
+output_file::~output_file() {
+  if (in_place_ >= 0) ::close(as_fd(in_place_));
+}
+
+status output_file::open(const std::string& path, bool replace) {
+  replace_ = replace;
+  refused_existing_ = false;
+  if (status s = resolve_links(path, target_); !s.ok()) return s;
+  struct stat info {};
+  if (::stat(target_.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return failure("ouverture", EISDIR);
+    if (!S_ISREG(info.st_mode)) {
+      // A named pipe waits here for its reader, as a pipe should.
+      const int fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+      if (fd < 0) return failure("ouverture", errno);
+      in_place_ = fd;
+      return status::success();
+    }
+  }
+  // A link whose target does not exist counts as an existing name too.
+  struct stat link_info {};
+  const bool taken = ::lstat(path.c_str(), &link_info) == 0;
+  if (taken && !replace) {
+    refused_existing_ = true;
+    return failure("creation", EEXIST);
+  }
+  return replacement_.create_beside(target_);
+}
+
+status output_file::write(std::string_view data) {
+  if (in_place_ >= 0) return write_all(as_fd(in_place_), data, "ecriture");
+  return replacement_.write(data);
+}
+
+status output_file::commit() {
+  if (in_place_ >= 0) {
+    const int fd = as_fd(in_place_);
+    in_place_ = -1;
+    // A pipe or a terminal has nothing to flush (EINVAL).
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+      const int error = errno;
+      ::close(fd);
+      return failure("ecriture sur le disque", error);
+    }
+    if (::close(fd) != 0) return failure("fermeture", errno);
+    return status::success();
+  }
+  if (replace_) return replacement_.commit_over(target_);
+  return replacement_.commit_new(target_);
+}
+
+void wait_before_closing_own_window(std::ostream&) {}
 
 std::vector<std::string> program_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);

@@ -23,12 +23,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <ostream>
+#include <streambuf>
 #include <string>
 #include <vector>
 
 #include "platform/platform.hpp"
+#include "platform/temporary_names.hpp"
 
 namespace velkrin::platform {
 namespace {
@@ -38,8 +41,13 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 constexpr int kMaxReopenTries = 100;
 constexpr int kMaxTemporaryNameTries = 100;
 // A viewer, a virus scanner or another instance's existence test may hold the
-// logbook or the new file open for a moment, which makes a rename fail.
+// logbook or the new file open for a moment, which makes a rename fail with
+// a sharing or lock violation: tried again for 2 seconds. "Access denied"
+// is most often a real refusal (a read-only file, no right to the folder),
+// but is also what a file being deleted, or open with delete sharing,
+// answers for a moment: tried again only briefly.
 constexpr int kMaxRenameTries = 100;
+constexpr int kMaxDeniedRenameTries = 5;
 constexpr DWORD kRenameRetryMillis = 20;
 // The largest piece handed to one ReadFile or WriteFile call.
 constexpr std::size_t kMaxIoChunk = 1u << 30;
@@ -62,6 +70,7 @@ console_state& the_console() {
 // The console belongs to the shell that started the program: give it back
 // its code page and mode.
 void restore_console() {
+  if (!the_console().is_console) return;
   const console_state& state = the_console();
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   SetConsoleMode(out, state.original_mode);
@@ -178,11 +187,28 @@ std::string narrow(const std::wstring& wide) {
   return text;
 }
 
+// The folder that holds `path`: "C:\\" for "C:\\x" (not "C:", which names
+// the current folder of drive C), "C:" for the drive-relative "C:x".
 std::wstring folder_of(const std::wstring& path) {
+  const bool drive = path.size() >= 2 && path[1] == L':';
   const auto separator = path.find_last_of(L"/\\");
-  if (separator == std::wstring::npos) return L".";
+  if (separator == std::wstring::npos) return drive ? path.substr(0, 2) : L".";
   if (separator == 0) return path.substr(0, 1);
+  if (drive && separator == 2) return path.substr(0, 3);
   return path.substr(0, separator);
+}
+
+// The folder part of `path` with its final separator ("" for a bare name;
+// "C:" for "C:x").
+std::string folder_prefix_of(const std::string& path) {
+  const auto separator = path.find_last_of("/\\");
+  if (separator != std::string::npos) return path.substr(0, separator + 1);
+  if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
+  return std::string();
+}
+
+std::string file_name_of(const std::string& path) {
+  return path.substr(folder_prefix_of(path).size());
 }
 
 std::wstring hex(std::uint64_t value) {
@@ -223,13 +249,15 @@ bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMA
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// Windows refuses to rename a file over one that is open, so a replacement
-// must close the logbook, and with it its lock, before the rename. Instances
-// on this computer therefore also take a named mutex, one per folder, held
-// from the open to the close: no other instance reaches the logbook between
-// that close and the rename. (Instances in another session, or on another
-// computer sharing the folder, meet only the file lock: it keeps appended
-// lines whole, but does not cover that gap.)
+// Where Windows refuses to rename a file over one that is open (before
+// Windows 10 version 1709, on FAT and exFAT, on some network folders), a
+// replacement must close the logbook, and with it its lock, before the
+// rename. Instances in this session therefore also take a named mutex, one
+// per folder, held from the open to the close: none of them reaches the
+// logbook between that close and the rename. (Instances in another session,
+// or on another computer sharing the folder, meet only the file lock: it
+// keeps appended lines whole, but does not cover that moment. Elsewhere the
+// rename keeps the logbook open and locked: replacement_file::commit.)
 status take_folder_guard(const std::wstring& path, std::intptr_t& guard) {
   BY_HANDLE_FILE_INFORMATION folder{};
   if (!identify(folder_of(path), folder)) return failure("ouverture du dossier", GetLastError());
@@ -294,26 +322,204 @@ status write_all(HANDLE file, std::uint64_t offset, std::string_view data, std::
   return status::success();
 }
 
-// Renames the closed temporary file `temporary` over `target` in one step,
-// and clears `temporary` once it is gone. MOVEFILE_WRITE_THROUGH returns once
-// the rename is on disk.
-status rename_over(std::string& temporary, const std::string& target) {
+// Renames the closed temporary file `temporary` over `target` in one step
+// (or, with `no_replace`, only while `target` does not exist), and clears
+// `temporary` once it is gone.
+//
+// The data was flushed before. MOVEFILE_WRITE_THROUGH waits for a move that
+// is done as a copy, across volumes; the system documents nothing more, and
+// for a rename within one folder it adds nothing. Such a rename is one step
+// for every program: on NTFS it is also one step in the file system's
+// journal, so a power cut leaves the old file or the new one. FAT and exFAT
+// (memory sticks, SD cards) have no journal: a power cut or a stick pulled
+// out during the rename itself may leave the folder needing a repair
+// (chkdsk); once the rename has returned and the stick is ejected safely,
+// the new file is there.
+status rename_over(std::string& temporary, const std::string& target, bool no_replace = false) {
   std::wstring from;
   std::wstring to;
   if (status s = widen(temporary, from); !s.ok()) return s;
   if (status s = widen(target, to); !s.ok()) return s;
+  const DWORD flags = MOVEFILE_WRITE_THROUGH | (no_replace ? 0 : MOVEFILE_REPLACE_EXISTING);
   for (int attempt = 0;; ++attempt) {
-    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      break;
-    }
+    if (MoveFileExW(from.c_str(), to.c_str(), flags)) break;
     const DWORD error = GetLastError();
-    const bool busy = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
-                      error == ERROR_LOCK_VIOLATION;
-    if (!busy || attempt + 1 >= kMaxRenameTries) return failure("remplacement", error);
+    const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    const bool denied = error == ERROR_ACCESS_DENIED && attempt + 1 < kMaxDeniedRenameTries;
+    if ((!busy && !denied) || attempt + 1 >= kMaxRenameTries) {
+      return failure("remplacement", error);
+    }
     Sleep(kRenameRetryMillis);
   }
   temporary.clear();
   return status::success();
+}
+
+// ---------------------------------------------------------------------------
+// The live temporary files, for the console control handler: Ctrl+C,
+// Ctrl+Break and closing the window run it on a thread of its own, while the
+// program goes on. The lock makes each change of the list one step for it.
+
+struct live_temporary {
+  std::wstring path;
+  HANDLE handle = INVALID_HANDLE_VALUE;  // open with DELETE access, or closed
+  bool used = false;
+};
+
+constexpr int kLiveSlots = 8;
+
+struct live_temporaries {
+  CRITICAL_SECTION lock;
+  live_temporary slots[kLiveSlots];
+  live_temporaries() { InitializeCriticalSection(&lock); }
+};
+
+live_temporaries& the_live_temporaries() {
+  static live_temporaries live;
+  return live;
+}
+
+class live_lock {
+ public:
+  live_lock() { EnterCriticalSection(&the_live_temporaries().lock); }
+  ~live_lock() { LeaveCriticalSection(&the_live_temporaries().lock); }
+  live_lock(const live_lock&) = delete;
+  live_lock& operator=(const live_lock&) = delete;
+};
+
+BOOL WINAPI remove_live_temporaries_and_end(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  // Entered and never left: the program must not start another temporary
+  // file before the default handler ends it.
+  EnterCriticalSection(&the_live_temporaries().lock);
+  for (live_temporary& slot : the_live_temporaries().slots) {
+    if (!slot.used) continue;
+    if (slot.handle != INVALID_HANDLE_VALUE) {
+      // Open without delete sharing: removed through its own handle, when
+      // the process ends and the handle closes.
+      FILE_DISPOSITION_INFO disposition{};
+      disposition.DeleteFile = TRUE;
+      SetFileInformationByHandle(slot.handle, FileDispositionInfo, &disposition,
+                                 sizeof disposition);
+    } else {
+      DeleteFileW(slot.path.c_str());
+    }
+  }
+  restore_console();
+  // The next handler, the system's own, ends the program as Ctrl+C does
+  // (status STATUS_CONTROL_C_EXIT).
+  return FALSE;
+}
+
+void install_control_handler_once() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  SetConsoleCtrlHandler(remove_live_temporaries_and_end, TRUE);
+}
+
+int record_live(const std::wstring& path, HANDLE handle) {
+  const live_lock held;
+  for (int slot = 0; slot < kLiveSlots; ++slot) {
+    live_temporary& live = the_live_temporaries().slots[slot];
+    if (live.used) continue;
+    live.path = path;
+    live.handle = handle;
+    live.used = true;
+    return slot;
+  }
+  return -1;
+}
+
+// The handle of a live temporary file is about to be closed.
+void mark_closed(int slot) {
+  if (slot < 0) return;
+  const live_lock held;
+  the_live_temporaries().slots[slot].handle = INVALID_HANDLE_VALUE;
+}
+
+void forget_live(int& slot) {
+  if (slot < 0) return;
+  const live_lock held;
+  live_temporary& live = the_live_temporaries().slots[slot];
+  live.used = false;
+  live.handle = INVALID_HANDLE_VALUE;
+  live.path.clear();
+  slot = -1;
+}
+
+}  // namespace
+
+namespace {
+
+// Standard input when it is a console: read as UTF-16 (ReadConsoleW) and
+// handed to the program as UTF-8, the encoding of its output and of the
+// logbook, whatever the console's code page. Line ends come as "\n", as the
+// C runtime's text mode gives them; a line that begins with Ctrl+Z ends the
+// input, as it does for the C runtime.
+class console_input_buffer : public std::streambuf {
+ public:
+  explicit console_input_buffer(HANDLE console) : console_(console) {}
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    if (ended_ || !fill()) return traits_type::eof();
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  bool fill() {
+    for (;;) {
+      wchar_t wide[1024];
+      DWORD got = 0;
+      if (!ReadConsoleW(console_, wide, static_cast<DWORD>(std::size(wide)), &got, nullptr) ||
+          got == 0) {
+        ended_ = true;
+        return false;
+      }
+      std::wstring text(wide, got);
+      if (at_line_start_ && !text.empty() && text.front() == L'\x1a') {
+        ended_ = true;
+        return false;
+      }
+      at_line_start_ = text.back() == L'\n';
+      // A character split between two reads (a surrogate pair) waits for
+      // its second half.
+      text.insert(0, pending_);
+      pending_.clear();
+      if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) {
+        pending_ = text.back();
+        text.pop_back();
+      }
+      std::wstring lines;
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
+        lines.push_back(text[i]);
+      }
+      std::string bytes = narrow(lines);
+      if (bytes.empty()) continue;
+      buffer_ = std::move(bytes);
+      setg(buffer_.data(), buffer_.data(), buffer_.data() + buffer_.size());
+      return true;
+    }
+  }
+
+  HANDLE console_;
+  std::string buffer_;
+  std::wstring pending_;
+  bool ended_ = false;
+  bool at_line_start_ = true;
+};
+
+void read_console_as_unicode() {
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (in == nullptr || in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return;
+  static console_input_buffer buffer(in);
+  std::cin.rdbuf(&buffer);
 }
 
 }  // namespace
@@ -327,6 +533,8 @@ void prepare_console() {
   console_state& state = the_console();
   if (state.prepared) return;
   state.prepared = true;
+  // Input first: redirected input passes unchanged.
+  read_console_as_unicode();
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
   if (out == nullptr || out == INVALID_HANDLE_VALUE || !GetConsoleMode(out, &mode)) return;
@@ -342,9 +550,9 @@ void prepare_console() {
 }
 
 void clear_console(std::ostream& out) {
-  out.flush();
   const console_state& state = the_console();
   if (&out == &std::cout && state.is_console && state.virtual_terminal_refused) {
+    out.flush();  // the screens first, then the console API
     clear_through_console_api();
     return;
   }
@@ -410,13 +618,30 @@ locked_file::~locked_file() {
 }
 
 status locked_file::open(const std::string& path) {
+  bool missing = false;
+  return open_locked(path, true, missing);
+}
+
+status locked_file::open_existing(const std::string& path, bool& missing) {
+  return open_locked(path, false, missing);
+}
+
+status locked_file::open_locked(const std::string& path, bool create, bool& missing) {
+  missing = false;
   std::wstring wide;
   if (status s = widen(path, wide); !s.ok()) return s;
   if (status s = take_folder_guard(wide, guard_); !s.ok()) return s;
   for (int attempt = 0; attempt < kMaxReopenTries; ++attempt) {
     bool created = false;
+    // Delete sharing lets a replacement be renamed over the file while it
+    // stays open and locked (replacement_file::commit).
     HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND && !create) {
+      release_folder_guard(guard_);
+      missing = true;
+      return status::success();
+    }
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
       file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -437,6 +662,8 @@ status locked_file::open(const std::string& path) {
     }
     // An instance on another computer may have renamed a new file over the
     // path, or the user may have removed it, while we waited for the lock.
+    // On a network folder a cache may still name the replaced file: it then
+    // has no link left, and is treated as replaced too.
     BY_HANDLE_FILE_INFORMATION held{};
     if (!GetFileInformationByHandle(file, &held)) {
       const DWORD error = GetLastError();
@@ -444,16 +671,27 @@ status locked_file::open(const std::string& path) {
       release_folder_guard(guard_);
       return failure("ouverture", error);
     }
+    const bool device = GetFileType(file) != FILE_TYPE_DISK;
     BY_HANDLE_FILE_INFORMATION named{};
-    if (identify(wide, named) && same_file(held, named)) {
+    if (device || (held.nNumberOfLinks > 0 && identify(wide, named) && same_file(held, named))) {
       path_ = path;
       handle_ = handle;
       created_ = created;
       // A device (NUL, COM1...) is written in place, never replaced.
-      regular_ = GetFileType(file) == FILE_TYPE_DISK;
+      regular_ = !device;
+      size_when_locked_ =
+          regular_ ? (std::uint64_t{held.nFileSizeHigh} << 32) | held.nFileSizeLow : 0;
+      identity_ = {held.dwVolumeSerialNumber,
+                   (std::uint64_t{held.nFileIndexHigh} << 32) | held.nFileIndexLow};
       return status::success();
     }
     unlock_and_close(handle);
+    if (!create && GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        GetLastError() == ERROR_FILE_NOT_FOUND) {
+      release_folder_guard(guard_);
+      missing = true;
+      return status::success();
+    }
   }
   release_folder_guard(guard_);
   return failure("ouverture", ERROR_SHARING_VIOLATION);
@@ -483,14 +721,17 @@ status locked_file::read_at(std::uint64_t offset, char* buffer, std::size_t coun
 }
 
 status locked_file::write_at(std::uint64_t offset, std::string_view data) {
-  return write_all(as_handle(handle_), offset, data, "ecriture");
+  status s = write_all(as_handle(handle_), offset, data, "ecriture");
+  if (s.ok() && regular_ && offset + data.size() > size_when_locked_) {
+    size_when_locked_ = offset + data.size();
+  }
+  return s;
 }
 
 status locked_file::append(std::string_view data) {
-  // Under the lock nobody else writes, so the end found here stays the end.
-  std::uint64_t end = 0;
-  if (status s = size(end); !s.ok()) return s;
-  return write_all(as_handle(handle_), end, data, "ecriture");
+  // Under the lock no other instance writes: the end is the size found when
+  // the lock was taken, moved by this handle's own writes.
+  return write_at(size_when_locked_, data);
 }
 
 status locked_file::truncate(std::uint64_t bytes) {
@@ -500,6 +741,7 @@ status locked_file::truncate(std::uint64_t bytes) {
   if (!SetFilePointerEx(file, length, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
     return failure("ecriture", GetLastError());
   }
+  if (regular_) size_when_locked_ = bytes;
   return status::success();
 }
 
@@ -531,31 +773,51 @@ void locked_file::remove_if_created() {
 replacement_file::~replacement_file() { discard(); }
 
 void replacement_file::discard() {
-  if (handle_ != kNoHandle) CloseHandle(as_handle(handle_));
+  if (handle_ != kNoHandle) {
+    // Open without delete sharing, so removed through its own handle.
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    SetFileInformationByHandle(as_handle(handle_), FileDispositionInfo, &disposition,
+                               sizeof disposition);
+    mark_closed(live_slot_);
+    CloseHandle(as_handle(handle_));
+  }
   handle_ = kNoHandle;
   std::wstring wide;
   if (!path_.empty() && widen(path_, wide).ok()) DeleteFileW(wide.c_str());
+  forget_live(live_slot_);
   path_.clear();
 }
 
 status replacement_file::create_beside(const locked_file& original) {
   if (!original.regular_) return failure("remplacement", ERROR_ACCESS_DENIED);
-  return create_beside(original.path_);
+  return create_named_after(original.path_, true);
 }
 
 status replacement_file::create_beside(const std::string& target) {
+  return create_named_after(target, false);
+}
+
+status replacement_file::create_named_after(const std::string& target, bool) {
   discard();
-  const std::string stem =
-      target + "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
+  refused_existing_ = false;
+  remove_leftover_temporaries(target);
+  install_control_handler_once();
+  const std::string stem = folder_prefix_of(target) + temporary_name_stem(file_name_of(target));
   for (int attempt = 0; attempt < kMaxTemporaryNameTries; ++attempt) {
-    const std::string name = stem + "-" + std::to_string(attempt);
+    const std::string name = stem + temporary_name_suffix();
     std::wstring wide;
     if (status s = widen(name, wide); !s.ok()) return s;
-    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // No delete sharing while it lives: remove_leftover_temporaries of
+    // another run cannot remove it. A new file gets the access rights that
+    // the folder gives every new file.
+    const HANDLE file =
+        CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
       path_ = name;
       handle_ = as_integer(file);
+      live_slot_ = record_live(wide, file);
       return status::success();
     }
     if (GetLastError() != ERROR_FILE_EXISTS) {
@@ -572,6 +834,52 @@ status replacement_file::write(std::string_view data) {
   return write_all(file, static_cast<std::uint64_t>(end.QuadPart), data,
                    "ecriture du fichier temporaire");
 }
+
+namespace {
+
+// The rename that replaces a file while it stays open and locked (by its
+// handles opened with delete sharing): Windows 10 version 1709 and later, on
+// NTFS. False where the system or the file system refuses it.
+bool rename_over_open_file(HANDLE file, const std::string& target) {
+  std::wstring wide;
+  if (!widen(target, wide).ok()) return false;
+  // The new name as the system names files: "\??\C:\..." or "\??\UNC\...".
+  const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return false;
+  std::wstring full(length, L'\0');
+  const DWORD written = GetFullPathNameW(wide.c_str(), length, full.data(), nullptr);
+  if (written == 0 || written >= length) return false;
+  full.resize(written);
+  std::wstring name;
+  if (full.starts_with(L"\\\\?\\")) {
+    name = L"\\??\\" + full.substr(4);
+  } else if (full.starts_with(L"\\\\")) {
+    name = L"\\??\\UNC\\" + full.substr(2);
+  } else {
+    name = L"\\??\\" + full;
+  }
+  // FILE_RENAME_INFO with its flags, laid out by hand: older headers name
+  // the first member ReplaceIfExists only.
+  struct rename_info {
+    DWORD flags;
+    HANDLE root;
+    DWORD name_bytes;
+    WCHAR name[1];
+  };
+  constexpr DWORD kReplaceIfExists = 0x1;  // FILE_RENAME_FLAG_REPLACE_IF_EXISTS
+  constexpr DWORD kPosixSemantics = 0x2;   // FILE_RENAME_FLAG_POSIX_SEMANTICS
+  constexpr int kRenameInfoEx = 22;        // FileRenameInfoEx
+  std::vector<unsigned char> buffer(sizeof(rename_info) + name.size() * sizeof(WCHAR));
+  auto* info = reinterpret_cast<rename_info*>(buffer.data());
+  info->flags = kReplaceIfExists | kPosixSemantics;
+  info->root = nullptr;
+  info->name_bytes = static_cast<DWORD>(name.size() * sizeof(WCHAR));
+  std::memcpy(info->name, name.data(), name.size() * sizeof(WCHAR));
+  return SetFileInformationByHandle(file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(kRenameInfoEx),
+                                    info, static_cast<DWORD>(buffer.size())) != 0;
+}
+
+}  // namespace
 
 status replacement_file::commit(locked_file& original) {
   const HANDLE file = as_handle(handle_);
@@ -591,13 +899,33 @@ status replacement_file::commit(locked_file& original) {
     SetFileInformationByHandle(file, FileBasicInfo, &new_info, sizeof new_info);
   }
   if (!FlushFileBuffers(file)) return failure("ecriture sur le disque", GetLastError());
+
+  // Where the system allows it, the new file takes the logbook's name while
+  // the logbook stays open and locked: no instance, in any session or on any
+  // computer, can append between the copy and the rename. Other instances
+  // waiting for the lock then find that the name holds another file, and
+  // open that one.
+  if (rename_over_open_file(file, original.path_)) {
+    mark_closed(live_slot_);
+    handle_ = kNoHandle;
+    CloseHandle(file);
+    path_.clear();
+    forget_live(live_slot_);
+    original.created_ = false;
+    return status::success();
+  }
+
+  mark_closed(live_slot_);
   handle_ = kNoHandle;
   if (!CloseHandle(file)) return failure("fermeture du fichier temporaire", GetLastError());
-
-  // Windows renames nothing over an open file: close the logbook (the folder
-  // guard keeps other instances away until original.close()).
+  // Elsewhere Windows renames nothing over an open file: close the logbook.
+  // The folder guard keeps the other instances of this session away until
+  // original.close(); those of another session or computer are kept away
+  // only by the file lock, which this moment lacks (see the README).
   if (!unlock_and_close(original.handle_)) return failure("fermeture", GetLastError());
-  if (status s = rename_over(path_, original.path_); !s.ok()) return s;
+  status s = rename_over(path_, original.path_);
+  if (path_.empty()) forget_live(live_slot_);
+  if (!s.ok()) return s;
   original.created_ = false;  // the path now names the replacement
   return status::success();
 }
@@ -605,9 +933,131 @@ status replacement_file::commit(locked_file& original) {
 status replacement_file::commit_over(const std::string& target) {
   const HANDLE file = as_handle(handle_);
   if (!FlushFileBuffers(file)) return failure("ecriture sur le disque", GetLastError());
+  mark_closed(live_slot_);
   handle_ = kNoHandle;
   if (!CloseHandle(file)) return failure("fermeture du fichier temporaire", GetLastError());
-  return rename_over(path_, target);
+  status s = rename_over(path_, target);
+  if (path_.empty()) forget_live(live_slot_);
+  return s;
+}
+
+status replacement_file::commit_new(const std::string& target) {
+  const HANDLE file = as_handle(handle_);
+  if (!FlushFileBuffers(file)) return failure("ecriture sur le disque", GetLastError());
+  mark_closed(live_slot_);
+  handle_ = kNoHandle;
+  if (!CloseHandle(file)) return failure("fermeture du fichier temporaire", GetLastError());
+  status s = rename_over(path_, target, true);
+  if (path_.empty()) forget_live(live_slot_);
+  if (!s.ok() && (s.cause() == french_reason(ERROR_ALREADY_EXISTS) ||
+                  s.cause() == french_reason(ERROR_FILE_EXISTS))) {
+    refused_existing_ = true;
+  }
+  return s;
+}
+
+void remove_leftover_temporaries(const std::string& target) {
+  const std::string folder = folder_prefix_of(target);
+  const std::string target_name = file_name_of(target);
+  std::wstring pattern;
+  if (!widen(folder + temporary_name_stem(target_name) + "*", pattern).ok()) return;
+  WIN32_FIND_DATAW found{};
+  const HANDLE listing = FindFirstFileW(pattern.c_str(), &found);
+  if (listing == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = narrow(found.cFileName);
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        !is_temporary_name_for(name, target_name)) {
+      continue;
+    }
+    // A live one is open without delete sharing: the removal fails.
+    std::wstring path;
+    if (widen(folder + name, path).ok()) DeleteFileW(path.c_str());
+  } while (FindNextFileW(listing, &found));
+  FindClose(listing);
+}
+
+output_file::~output_file() {
+  if (in_place_ != kNoHandle) CloseHandle(as_handle(in_place_));
+}
+
+status output_file::open(const std::string& path, bool replace) {
+  replace_ = replace;
+  refused_existing_ = false;
+  if (status s = resolve_links(path, target_); !s.ok()) return s;
+  std::wstring wide;
+  if (status s = widen(target_, wide); !s.ok()) return s;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return status::failure("ouverture", "c'est un dossier");
+  }
+  // A device (NUL, COM1...) or a named pipe is written in place.
+  const HANDLE existing = CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (existing != INVALID_HANDLE_VALUE) {
+    if (GetFileType(existing) != FILE_TYPE_DISK) {
+      in_place_ = as_integer(existing);
+      return status::success();
+    }
+    CloseHandle(existing);
+  }
+  std::wstring named;
+  const bool taken =
+      attributes != INVALID_FILE_ATTRIBUTES ||
+      (widen(path, named).ok() && GetFileAttributesW(named.c_str()) != INVALID_FILE_ATTRIBUTES);
+  if (taken && !replace) {
+    refused_existing_ = true;
+    return failure("creation", ERROR_FILE_EXISTS);
+  }
+  return replacement_.create_beside(target_);
+}
+
+status output_file::write(std::string_view data) {
+  if (in_place_ == kNoHandle) return replacement_.write(data);
+  const HANDLE file = as_handle(in_place_);
+  while (!data.empty()) {
+    DWORD written = 0;
+    const auto piece = static_cast<DWORD>(std::min(data.size(), kMaxIoChunk));
+    if (!WriteFile(file, data.data(), piece, &written, nullptr)) {
+      return failure("ecriture", GetLastError());
+    }
+    if (written == 0) return failure("ecriture", ERROR_WRITE_FAULT);
+    data.remove_prefix(written);
+  }
+  return status::success();
+}
+
+status output_file::commit() {
+  if (in_place_ != kNoHandle) {
+    const HANDLE file = as_handle(in_place_);
+    in_place_ = kNoHandle;
+    if (!CloseHandle(file)) return failure("fermeture", GetLastError());
+    return status::success();
+  }
+  if (replace_) return replacement_.commit_over(target_);
+  return replacement_.commit_new(target_);
+}
+
+void wait_before_closing_own_window(std::ostream& err) {
+  // Only this process is attached to the console: it made the window (a
+  // double click, a dropped file), which closes when the program ends.
+  DWORD processes[2];
+  if (GetConsoleProcessList(processes, 2) != 1) return;
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (in == nullptr || in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return;
+  std::cout.flush();
+  err << "Appuyez sur Entree pour fermer cette fenetre." << std::endl;
+  // Straight from the console, whatever standard input has buffered.
+  FlushConsoleInputBuffer(in);
+  for (;;) {
+    wchar_t typed[64];
+    DWORD got = 0;
+    if (!ReadConsoleW(in, typed, static_cast<DWORD>(std::size(typed)), &got, nullptr) || got == 0) {
+      return;
+    }
+    if (std::wstring_view(typed, got).find_first_of(L"\r\n") != std::wstring_view::npos) return;
+  }
 }
 
 std::vector<std::string> program_arguments(int, char**) {

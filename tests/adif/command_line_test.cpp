@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "adif/adif_writer.hpp"
 #include "logbook/line_format.hpp"
 
 namespace velkrin::adif {
@@ -67,6 +68,13 @@ TEST_F(CommandLineTest, ExportsBesideTheLogbookAndNeverOverwritesWithoutForce) {
   EXPECT_NE(read(adi_).find("<CALL:5>F4XYZ"), std::string::npos);
   // Only the export is left in the folder: no temporary file.
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
+}
+
+TEST_F(CommandLineTest, VersionGivesTheProgramTheSuitesVersionAndTheLicence) {
+  EXPECT_EQ(run({"--version"}), kExitAllExported);
+  EXPECT_EQ(out_.str().rfind("velkrin-adif " + std::string(program_version()) + "\n", 0), 0u);
+  EXPECT_NE(out_.str().find("Licence GPL-3.0-or-later"), std::string::npos);
+  EXPECT_EQ(err_.str(), "");
 }
 
 TEST_F(CommandLineTest, WritesToStandardOutputWithDash) {

@@ -99,6 +99,7 @@ program_run run_program(const std::vector<std::string>& command, const std::stri
   while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
   }
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  run.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
   return run;
 }
 

@@ -12,6 +12,7 @@ struct program_run {
   std::string out;
   std::string err;
   int status = -1;  // the exit status, or -1 when the program did not exit
+  int signal = 0;   // the signal that ended it, if one did
 };
 
 // The command that starts the program under test: VELKRIN_LAUNCHER's words
