@@ -49,6 +49,13 @@ const std::string kLogbook = "journal_de_bord.txt";
 // A fault found at one call is often found again at the next ones.
 constexpr int kMaxFaultsShown = 3;
 const std::string kExport = "journal_de_bord.adi";
+const std::string kImported = "in.adi";
+const std::string kImportedRecord =
+    "<CALL:5>G4ABC<QSO_DATE:8>20260202<TIME_ON:4>1200<FREQ:6>14.074<MODE:3>FT8"
+    "<MY_GRIDSQUARE:4>JN18<EOR>\n";
+const std::string kImportedLine =
+    "02-02-2026   1200    1200      G4ABC       -                14074 kHz   FT8    JN18"
+    "                     \n";
 
 // One operation: the folder it starts from, the command and its input, the
 // file it writes and the contents that file may hold afterwards.
@@ -102,6 +109,14 @@ std::vector<operation> operations() {
        kExport,
        "ancien export\n",
        ""},
+      {"import",
+       {{kLogbook, logbook}, {kImported, kImportedRecord}},
+       true,
+       {"--importe", kImported},
+       "",
+       kLogbook,
+       logbook,
+       logbook + kImportedLine},
   };
 }
 
@@ -146,7 +161,7 @@ class CrashTest : public ::testing::TestWithParam<operation> {
     words.push_back("--");
     words.push_back(GetParam().adif ? VELKRIN_ADIF_PROGRAM : VELKRIN_PROGRAM);
     words.insert(words.end(), GetParam().arguments.begin(), GetParam().arguments.end());
-    if (next && GetParam().adif) words.push_back("--force");
+    if (next && GetParam().written == kExport) words.push_back("--force");
     return words;
   }
 
