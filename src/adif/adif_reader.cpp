@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "logbook/text_encoding.hpp"
+
 namespace velkrin::adif {
 namespace {
 
@@ -62,16 +64,8 @@ std::size_t utf8_end(std::string_view text, std::size_t from, std::size_t count)
   std::size_t at = from;
   for (std::size_t n = 0; n < count; ++n) {
     if (at >= text.size()) return kNotFound;
-    const auto lead = static_cast<unsigned char>(text[at]);
-    const std::size_t length = lead < 0x80           ? 1
-                               : (lead >> 5) == 0x6  ? 2
-                               : (lead >> 4) == 0xE  ? 3
-                               : (lead >> 3) == 0x1E ? 4
-                                                     : 0;
-    if (length == 0 || at + length > text.size()) return kNotFound;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return kNotFound;
-    }
+    const std::size_t length = utf8_sequence_length(text, at);
+    if (length == 0) return kNotFound;
     at += length;
   }
   return at;

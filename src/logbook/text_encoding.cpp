@@ -47,6 +47,11 @@ std::size_t sequence_length(std::string_view bytes, std::size_t i, char32_t& cod
 
 }  // namespace
 
+std::size_t utf8_sequence_length(std::string_view bytes, std::size_t at) {
+  char32_t code_point = 0;
+  return at < bytes.size() ? sequence_length(bytes, at, code_point) : 0;
+}
+
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t i = 0; i < bytes.size();) {
     if (static_cast<unsigned char>(bytes[i]) < 0x80) {

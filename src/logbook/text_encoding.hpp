@@ -6,6 +6,7 @@
 // all three. Pure functions.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,10 @@ void to_utf8(std::string_view bytes, line_encoding encoding, std::string& utf8);
 
 // Appends one code point in UTF-8.
 void append_utf8(char32_t code_point, std::string& utf8);
+
+// The length in bytes of the valid UTF-8 sequence that begins at `at`; 0
+// when the bytes there are not one.
+std::size_t utf8_sequence_length(std::string_view bytes, std::size_t at);
 
 // The code points of valid UTF-8; U+FFFD for each byte that is not.
 std::u32string decode_utf8(std::string_view bytes);
