@@ -35,12 +35,6 @@ if(WIN32)
     file(CONFIGURE OUTPUT ${output} CONTENT "${prefix}${text}" @ONLY NEWLINE_STYLE CRLF)
   endfunction()
 
-  set(VELKRIN_JOURNAL_LINES "")
-  if("velkrin-journal" IN_LIST velkrin_programs)
-    string(CONCAT VELKRIN_JOURNAL_LINES
-      "  velkrin-journal.exe  consulter le journal : déjà contacté ?, doublons,\n"
-      "                       vérification avant envoi, statistiques, CSV\n")
-  endif()
   velkrin_windows_text(${velkrin_packaging}/windows/LISEZMOI.txt.in
                        ${PROJECT_BINARY_DIR}/windows/LISEZMOI.txt TRUE)
   velkrin_windows_text(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/windows/LICENCE.txt FALSE)
