@@ -53,6 +53,19 @@ bool has_written_shape(std::string_view line) {
 }
 
 bool parse_number(std::string_view word, std::int32_t& value) {
+  // Up to nine digits cannot overflow: the common case, without from_chars.
+  if (!word.empty() && word.size() <= 9) {
+    std::uint32_t digits = 0;  // unsigned: no overflow from other bytes
+    bool all_digits = true;
+    for (const char c : word) {
+      all_digits &= c >= '0' && c <= '9';
+      digits = digits * 10 + static_cast<std::uint32_t>(static_cast<unsigned char>(c) - '0');
+    }
+    if (all_digits) {
+      value = static_cast<std::int32_t>(digits);
+      return true;
+    }
+  }
   const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
   return error == std::errc{} && end == word.data() + word.size();
 }
@@ -69,10 +82,11 @@ void assign_value(std::string& field, std::string_view word) {
 std::optional<std::string> parse_qso(std::string_view line, qso_record& qso) {
   std::string_view words[kQsoWordCount];
   std::size_t count = 0;
+  // The line's trailing blanks are cut, so a run of blanks always ends
+  // inside it.
   const char* const end = line.data() + line.size();
-  for (const char* p = line.data();;) {
-    while (p != end && is_blank(*p)) ++p;
-    if (p == end) break;
+  for (const char* p = line.data(); p != end;) {
+    while (is_blank(*p)) ++p;
     const char* const start = p;
     while (p != end && !is_blank(*p)) ++p;
     if (count == kQsoWordCount) {
