@@ -273,7 +273,11 @@ class station_set {
  private:
   static bool place(std::vector<std::uint64_t>& slots, std::uint64_t hash) {
     const std::size_t mask = slots.size() - 1;
-    for (std::size_t i = (hash ^ (hash >> 29)) & mask;; i = (i + 1) & mask) {
+    // The slot from the hash's high bits after a multiplication: FNV-1a's
+    // low bits differ little between call signs that differ in their last
+    // letters, which made long runs of probes.
+    for (std::size_t i = static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32) & mask;;
+         i = (i + 1) & mask) {
       if (slots[i] == hash) return false;
       if (slots[i] == 0) {
         slots[i] = hash;

@@ -11,7 +11,6 @@ namespace velkrin {
 namespace {
 
 constexpr int kFirstAdifYear = 1930;
-constexpr std::string_view kDateSeparators = "-/.";
 constexpr std::int32_t kUpperSidebandFromKhz = 10000;
 
 struct band_edges {
@@ -103,12 +102,14 @@ constexpr std::array<std::string_view, 9> kOperatingSuffixes{"P", "M",  "MM",   
 std::optional<int> parse_digits(std::string_view text, std::size_t min, std::size_t max) {
   if (text.size() < min || text.size() > max) return std::nullopt;
   int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size() || text.front() == '-') {
-    return std::nullopt;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
   }
   return value;
 }
+
+bool is_date_separator(char c) { return c == '-' || c == '/' || c == '.'; }
 
 bool is_adif_mode(std::string_view mode) {
   for (const auto known : kModes) {
@@ -151,10 +152,12 @@ std::uint64_t hash_parts(std::initializer_list<std::string_view> parts) {
 }  // namespace
 
 std::optional<calendar_date> parse_date(std::string_view typed) {
-  const auto first = typed.find_first_of(kDateSeparators);
-  if (first == std::string_view::npos) return std::nullopt;
-  const auto second = typed.find_first_of(kDateSeparators, first + 1);
-  if (second == std::string_view::npos) return std::nullopt;
+  // Plain loops: every QSO line's date comes through here.
+  std::size_t first = 0;
+  while (first < typed.size() && !is_date_separator(typed[first])) ++first;
+  std::size_t second = first + 1;
+  while (second < typed.size() && !is_date_separator(typed[second])) ++second;
+  if (second >= typed.size()) return std::nullopt;
   const auto day = parse_digits(typed.substr(0, first), 1, 2);
   const auto month = parse_digits(typed.substr(first + 1, second - first - 1), 1, 2);
   const auto year = parse_digits(typed.substr(second + 1), 4, 4);
