@@ -62,6 +62,7 @@ converted_qso convert_qso(const qso_record& qso, std::string_view owner,
   }
 
   adif_record& record = converted.record;
+  record.reserve(14);  // every field it may get, in one allocation
   const auto text = [&](std::string_view name, std::string_view value, bool upper = false) {
     ascii_text ascii = to_ascii(value);
     if (ascii.replaced) converted.replaced.push_back(name);
