@@ -1,5 +1,6 @@
 #include "logbook/text_encoding.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -67,23 +68,22 @@ bool is_valid_utf8(std::string_view bytes) {
 }
 
 line_encoding encoding_of(std::string_view bytes) {
-  // ASCII first, eight bytes at a time: nearly every line is.
-  std::uint64_t high_bits = 0;
+  // ASCII first, eight bytes at a time: nearly every line is, and the ASCII
+  // start of any other line needs no second look.
   std::size_t i = 0;
-  for (; i + 8 <= bytes.size(); i += 8) {
-    std::uint64_t word = 0;
+  for (std::uint64_t word = 0; i + 8 <= bytes.size(); i += 8) {
     std::memcpy(&word, bytes.data() + i, 8);
-    high_bits |= word;
+    if ((word & 0x8080808080808080ull) != 0) break;
   }
-  for (; i < bytes.size(); ++i) high_bits |= static_cast<unsigned char>(bytes[i]);
-  if ((high_bits & 0x8080808080808080ull) == 0) return line_encoding::ascii;
+  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  if (i == bytes.size()) return line_encoding::ascii;
 
-  bool c1 = false;
-  for (const char byte : bytes) {
+  const std::string_view rest = bytes.substr(i);
+  if (is_valid_utf8(rest)) return line_encoding::utf8;
+  const bool c1 = std::any_of(rest.begin(), rest.end(), [](char byte) {
     const auto value = static_cast<unsigned char>(byte);
-    c1 |= value >= 0x80 && value <= 0x9F;
-  }
-  if (is_valid_utf8(bytes)) return line_encoding::utf8;
+    return value >= 0x80 && value <= 0x9F;
+  });
   return c1 ? line_encoding::cp850 : line_encoding::cp1252;
 }
 
