@@ -624,17 +624,21 @@ int logbook_statistics(const command_context& c) {
         grid.add(facts.band.value_or(kNoBand), qso.frequence, mode);
         stations.add(base_call(qso.indicatif));
         if (const auto minute = minute_of(facts, qso.debut)) {
-          // Assigned field by field: the strings keep their room, and a
-          // logbook in date order has a new last QSO on every line.
+          // Only what describe() shows: in date order every line is the
+          // new last QSO.
+          const auto keep = [&](kept_qso& kept) {
+            kept.qso.date = qso.date;
+            kept.qso.debut = qso.debut;
+            kept.qso.indicatif = qso.indicatif;
+            kept.line = line;
+          };
           if (!first_minute || *minute < *first_minute) {
             first_minute = minute;
-            first.qso = qso;
-            first.line = line;
+            keep(first);
           }
           if (!last_minute || *minute >= *last_minute) {
             last_minute = minute;
-            last.qso = qso;
-            last.line = line;
+            keep(last);
           }
         }
       });
