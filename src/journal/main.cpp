@@ -2,22 +2,25 @@
 // duplicates, check, statistics, CSV) without ever writing it. Every name is
 // a UTF-8 string inside the command; the platform layer hands the arguments
 // over in UTF-8 (on Windows from the wide command line).
-#include <exception>
 #include <iostream>
 
+#include "console/last_resort.hpp"
 #include "journal/command_line.hpp"
 #include "platform/platform.hpp"
 
 int main(int argc, char** argv) {
-  try {
-    // A console then shows the UTF-8 of a name with accents as it is.
-    velkrin::platform::prepare_console();
-    return velkrin::journal::run_velkrin_journal(velkrin::platform::program_arguments(argc, argv),
-                                                 std::cout, std::cerr,
-                                                 [] { velkrin::platform::set_binary_output(); });
-  } catch (const std::exception&) {
-    // Memory exhausted, say: no message of the library's in English.
-    std::cerr << "Erreur : velkrin-journal s'est arrete sur une erreur inattendue.\n";
-    return velkrin::journal::kExitFailure;
-  }
+  // A console then shows the UTF-8 of a name with accents as it is.
+  velkrin::platform::prepare_console();
+  const int status = velkrin::run_guarded(
+      [&] {
+        return velkrin::journal::run_velkrin_journal(
+            velkrin::platform::program_arguments(argc, argv), std::cout, std::cerr,
+            [] { velkrin::platform::set_binary_output(); });
+      },
+      std::cout, std::cerr, velkrin::journal::kExitFailure);
+  std::cout.flush();
+  // Started by dropping a logbook on it (Windows), its own window would
+  // close before the list could be read.
+  velkrin::platform::wait_before_closing_own_window(std::cerr);
+  return status;
 }
