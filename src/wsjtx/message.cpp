@@ -12,8 +12,8 @@ constexpr std::int64_t kJulianDayOf1970 = 2440588;
 constexpr std::int64_t kFirstJulianDay = 1721426;  // year 1
 constexpr std::int64_t kLastJulianDay = 5373484;   // year 9999
 constexpr std::int64_t kMillisecondsPerDay = 86'400'000;
-constexpr std::uint8_t kTimeSpecOffset = 2;
-constexpr std::uint8_t kTimeSpecZone = 3;
+constexpr std::uint8_t kTimeWithOffset = 2;
+constexpr std::uint8_t kTimeInZone = 3;
 
 // Big-endian fields read one after another; the first read past the end,
 // or of a malformed field, sets `error` and every later read gives nothing.
@@ -64,15 +64,15 @@ class field_reader {
   std::optional<utc_time> date_time() {
     const std::int64_t julian_day = i64();
     const std::uint32_t milliseconds = u32();
-    const std::uint8_t spec = u8();
+    const std::uint8_t time_kind = u8();  // 0 local, 1 UTC, 2 offset, 3 zone
     std::int64_t offset_seconds = 0;
-    if (spec == kTimeSpecOffset) offset_seconds = i32();
-    if (spec == kTimeSpecZone) fail("heure donnee dans un fuseau horaire");
+    if (time_kind == kTimeWithOffset) offset_seconds = i32();
+    if (time_kind == kTimeInZone) fail("heure donnee dans un fuseau horaire");
     if (!error_.empty() || julian_day < kFirstJulianDay || julian_day > kLastJulianDay ||
         milliseconds == kNullTime || milliseconds >= kMillisecondsPerDay) {
       return std::nullopt;
     }
-    // Local time (spec 0) is taken as UTC: these programs send UTC.
+    // Local time (kind 0) is taken as UTC: these programs send UTC.
     std::int64_t total = (julian_day - kJulianDayOf1970) * kMillisecondsPerDay + milliseconds -
                          offset_seconds * 1000;
     std::int64_t days = total / kMillisecondsPerDay;

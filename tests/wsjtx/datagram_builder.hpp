@@ -19,7 +19,7 @@ class datagram {
     bytes_ += text;
     return *this;
   }
-  // A QDateTime in UTC, or with an offset from UTC in seconds (spec 2).
+  // A QDateTime in UTC, or with an offset from UTC in seconds (time kind 2).
   datagram& date_time(std::int64_t julian_day, std::uint32_t ms, int offset = 0) {
     u64(static_cast<std::uint64_t>(julian_day)).u32(ms).u8(offset == 0 ? 1 : 2);
     if (offset != 0) u32(static_cast<std::uint32_t>(offset));
