@@ -15,20 +15,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 qsos=${1:-1000000}
 runs=${VELKRIN_BENCH_RUNS:-5}
-build=$root/build-bench
-jobs=${VELKRIN_JOBS:-2}
-
-[ -x /usr/bin/time ] || {
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time
-}
-
-echo "== building (RelWithDebInfo) in build-bench/" >&2
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target velkrin-journal velkrin-adif >/dev/null
-"${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -I"$root/src" \
-  "$root/bench/make_logbook.cpp" "$root/src/logbook/line_format.cpp" \
-  "$root/src/console/text_format.cpp" -o "$build/make_logbook"
+source "$root/bench/build.sh"
+bench_build velkrin-journal velkrin-adif
 
 work=$(mktemp -d "$build/journal.XXXXXX")
 trap 'rm -rf "$work"' EXIT

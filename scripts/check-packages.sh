@@ -203,14 +203,8 @@ done
 iconv -f UTF-8 -t UTF-8 "$lisezmoi" >/dev/null || fail "LISEZMOI.txt is not UTF-8"
 grep -qiF '<meta charset="utf-8">' "$windows/guide.html" || fail "guide.html has no <meta charset>"
 (
-  # A fresh, silent, headless Wine prefix, removed afterwards, set up as in
-  # the Windows stage of scripts/check.sh.
-  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/velkrin-wine.XXXXXX")
-  export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
-  unset DISPLAY WAYLAND_DISPLAY
-  trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
-  wineserver -p </dev/null >/dev/null 2>&1
-  wineboot --init </dev/null >/dev/null 2>&1
+  source "$root/scripts/wine-prefix.sh"
+  start_wine_prefix
   run_installed_programs "$windows" .exe wine "$scratch/zip-work" $'\r\n'
 )
 

@@ -132,16 +132,8 @@ cmake -S "$root" -B "$root/build-windows" -DVELKRIN_BUILD_TESTS=OFF -DVELKRIN_WE
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
 cmake --build "$root/build-windows" -j"$jobs"
 (
-  # A fresh, silent, headless Wine prefix, removed afterwards. Its server is
-  # started first and kept for the whole run, and the prefix booted once
-  # (a few seconds): the services Wine starts on first use would otherwise
-  # inherit, and hold open, the output pipes of the first test.
-  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/velkrin-wine.XXXXXX")
-  export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
-  unset DISPLAY WAYLAND_DISPLAY
-  trap 'wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1; rm -rf "$WINEPREFIX"' EXIT
-  wineserver -p </dev/null >/dev/null 2>&1
-  wineboot --init </dev/null >/dev/null 2>&1
+  source "$root/scripts/wine-prefix.sh"
+  start_wine_prefix
   VELKRIN_PROGRAM="$root/build-windows/velkrin.exe" VELKRIN_LAUNCHER=wine VELKRIN_LINE_END=crlf \
     ctest --test-dir "$root/build-check" -R '^EndToEnd\.' --output-on-failure -j"$jobs"
   VELKRIN_PROGRAM="$root/build-windows/velkrin.exe" VELKRIN_LAUNCHER=wine \

@@ -14,15 +14,6 @@ namespace {
 
 constexpr std::string_view kAbsent = "-";
 
-struct class_pair {
-  std::string_view mode;
-  std::string_view emission_class;
-};
-
-// The classes an operator types for the modes that have one.
-constexpr std::array<class_pair, 5> kTypedClasses{
-    {{"SSB", "J3E"}, {"CW", "A1A"}, {"AM", "A3E"}, {"FM", "F3E"}, {"RTTY", "F1B"}}};
-
 // Fields whose meaning the line keeps, or that follow from what it keeps.
 constexpr std::array<std::string_view, 14> kKeptFields{"QSO_DATE",
                                                        "TIME_ON",
@@ -42,24 +33,16 @@ constexpr std::array<std::string_view, 14> kKeptFields{"QSO_DATE",
 constexpr std::array<std::string_view, 5> kRequiredFields{"QSO_DATE", "TIME_ON", "CALL", "FREQ",
                                                           "MODE"};
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The value of a field, trimmed; empty when the record lacks it.
 std::string_view value_of(const adif_read_record& record, std::string_view name) {
   const std::string* value = record.find(name);
-  return value == nullptr ? std::string_view() : trim(*value);
+  return value == nullptr ? std::string_view() : trim_blanks(*value);
 }
 
 // A value made one word of UTF-8: blanks and control characters become "_";
 // nothing gives "-".
 std::string word(std::string_view value) {
-  value = trim(value);
+  value = trim_blanks(value);
   if (value.empty()) return std::string(kAbsent);
   std::string text;
   if (is_valid_utf8(value)) {
@@ -114,7 +97,7 @@ std::string joined(const std::vector<std::string_view>& names) {
 }  // namespace
 
 std::optional<std::int32_t> khz_of_mhz(std::string_view mhz) {
-  mhz = trim(mhz);
+  mhz = trim_blanks(mhz);
   const auto point = mhz.find_first_of(".,");
   const std::string_view whole = mhz.substr(0, point);
   const std::string_view fraction =
@@ -138,8 +121,8 @@ std::optional<std::int32_t> khz_of_mhz(std::string_view mhz) {
 }
 
 std::string class_of(std::string_view mode, std::string_view submode, const class_table& classes) {
-  std::string m = to_upper(trim(mode));
-  std::string s = to_upper(trim(submode));
+  std::string m = to_upper(trim_blanks(mode));
+  std::string s = to_upper(trim_blanks(submode));
   if (!s.empty()) {
     if (const auto found = classes.find(s); found != classes.end()) return found->second;
   }
@@ -149,9 +132,7 @@ std::string class_of(std::string_view mode, std::string_view submode, const clas
     m = known->mode;
     s = known->submode;
   }
-  for (const auto& typed : kTypedClasses) {
-    if (typed.mode == m) return std::string(typed.emission_class);
-  }
+  if (const auto typed = typed_class_of(m)) return std::string(*typed);
   if (s.empty()) return word(m);
   const adif_mode wanted{m, s};
   if (parse_adif_mode(s) == wanted) return word(s);
@@ -161,9 +142,10 @@ std::string class_of(std::string_view mode, std::string_view submode, const clas
 
 std::optional<std::string> add_class(std::string_view mapping, class_table& classes) {
   const auto equals = mapping.find('=');
-  const std::string_view mode = trim(mapping.substr(0, equals));
-  const std::string_view emission_class =
-      equals == std::string_view::npos ? std::string_view() : trim(mapping.substr(equals + 1));
+  const std::string_view mode = trim_blanks(mapping.substr(0, equals));
+  const std::string_view emission_class = equals == std::string_view::npos
+                                              ? std::string_view()
+                                              : trim_blanks(mapping.substr(equals + 1));
   if (mode.empty() || emission_class.empty() ||
       emission_class.find_first_of(" \t") != std::string_view::npos) {
     return "--classe attend MODE=CLASSE, pas \"" + std::string(mapping) + "\"";
@@ -205,7 +187,7 @@ imported_qso import_record(const adif_read_record& record, const import_settings
   std::string_view station = value_of(record, "STATION_CALLSIGN");
   if (station.empty()) station = value_of(record, "OPERATOR");
   if (!station.empty() && !settings.other_station &&
-      to_upper(station) != to_upper(trim(settings.owner))) {
+      to_upper(station) != to_upper(trim_blanks(settings.owner))) {
     result.reason = "indicatif de la station " + std::string(station) + ", pas celui du journal (" +
                     settings.owner + "), non importe ; --autre-indicatif pour l'importer";
     return result;
@@ -234,7 +216,7 @@ imported_qso import_record(const adif_read_record& record, const import_settings
   result.qso = std::move(qso);
 
   for (const auto& field : record.fields) {
-    if (trim(field.value).empty()) continue;
+    if (trim_blanks(field.value).empty()) continue;
     bool kept = false;
     for (const auto name : kKeptFields) kept = kept || field.name == name;
     if (field.name == "MY_GRIDSQUARE" && place_from_city) kept = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "logbook/qso_rules.hpp"
 #include "logbook/text_encoding.hpp"
 
 namespace velkrin::adif {
@@ -19,22 +20,8 @@ constexpr std::size_t kNotFound = std::string::npos;
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::string upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return result;
-}
-
 bool is_marker(std::string_view tag, std::string_view marker) {
-  return tag.size() == marker.size() && upper(tag) == marker;
+  return tag.size() == marker.size() && to_upper(tag) == marker;
 }
 
 bool valid_name(std::string_view name) {
@@ -72,6 +59,12 @@ std::size_t utf8_end(std::string_view text, std::size_t from, std::size_t count)
 }
 
 }  // namespace
+
+std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
 
 const std::string* adif_read_record::find(std::string_view upper_name) const {
   for (const auto& field : fields) {
@@ -187,7 +180,7 @@ adif_reader::step adif_reader::parse_one() {
   const std::string_view tag = std::string_view(buffer_).substr(pos_ + 1, close - pos_ - 1);
   const std::size_t colon = tag.find(':');
   if (colon == std::string_view::npos) {
-    const std::string_view marker = trim(tag);
+    const std::string_view marker = trim_blanks(tag);
     if (is_marker(marker, "EOR")) {
       consume(close + 1 - pos_);
       return end_record();
@@ -206,17 +199,17 @@ adif_reader::step adif_reader::parse_one() {
     consume(1);
     return step::again;
   }
-  const std::string_view name = trim(tag.substr(0, colon));
+  const std::string_view name = trim_blanks(tag.substr(0, colon));
   const std::string_view rest = tag.substr(colon + 1);
   const std::size_t type_colon = rest.find(':');
-  const auto length = parse_length(trim(rest.substr(0, type_colon)));
+  const auto length = parse_length(trim_blanks(rest.substr(0, type_colon)));
   const bool type_ok =
-      type_colon == std::string_view::npos || valid_type(trim(rest.substr(type_colon + 1)));
+      type_colon == std::string_view::npos || valid_type(trim_blanks(rest.substr(type_colon + 1)));
   if (!valid_name(name) || !length || !type_ok) {
     consume(1);
     return step::again;
   }
-  return parse_value(close + 1, upper(name), *length);
+  return parse_value(close + 1, to_upper(name), *length);
 }
 
 adif_reader::step adif_reader::parse_value(std::size_t value_start, std::string name,

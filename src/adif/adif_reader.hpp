@@ -22,6 +22,10 @@
 
 namespace velkrin::adif {
 
+// `text` without the blanks ADIF allows around a value or a name: spaces,
+// tabs, CR and LF.
+std::string_view trim_blanks(std::string_view text);
+
 // The most bytes of names and values that one record keeps; a field beyond
 // it is dropped and the record says so.
 inline constexpr std::size_t kMaxRecordBytes = 1u << 20;

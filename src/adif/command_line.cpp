@@ -212,8 +212,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
 
   file_source source;
   if (const platform::status s = source.open(options.logbook); !s.ok()) {
-    err << "Erreur : le journal de bord \"" << options.logbook << "\" n'a pas pu etre lu ("
-        << s.cause() << ").\n";
+    err << unreadable_logbook_message(options.logbook, s.cause());
     return kExitFailure;
   }
   const std::string output = options.output.value_or(default_output(options.logbook));
@@ -259,8 +258,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, st
   source.close();
 
   if (result.read_failure) {
-    err << "Erreur : le journal de bord \"" << options.logbook << "\" n'a pas pu etre lu ("
-        << *result.read_failure << ").\n";
+    err << unreadable_logbook_message(options.logbook, *result.read_failure);
     return kExitFailure;
   }
   if (result.write_failure && to_standard_output) {

@@ -135,8 +135,7 @@ class live_log {
     if (!vanished) {
       file_source source;
       if (const platform::status s = source.open(options_.logbook); !s.ok()) {
-        err_ << "Erreur : le journal de bord \"" << options_.logbook << "\" n'a pas pu etre lu ("
-             << s.cause() << ").\n";
+        err_ << unreadable_logbook_message(options_.logbook, s.cause());
       } else {
         const logbook_facts facts = scan_logbook(source, [&](const qso_record& known) {
           if (duplicate || !key) return;
@@ -226,8 +225,7 @@ int run_listen(const command_options& options, std::ostream& out, std::ostream& 
   {
     file_source source;
     if (const platform::status s = source.open(options.logbook); !s.ok()) {
-      err << "Erreur : le journal de bord \"" << options.logbook << "\" n'a pas pu etre lu ("
-          << s.cause() << ").\n";
+      err << unreadable_logbook_message(options.logbook, s.cause());
       return kExitFailure;
     }
     const logbook_facts facts = scan_logbook(source, [](const qso_record&) {});

@@ -2,12 +2,6 @@
 
 namespace velkrin::adif {
 
-platform::status locked_source::read(char* buffer, std::size_t count, std::size_t& got) {
-  platform::status s = file_.read_at(offset_, buffer, count, got);
-  if (s.ok()) offset_ += got;
-  return s;
-}
-
 logbook_facts scan_logbook(byte_source& source,
                            const std::function<void(const qso_record&)>& each_qso) {
   // Remembers the last byte of whatever source it reads.

@@ -3,7 +3,6 @@
 // end, whether the last line is ended) and each QSO handed to a callback.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,17 +11,6 @@
 #include "platform/platform.hpp"
 
 namespace velkrin::adif {
-
-// The bytes of a logbook held under its exclusive lock, read from the start.
-class locked_source : public byte_source {
- public:
-  explicit locked_source(platform::locked_file& file) : file_(file) {}
-  platform::status read(char* buffer, std::size_t count, std::size_t& got) override;
-
- private:
-  platform::locked_file& file_;
-  std::uint64_t offset_ = 0;
-};
 
 struct logbook_facts {
   std::optional<std::string> owner;    // empty when the logbook has no header

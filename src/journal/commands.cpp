@@ -27,8 +27,7 @@ using qso_handler = std::function<void(const qso_record&, const qso_facts&, std:
                                        std::string_view owner)>;
 
 void report_failure(const command_context& c, const std::string& reason) {
-  c.err << "Erreur : le journal de bord \"" << c.options.logbook << "\" n'a pas pu etre lu ("
-        << reason << ").\n";
+  c.err << unreadable_logbook_message(c.options.logbook, reason);
 }
 
 // Reads the logbook and hands `take` each QSO that the filters select (with

@@ -125,6 +125,12 @@ platform::status text_source::read(char* buffer, std::size_t count, std::size_t&
   return platform::status::success();
 }
 
+platform::status locked_source::read(char* buffer, std::size_t count, std::size_t& got) {
+  platform::status s = file_.read_at(offset_, buffer, count, got);
+  if (s.ok()) offset_ += got;
+  return s;
+}
+
 logbook_reader::logbook_reader(byte_source& source)
     : source_(source), buffer_(kChunkBytes + kMaxLogbookLineBytes) {}
 
@@ -297,6 +303,11 @@ bool logbook_reader::handle_ordinary(std::string_view line, std::size_t number,
     item.what = logbook_item::kind::qso;
   }
   return true;
+}
+
+std::string unreadable_logbook_message(std::string_view path, std::string_view cause) {
+  return "Erreur : le journal de bord \"" + std::string(path) + "\" n'a pas pu etre lu (" +
+         std::string(cause) + ").\n";
 }
 
 }  // namespace velkrin

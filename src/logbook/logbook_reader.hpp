@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -61,6 +62,18 @@ class file_source : public byte_source {
 
  private:
   platform::shared_file file_;
+};
+
+// The bytes of a logbook that the caller holds under its exclusive lock
+// (to rewrite it), read from the start.
+class locked_source : public byte_source {
+ public:
+  explicit locked_source(platform::locked_file& file) : file_(file) {}
+  platform::status read(char* buffer, std::size_t count, std::size_t& got) override;
+
+ private:
+  platform::locked_file& file_;
+  std::uint64_t offset_ = 0;
 };
 
 // A header found in the file.
@@ -147,5 +160,9 @@ class logbook_reader {
   std::string converted_;  // a line in UTF-8 when stored in another encoding
   std::function<bool(std::string_view)> keep_;
 };
+
+// What every command says when it cannot read a logbook, with its line end:
+// "Erreur : le journal de bord "PATH" n'a pas pu etre lu (CAUSE).".
+std::string unreadable_logbook_message(std::string_view path, std::string_view cause);
 
 }  // namespace velkrin

@@ -234,6 +234,13 @@ std::optional<adif_mode> mode_of(std::string_view emission_class, std::int32_t k
   return found;
 }
 
+std::optional<std::string_view> typed_class_of(std::string_view adif_mode) {
+  for (const auto& pair : kClasses) {
+    if (pair.mode == adif_mode) return pair.key;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> add_class_mapping(std::string_view mapping, mode_table& modes) {
   const auto equals = mapping.find('=');
   if (equals == std::string_view::npos || equals == 0) {

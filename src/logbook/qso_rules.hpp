@@ -65,6 +65,11 @@ std::optional<adif_mode> parse_adif_mode(std::string_view typed);
 std::optional<adif_mode> mode_of(std::string_view emission_class, std::int32_t khz,
                                  const mode_table& user_modes);
 
+// The class an operator types for an ADIF mode, the first of the built-in
+// classes that give it (J3E for SSB, A1A for CW, A3E for AM, F3E for FM,
+// F1B for RTTY); empty for any other mode.
+std::optional<std::string_view> typed_class_of(std::string_view adif_mode);
+
 // Adds one "CLASSE=MODE[/SOUS_MODE]" (the argument of --mode) to the table;
 // the French reason when it is malformed.
 std::optional<std::string> add_class_mapping(std::string_view mapping, mode_table& modes);
