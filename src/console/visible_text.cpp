@@ -1,0 +1,109 @@
+#include "console/visible_text.hpp"
+
+#include <cstdint>
+
+namespace velkrin {
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+// The length of the valid UTF-8 sequence at `text[i]` and its code point;
+// 0 when the bytes there are not one (stray continuation, overlong form,
+// surrogate, beyond U+10FFFF, cut short).
+std::size_t utf8_sequence(std::string_view text, std::size_t i, std::uint32_t& code) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  std::size_t length = 0;
+  std::uint32_t minimum = 0;
+  if (lead < 0x80) {
+    code = lead;
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+    minimum = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+    minimum = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+    minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3F);
+  }
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool is_shown_code(std::uint32_t code) {
+  return code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F) ||
+         (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+void append_code(std::string& out, std::uint32_t code) {
+  if (code < 0x20 || code == 0x7F) {
+    out += '^';
+    out += static_cast<char>(code == 0x7F ? '?' : code + 0x40);
+    return;
+  }
+  out += "<U+";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
+  out += '>';
+}
+
+}  // namespace
+
+bool needs_showing(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte < 0x7F) {
+      ++i;
+      continue;
+    }
+    std::uint32_t code = 0;
+    const std::size_t length = utf8_sequence(text, i, code);
+    if (length == 0 || is_shown_code(code)) return true;
+    i += length;
+  }
+  return false;
+}
+
+void append_visible(std::string& out, std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte < 0x7F) {
+      out += text[i++];
+      continue;
+    }
+    std::uint32_t code = 0;
+    const std::size_t length = utf8_sequence(text, i, code);
+    if (length == 0) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+      ++i;
+    } else if (is_shown_code(code)) {
+      append_code(out, code);
+      i += length;
+    } else {
+      out.append(text.substr(i, length));
+      i += length;
+    }
+  }
+}
+
+std::string visible(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  append_visible(out, text);
+  return out;
+}
+
+}  // namespace velkrin

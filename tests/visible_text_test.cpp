@@ -1,0 +1,32 @@
+#include "console/visible_text.hpp"
+
+#include <gtest/gtest.h>
+
+namespace velkrin {
+namespace {
+
+TEST(VisibleText, ShowsEveryControlAndInvalidByteAndKeepsTheRest) {
+  const struct {
+    std::string_view raw;
+    std::string_view shown;
+  } cases[] = {
+      {"F4ABC Besançon Œ €", "F4ABC Besançon Œ €"},
+      {"\x1B]0;PWNED\x07\x1B[2J", "^[]0;PWNED^G^[[2J"},
+      {"a\tb\r\n\x7F", "a^Ib^M^J^?"},
+      {"\xC2\x9B"
+       "31m \xC2\x85",
+       "<U+009B>31m <U+0085>"},
+      {"\xE2\x80\xAEtxt.exe \xE2\x81\xA6", "<U+202E>txt.exe <U+2066>"},
+      {"Fran\x9C"
+       "oise \xC3",
+       "Fran\\x9Coise \\xC3"},
+      {"\xC0\x80 \xED\xA0\x80", "\\xC0\\x80 \\xED\\xA0\\x80"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(visible(c.raw), c.shown) << c.shown;
+    EXPECT_EQ(needs_showing(c.raw), c.raw != c.shown) << c.shown;
+  }
+}
+
+}  // namespace
+}  // namespace velkrin
