@@ -702,6 +702,16 @@ void append_csv_field(std::string_view value, char separator, bool spreadsheet, 
   if (quoted) line += '"';
 }
 
+// JJ/MM/AAAA, which a spreadsheet set up in French reads as a date.
+std::string french_date(const calendar_date& date) {
+  std::string text = "00/00/";
+  text[0] = static_cast<char>('0' + date.day / 10);
+  text[1] = static_cast<char>('0' + date.day % 10);
+  text[3] = static_cast<char>('0' + date.month / 10);
+  text[4] = static_cast<char>('0' + date.month % 10);
+  return text + std::to_string(date.year);
+}
+
 int export_csv(const command_context& c) {
   const bool excel = c.options.excel;
   const char separator = excel ? ';' : ',';
@@ -733,8 +743,10 @@ int export_csv(const command_context& c) {
                                       const auto two = [](int n) {
                                         return std::string{char('0' + n / 10), char('0' + n % 10)};
                                       };
-                                      value = std::to_string(facts.date->year) + "-" +
-                                              two(facts.date->month) + "-" + two(facts.date->day);
+                                      value = excel ? french_date(*facts.date)
+                                                    : std::to_string(facts.date->year) + "-" +
+                                                          two(facts.date->month) + "-" +
+                                                          two(facts.date->day);
                                       field(value);
                                     } else {
                                       field(qso.date);

@@ -78,7 +78,7 @@ TEST_F(JournalEndToEnd, CsvIsWrittenAsBytesAndNeverOverAFile) {
   EXPECT_TRUE(
       to_output.out.starts_with("\xef\xbb\xbf"
                                 "date;debut;fin;"));
-  EXPECT_NE(to_output.out.find("2026-02-01;09:05;09:30;F4ABC;Andr\xc3\xa9;7055;7,055;40m;SSB;LSB;"
+  EXPECT_NE(to_output.out.find("01/02/2026;09:05;09:30;F4ABC;Andr\xc3\xa9;7055;7,055;40m;SSB;LSB;"
                                "J3E;Paris 15;F5XYZ;7\r\n"),
             std::string::npos)
       << to_output.out;

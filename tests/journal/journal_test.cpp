@@ -292,7 +292,7 @@ TEST(Journal, CsvQuotesAndProtectsSpreadsheetCells) {
       excel.starts_with("\xef\xbb\xbf"
                         "date;debut;"));
   EXPECT_TRUE(
-      excel.ends_with("\r\n2020-02-05;09:05;09:30;F4ABC;Jo;7055;7,055;40m;SSB;LSB;J3E;"
+      excel.ends_with("\r\n05/02/2020;09:05;09:30;F4ABC;Jo;7055;7,055;40m;SSB;LSB;J3E;"
                       "Saint Etienne;F5XYZ;7\r\n"));
 }
 
