@@ -46,7 +46,8 @@ constexpr std::string_view kFilterHelp =
     "  --au JJ-MM-AAAA    jusqu'a ce jour\n"
     "  --bande BANDE      une bande ADIF (20m, 70cm...)\n"
     "  --mode MODE        un mode ADIF (SSB, CW, FT8...) ou une classe telle que saisie\n"
-    "  --lieu MOTIF       le lieu d'emission, * et ? permis\n"
+    "  --lieu MOTIF       le lieu d'emission, * et ? permis, sans compter majuscules,\n"
+    "                     accents, blancs, _ et -\n"
     "  --derniers N       les N derniers QSO de la selection\n";
 constexpr std::string_view kModeHelp =
     "  --mode CLASSE=MODE[/SOUS_MODE]\n"
