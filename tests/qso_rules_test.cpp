@@ -36,6 +36,26 @@ TEST(QsoRulesTest, CallSignForm) {
   EXPECT_FALSE(has_control_characters("H\xc3\xa9l\xc3\xa8ne \xc2\xa0"));
 }
 
+// French operators name single sideband BLU (BLI, BLS for one sideband).
+TEST(QsoRulesTest, FrenchSidebandClassesAreSingleSideband) {
+  const struct {
+    std::string_view typed;
+    std::int32_t khz;
+    adif_mode mode;
+  } cases[] = {{"BLU", 7055, {"SSB", "LSB"}},
+               {"blu", 14200, {"SSB", "USB"}},
+               {"BLI", 14200, {"SSB", "LSB"}},
+               {"bls", 3700, {"SSB", "USB"}},
+               {"J3E", 3700, {"SSB", "LSB"}}};
+  for (const auto& c : cases) EXPECT_EQ(mode_of(c.typed, c.khz, {}), c.mode) << c.typed;
+  EXPECT_EQ(typed_class_of("SSB"), "J3E");  // what the import writes stays J3E
+  // The same QSO typed J3E then BLU is one QSO twice.
+  const qso_record typed{"31-12-2025", 2359, 5, "F4ABC", "Jean", 14200, "J3E", "Paris"};
+  qso_record french = typed;
+  french.mode = "BLU";
+  EXPECT_EQ(duplicate_key_of(typed, {}), duplicate_key_of(french, {}));
+}
+
 TEST(QsoRulesTest, DuplicatesAreTheSameStationBandAndModeWithinTwoMinutes) {
   const qso_record first{"31-12-2025", 2359, 5, "F4ABC", "Jean", 14200, "J3E", "Paris"};
   const auto key = [](qso_record qso) { return duplicate_key_of(qso, {}).value(); };

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace velkrin {
 namespace {
 
@@ -26,6 +28,23 @@ TEST(VisibleText, ShowsEveryControlAndInvalidByteAndKeepsTheRest) {
     EXPECT_EQ(visible(c.raw), c.shown) << c.shown;
     EXPECT_EQ(needs_showing(c.raw), c.raw != c.shown) << c.shown;
   }
+}
+
+TEST(VisibleText, StreamShowsWhatIsWrittenAndKeepsItsLineEnds) {
+  std::ostringstream target;
+  {
+    visible_stream shown(target);
+    // An escape sequence cut between two writes is shown whole.
+    shown << "ligne 3 : \"\x1B]0;PWNED" << '\x07' << "\x1B[2J\"";
+    EXPECT_EQ(target.str(), "");        // held until its line end
+    shown << "\n" << 42 << " QSO\r\n";  // a CR could write over the line: shown
+    shown << "sans fin de ligne \xC2\x9B";
+    shown.flush();
+    EXPECT_EQ(target.str(),
+              "ligne 3 : \"^[]0;PWNED^G^[[2J\"\n42 QSO^M\nsans fin de ligne <U+009B>");
+    shown << "; la suite";
+  }
+  EXPECT_TRUE(target.str().ends_with("<U+009B>; la suite"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "adif/conversions.hpp"
 #include "adif/logbook_export.hpp"
 #include "adif/logbook_import.hpp"
+#include "console/visible_text.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
 #include "version_notice.hpp"
@@ -184,8 +185,17 @@ std::string default_output(const std::string& logbook) {
   return logbook + ".adi";
 }
 
-int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out,
+                     std::ostream& raw_err) {
+  // Messages, and what the import and the live log show of each QSO, repeat
+  // what was read, received and typed: none of it acts on the terminal. The
+  // export's standard output is ADIF, which refuses control characters.
+  visible_stream err(raw_err);
+  visible_stream shown_out(raw_out);
   const parsed_options parsed = parse_options(args);
+  const bool importing = parsed.options.what == command_options::action::import_file ||
+                         parsed.options.what == command_options::action::listen;
+  std::ostream& out = importing ? static_cast<std::ostream&>(shown_out) : raw_out;
   if (!parsed.error.empty()) {
     err << "Erreur : " << parsed.error << ".\n" << kUsage << "Aide : velkrin-adif --help\n";
     return kExitFailure;

@@ -1,5 +1,6 @@
 #include "console/visible_text.hpp"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace velkrin {
@@ -98,6 +99,55 @@ void append_visible(std::string& out, std::string_view text) {
     }
   }
 }
+
+std::string_view visible(std::string_view text, std::string& scratch) {
+  if (!needs_showing(text)) return text;
+  scratch.clear();
+  append_visible(scratch, text);
+  return scratch;
+}
+
+bool visible_stream::line_buffer::hand_on(bool all) {
+  const std::size_t end = all ? held_.size() : held_.rfind('\n') + 1;  // 0 when none
+  if (end == 0) return true;
+  shown_.clear();
+  const std::string_view lines(held_.data(), end);
+  for (std::size_t start = 0; start < lines.size();) {
+    const std::size_t line_end = std::min(lines.find('\n', start), lines.size());
+    append_visible(shown_, lines.substr(start, line_end - start));
+    if (line_end < lines.size()) shown_ += '\n';
+    start = line_end + 1;
+  }
+  held_.erase(0, end);
+  target_.write(shown_.data(), static_cast<std::streamsize>(shown_.size()));
+  return static_cast<bool>(target_);
+}
+
+visible_stream::line_buffer::int_type visible_stream::line_buffer::overflow(int_type c) {
+  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+  held_ += traits_type::to_char_type(c);
+  if (c == '\n' && !hand_on(false)) return traits_type::eof();
+  return c;
+}
+
+std::streamsize visible_stream::line_buffer::xsputn(const char* text, std::streamsize count) {
+  const std::string_view piece(text, static_cast<std::size_t>(count));
+  held_.append(piece);
+  if (piece.find('\n') != std::string_view::npos && !hand_on(false)) return 0;
+  return count;
+}
+
+int visible_stream::line_buffer::sync() {
+  const bool ok = hand_on(true);
+  target_.flush();
+  return ok && target_ ? 0 : -1;
+}
+
+visible_stream::visible_stream(std::ostream& target) : std::ostream(nullptr), buffer_(target) {
+  rdbuf(&buffer_);
+}
+
+visible_stream::~visible_stream() { buffer_.pubsync(); }
 
 std::string visible(std::string_view text) {
   std::string out;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <ostream>
 
+#include "console/visible_text.hpp"
 #include "journal/commands.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
@@ -45,7 +46,8 @@ constexpr std::string_view kFilterHelp =
     "  --au JJ-MM-AAAA    jusqu'a ce jour\n"
     "  --bande BANDE      une bande ADIF (20m, 70cm...)\n"
     "  --mode MODE        un mode ADIF (SSB, CW, FT8...) ou une classe telle que saisie\n"
-    "  --lieu MOTIF       le lieu d'emission, * et ? permis\n"
+    "  --lieu MOTIF       le lieu d'emission, * et ? permis, sans compter majuscules,\n"
+    "                     accents, blancs, _ et -\n"
     "  --derniers N       les N derniers QSO de la selection\n";
 constexpr std::string_view kModeHelp =
     "  --mode CLASSE=MODE[/SOUS_MODE]\n"
@@ -98,14 +100,29 @@ bool takes_filters(command what) {
   return what == command::liste || what == command::stats || what == command::csv;
 }
 
+struct named_command {
+  std::string_view name;
+  command what;
+};
+constexpr named_command kCommands[] = {
+    {"liste", command::liste},       {"indicatif", command::indicatif},
+    {"doublons", command::doublons}, {"verifie", command::verifie},
+    {"stats", command::stats},       {"csv", command::csv}};
+
 std::optional<command> command_named(std::string_view name) {
-  if (name == "liste") return command::liste;
-  if (name == "indicatif") return command::indicatif;
-  if (name == "doublons") return command::doublons;
-  if (name == "verifie") return command::verifie;
-  if (name == "stats") return command::stats;
-  if (name == "csv") return command::csv;
+  for (const named_command& known : kCommands) {
+    if (known.name == name) return known.what;
+  }
   return std::nullopt;
+}
+
+// "liste, indicatif, ..., csv".
+std::string command_names() {
+  std::string names;
+  for (const named_command& known : kCommands) {
+    names.append(names.empty() ? "" : ", ").append(known.name);
+  }
+  return names;
 }
 
 std::optional<std::string> set_day(std::string_view option, std::string_view typed,
@@ -162,6 +179,8 @@ parsed_options parse_options(const std::vector<std::string>& args) {
   };
   bool uses_filters = false;
   std::string filter_option;
+  std::string from_typed;
+  std::string to_typed;
   for (; i < args.size() && parsed.error.empty(); ++i) {
     const std::string& arg = args[i];
     const bool has_value = i + 1 < args.size();
@@ -195,7 +214,9 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       }
     } else if ((arg == "--du" || arg == "--au") && has_value) {
       filter();
-      if (auto error = set_day(arg, value(), arg == "--du" ? selection.from : selection.to)) {
+      const std::string& typed = value();
+      (arg == "--du" ? from_typed : to_typed) = typed;
+      if (auto error = set_day(arg, typed, arg == "--du" ? selection.from : selection.to)) {
         fail(*error);
       }
     } else if (arg == "--bande" && has_value) {
@@ -209,7 +230,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       selection.call = value();
     } else if (arg == "--lieu" && has_value) {
       filter();
-      selection.place = value();
+      selection.place = fold_place(value());
     } else if (arg == "--derniers" && has_value) {
       filter();
       const std::string& count = value();
@@ -232,6 +253,14 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       logbook = arg;
     }
   }
+  filters& selection = options.selection;
+  if (selection.from && selection.to && *selection.from > *selection.to) {
+    fail("--du " + from_typed + " tombe apres --au " + to_typed +
+         " : aucun jour ne peut etre choisi");
+  }
+  for (const std::string& mode : selection.modes) {
+    if (!mode_of(mode, 0, options.user_modes)) selection.classes_to_find.push_back(mode);
+  }
   if (parsed.error.empty() && uses_filters && !takes_filters(options.what)) {
     fail("l'option " + filter_option + " ne s'applique qu'a liste, stats et csv");
   }
@@ -243,10 +272,22 @@ parsed_options parse_options(const std::vector<std::string>& args) {
   return parsed;
 }
 
-int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                        const std::function<void()>& binary_output) {
+int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
+                        std::ostream& raw_err, const std::function<void()>& binary_output) {
+  // Messages repeat what was read and typed: none of it acts on the terminal.
+  visible_stream err(raw_err);
   const parsed_options parsed = parse_options(args);
   const journal_options& options = parsed.options;
+  // A first word that is no command, has no look of a file name ("." or a
+  // folder in it) and names no file is a mistyped command rather than a
+  // missing logbook.
+  if (!options.command_given && !args.empty() && !args[0].starts_with('-') &&
+      args[0].find_first_of(".\\/") == std::string::npos && !platform::path_exists(args[0])) {
+    err << "Erreur : commande inconnue \"" << args[0]
+        << "\" (et aucun journal de ce nom) ; les commandes : " << command_names() << ".\n"
+        << kUsage << "Aide : velkrin-journal --help\n";
+    return kExitFailure;
+  }
   if (!parsed.error.empty()) {
     err << "Erreur : " << parsed.error << ".\n" << kUsage << "Aide : velkrin-journal --help\n";
     return kExitFailure;

@@ -1,9 +1,11 @@
 #include "journal/commands.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <ostream>
 
+#include "console/visible_text.hpp"
 #include "logbook/line_format.hpp"
 
 namespace velkrin::journal {
@@ -39,8 +41,11 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
   std::vector<kept_qso> ring;
   std::size_t next_slot = 0;
   std::optional<std::string> read_failure;
+  // A class of --mode is looked for in every line, none skipped.
+  const std::vector<std::string>& classes = selection.classes_to_find;
+  std::vector<bool> class_found(classes.size(), false);
   const auto opened = c.open([&](logbook_reader& reader) {
-    if (!quick_needle.empty()) {
+    if (!quick_needle.empty() && classes.empty()) {
       reader.set_line_filter(
           [&quick_needle](std::string_view line) { return may_hold(line, quick_needle); });
     }
@@ -52,6 +57,12 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
         continue;
       }
       if (item.what != logbook_item::kind::qso) continue;
+      if (!classes.empty()) {
+        const std::string typed = to_upper(item.qso.mode);
+        for (std::size_t k = 0; k < classes.size(); ++k) {
+          if (classes[k] == typed) class_found[k] = true;
+        }
+      }
       finder.find(item.qso, facts);
       if (!selection.matches(item.qso, facts)) continue;
       const header_block* header = reader.header();
@@ -80,6 +91,14 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
   if (read_failure) {
     report_failure(c, *read_failure);
     return false;
+  }
+  for (std::size_t k = 0; k < classes.size(); ++k) {
+    if (!class_found[k]) {
+      c.err << "Erreur : --mode \"" << classes[k]
+            << "\" n'est ni un mode ADIF (SSB, CW, FT8...) ni une classe d'emission du "
+               "journal.\n";
+      return false;
+    }
   }
   qso_facts facts;
   for (std::size_t i = 0; i < ring.size(); ++i) {
@@ -113,18 +132,19 @@ class qso_rows {
     khz_ = std::to_string(qso.frequence);
     mode_ = mode_name(qso, facts);
     if (const std::string typed = to_upper(qso.mode); typed != mode_) {
-      mode_.append(" (").append(printable(typed, scratch_[0])).append(")");
+      mode_.append(" (").append(typed).append(")");
     }
+    if (needs_showing(mode_)) mode_ = visible(mode_);
     line_ = std::to_string(line);
-    cells_.push_back(printable(qso.date, scratch_[1]));
+    cells_.push_back(visible(qso.date, scratch_[1]));
     cells_.push_back(debut_);
     cells_.push_back(fin_);
-    cells_.push_back(printable(qso.indicatif, scratch_[2]));
-    if (!short_) cells_.push_back(printable(qso.prenom, scratch_[3]));
+    cells_.push_back(visible(qso.indicatif, scratch_[2]));
+    if (!short_) cells_.push_back(visible(qso.prenom, scratch_[3]));
     cells_.push_back(khz_);
     cells_.push_back(facts.band.value_or(kNoBand));
     cells_.push_back(mode_);
-    if (!short_) cells_.push_back(printable(qso.lieu, scratch_[4]));
+    if (!short_) cells_.push_back(visible(qso.lieu, scratch_[4]));
     cells_.push_back(line_);
     table_.add(cells_);
   }
@@ -216,7 +236,9 @@ class band_mode_grid {
     const auto band_order = ordered_bands();
     const auto mode_order = ordered_modes();
     std::vector<column> columns{{"Bande"}};
-    for (const std::size_t m : mode_order) columns.push_back({modes_[m].first, true});
+    std::vector<std::string> titles;
+    for (const std::size_t m : mode_order) titles.push_back(visible(modes_[m].first));
+    for (const std::string& title : titles) columns.push_back({title, true});
     text_table table(columns, out);
     std::vector<std::string> texts;
     for (const std::size_t b : band_order) {
@@ -304,9 +326,9 @@ std::optional<std::int64_t> minute_of(const qso_facts& facts, std::int32_t debut
 
 std::string describe(const kept_qso& qso) {
   std::string scratch;
-  return std::string(printable(qso.qso.date, scratch)) + " " + clock_time(qso.qso.debut) + " " +
-         std::string(printable(qso.qso.indicatif, scratch)) + " (ligne " +
-         std::to_string(qso.line) + ")";
+  return std::string(visible(qso.qso.date, scratch)) + " " + clock_time(qso.qso.debut) + " " +
+         std::string(visible(qso.qso.indicatif, scratch)) + " (ligne " + std::to_string(qso.line) +
+         ")";
 }
 
 }  // namespace
@@ -350,7 +372,7 @@ int worked_before(const command_context& c) {
       station);
   if (!read) return kExitFailure;
   std::string scratch;
-  const std::string shown(printable(station, scratch));
+  const std::string shown(visible(station, scratch));
   if (found.empty()) {
     c.out.write(shown + " : jamais contacte (aucun QSO dans le journal).\n");
     return finish_output(c, kExitAnswer);
@@ -478,7 +500,9 @@ int check_logbook(const command_context& c) {
   std::string text;
   std::string scratch;
   const auto say = [&](std::size_t line, std::string_view what) {
-    text.assign("ligne ").append(std::to_string(line)).append(" : ").append(what).append("\n");
+    text.assign("ligne ").append(std::to_string(line)).append(" : ");
+    append_visible(text, what);
+    text.append("\n");
     c.out.write(text);
   };
   const auto problem = [&](std::size_t line, const std::string& what) {
@@ -517,12 +541,12 @@ int check_logbook(const command_context& c) {
         end_early_run();
         const logbook_header& header = reader.header()->header;
         header_start = parse_date(header.date_debut);
-        early_header = std::string(printable(header.indicatif, scratch)) + " (" +
-                       std::string(printable(header.date_debut, scratch)) + ", ligne " +
+        early_header = std::string(visible(header.indicatif, scratch)) + " (" +
+                       std::string(visible(header.date_debut, scratch)) + ", ligne " +
                        std::to_string(item.line) + ")";
         if (reader.header_count() > 1) {
           say(item.line, "note : nouvel en-tete, le proprietaire devient " +
-                             std::string(printable(header.indicatif, scratch)) +
+                             std::string(visible(header.indicatif, scratch)) +
                              " a partir d'ici (deux journaux mis bout a bout ?)");
           ++notes;
         }
@@ -545,12 +569,12 @@ int check_logbook(const command_context& c) {
             {"le lieu", qso.lieu}}) {
         if (has_control_characters(value)) {
           problem(line, "caractere de controle dans " + std::string(name) + " \"" +
-                            std::string(printable(value, scratch)) +
+                            std::string(visible(value, scratch)) +
                             "\" (une touche flechee tapee a l'invite ?)");
         }
       }
       if (!is_strict_date(qso.date)) {
-        problem(line, "date \"" + std::string(printable(qso.date, scratch)) +
+        problem(line, "date \"" + std::string(visible(qso.date, scratch)) +
                           "\" invalide (JJ-MM-AAAA, une date du calendrier a partir de 1930)");
       }
       if (!is_valid_time(qso.debut)) {
@@ -560,7 +584,7 @@ int check_logbook(const command_context& c) {
         problem(line, "heure de fin " + std::to_string(qso.fin) + " invalide (hhmm, 0 a 2359)");
       }
       if (!is_call_sign_form(qso.indicatif) && !has_control_characters(qso.indicatif)) {
-        problem(line, "indicatif \"" + std::string(printable(qso.indicatif, scratch)) +
+        problem(line, "indicatif \"" + std::string(visible(qso.indicatif, scratch)) +
                           "\" invalide (lettres, chiffres et /, au moins une lettre et un "
                           "chiffre, 3 caracteres ou plus)");
       }
@@ -568,11 +592,18 @@ int check_logbook(const command_context& c) {
         problem(line,
                 "frequence " + std::to_string(qso.frequence) + " kHz invalide (positive attendue)");
       } else if (!facts.band) {
+        // A hint only when the number, read in another unit, is in a band.
+        const bool megahertz = qso.frequence <= std::numeric_limits<std::int32_t>::max() / 1000 &&
+                               band_of(qso.frequence * 1000);
+        const bool hertz = band_of(qso.frequence / 1000) && qso.frequence % 1000 == 0;
         problem(line, "frequence " + std::to_string(qso.frequence) +
-                          " kHz hors des bandes amateur (kHz attendus, pas MHz ?)");
+                          " kHz hors des bandes amateur" +
+                          (megahertz ? " (kHz attendus, pas MHz ?)"
+                           : hertz   ? " (kHz attendus, pas Hz ?)"
+                                     : ""));
       }
       if (!*facts.mode && !has_control_characters(qso.mode)) {
-        const std::string typed(printable(to_upper(qso.mode), scratch));
+        const std::string typed(visible(to_upper(qso.mode), scratch));
         problem(line, "classe d'emission \"" + typed +
                           "\" inconnue : indiquer son mode avec --mode " + typed +
                           "=MODE[/SOUS_MODE]");
@@ -663,7 +694,7 @@ int logbook_statistics(const command_context& c) {
     text_table table({{""}, {"", true}, {""}}, c.out);
     std::vector<std::string> cells;
     for (const auto& [name, count] : counts) {
-      cells = {name, std::to_string(count), bar(count, largest)};
+      cells = {visible(name), std::to_string(count), bar(count, largest)};
       table.add(std::vector<std::string_view>(cells.begin(), cells.end()));
     }
     table.finish();
@@ -712,6 +743,21 @@ std::string french_date(const calendar_date& date) {
   return text + std::to_string(date.year);
 }
 
+// A CSV field, with its control characters written as visible() shows them
+// (a spreadsheet would take a line end or worse from them), and said on err.
+void append_shown_field(const command_context& c, std::string_view column, std::size_t line,
+                        std::string_view value, std::string& out) {
+  const char separator = c.options.excel ? ';' : ',';
+  if (!needs_showing(value)) {
+    append_csv_field(value, separator, c.options.excel, out);
+    return;
+  }
+  const std::string shown = visible(value);
+  c.err << "ligne " << line << " : caractere de controle dans la colonne " << column << ", ecrit \""
+        << shown << "\" dans le CSV\n";
+  append_csv_field(shown, separator, c.options.excel, out);
+}
+
 int export_csv(const command_context& c) {
   const bool excel = c.options.excel;
   const char separator = excel ? ';' : ',';
@@ -733,11 +779,10 @@ int export_csv(const command_context& c) {
                                   [&](const qso_record& qso, const qso_facts& facts,
                                       std::size_t number, std::string_view owner) {
                                     line.clear();
-                                    bool first_field = true;
+                                    std::size_t column = 0;
                                     const auto field = [&](std::string_view text) {
-                                      if (!first_field) line += separator;
-                                      first_field = false;
-                                      append_csv_field(text, separator, excel, line);
+                                      if (column > 0) line += separator;
+                                      append_shown_field(c, kTitles[column++], number, text, line);
                                     };
                                     if (facts.date) {
                                       const auto two = [](int n) {

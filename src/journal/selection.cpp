@@ -1,21 +1,14 @@
 #include "journal/selection.hpp"
 
 #include <cstring>
+#include <iterator>
 
 namespace velkrin::journal {
 namespace {
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool same_char(char a, char b, bool blank_is_underscore) {
-  a = upper(a);
-  b = upper(b);
-  if (blank_is_underscore) {
-    if (a == ' ') a = '_';
-    if (b == ' ') b = '_';
-  }
-  return a == b;
-}
+bool same_char(char a, char b) { return upper(a) == upper(b); }
 
 // The bytes of the UTF-8 character that begins at `i`.
 std::size_t character_length(std::string_view text, std::size_t i) {
@@ -27,9 +20,76 @@ std::size_t character_length(std::string_view text, std::size_t i) {
   return length;
 }
 
+// The base letters of U+00C0 to U+017F, one entry per code point: a letter,
+// or two for a ligature or a letter that stands for two ('*' where the code
+// point is no letter and stays as it is).
+constexpr std::string_view kLatinBase[] = {
+    // U+00C0
+    "A", "A", "A", "A", "A", "A", "AE", "C", "E", "E", "E", "E", "I", "I", "I", "I",
+    // U+00D0
+    "D", "N", "O", "O", "O", "O", "O", "*", "O", "U", "U", "U", "U", "Y", "TH", "SS",
+    // U+00E0
+    "A", "A", "A", "A", "A", "A", "AE", "C", "E", "E", "E", "E", "I", "I", "I", "I",
+    // U+00F0
+    "D", "N", "O", "O", "O", "O", "O", "*", "O", "U", "U", "U", "U", "Y", "TH", "Y",
+    // U+0100
+    "A", "A", "A", "A", "A", "A", "C", "C", "C", "C", "C", "C", "C", "C", "D", "D",
+    // U+0110
+    "D", "D", "E", "E", "E", "E", "E", "E", "E", "E", "E", "E", "G", "G", "G", "G",
+    // U+0120
+    "G", "G", "G", "G", "H", "H", "H", "H", "I", "I", "I", "I", "I", "I", "I", "I",
+    // U+0130
+    "I", "I", "IJ", "IJ", "J", "J", "K", "K", "K", "L", "L", "L", "L", "L", "L", "L",
+    // U+0140
+    "L", "L", "L", "N", "N", "N", "N", "N", "N", "N", "N", "N", "O", "O", "O", "O",
+    // U+0150
+    "O", "O", "OE", "OE", "R", "R", "R", "R", "R", "R", "S", "S", "S", "S", "S", "S",
+    // U+0160
+    "S", "S", "T", "T", "T", "T", "T", "T", "U", "U", "U", "U", "U", "U", "U", "U",
+    // U+0170
+    "U", "U", "U", "U", "W", "W", "Y", "Y", "Y", "Z", "Z", "Z", "Z", "Z", "Z", "S"};
+constexpr std::uint32_t kLatinFirst = 0xC0;
+constexpr std::uint32_t kLatinLast = 0x17F;
+static_assert(std::size(kLatinBase) == kLatinLast - kLatinFirst + 1);
+
+bool is_place_separator(char c) { return c == ' ' || c == '_' || c == '-'; }
+
 }  // namespace
 
-bool wildcard_match(std::string_view pattern, std::string_view text, bool blank_is_underscore) {
+std::string fold_place(std::string_view text) {
+  std::string folded;
+  folded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (is_place_separator(c)) {
+      if (folded.empty() || folded.back() != '_') folded += '_';
+      ++i;
+      continue;
+    }
+    const auto lead = static_cast<unsigned char>(c);
+    if (lead < 0x80) {
+      folded += upper(c);
+      ++i;
+      continue;
+    }
+    const std::size_t length = character_length(text, i);
+    std::uint32_t code = 0;
+    if (length == 2 && (lead & 0xE0) == 0xC0) {
+      code = (lead & 0x1Fu) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
+    }
+    if (code >= 0x300 && code <= 0x36F) {
+      // A combining accent, as some keyboards send "e" then the accent.
+    } else if (code >= kLatinFirst && code <= kLatinLast && kLatinBase[code - kLatinFirst] != "*") {
+      folded += kLatinBase[code - kLatinFirst];
+    } else {
+      folded.append(text.substr(i, length));
+    }
+    i += length;
+  }
+  return folded;
+}
+
+bool wildcard_match(std::string_view pattern, std::string_view text) {
   std::size_t p = 0;
   std::size_t t = 0;
   std::size_t star = std::string_view::npos;  // the last "*" seen, and where it stood in text
@@ -41,7 +101,7 @@ bool wildcard_match(std::string_view pattern, std::string_view text, bool blank_
     } else if (p < pattern.size() && pattern[p] == '?') {
       ++p;
       t += character_length(text, t);
-    } else if (p < pattern.size() && same_char(pattern[p], text[t], blank_is_underscore)) {
+    } else if (p < pattern.size() && same_char(pattern[p], text[t])) {
       ++p;
       ++t;
     } else if (star != std::string_view::npos) {
@@ -158,7 +218,14 @@ bool filters::matches(const qso_record& qso, const qso_facts& facts) const {
     }
     if (!found) return false;
   }
-  return !place || wildcard_match(*place, qso.lieu, true);
+  if (!place) return true;
+  // Most QSOs repeat the place of the one before.
+  if (qso.lieu != last_place_ || !folded_valid_) {
+    last_place_ = qso.lieu;
+    last_folded_ = fold_place(qso.lieu);
+    folded_valid_ = true;
+  }
+  return wildcard_match(*place, last_folded_);
 }
 
 }  // namespace velkrin::journal

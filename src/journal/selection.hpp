@@ -18,11 +18,15 @@
 namespace velkrin::journal {
 
 // `text` against `pattern`, ASCII letters in either case, "*" for any run of
-// characters and "?" for one (a UTF-8 character counts as one). With
-// `blank_is_underscore`, " " and "_" match each other (places are stored
-// with "_" between words).
-bool wildcard_match(std::string_view pattern, std::string_view text,
-                    bool blank_is_underscore = false);
+// characters and "?" for one (a UTF-8 character counts as one).
+bool wildcard_match(std::string_view pattern, std::string_view text);
+
+// A place as --lieu compares it: ASCII letters in upper case, the accented
+// Latin letters as their base letter ("é" and "É" as "E", "œ" as "OE"),
+// combining accents left out, and each run of blanks, "_" and "-" as one "_"
+// ("Saint-Étienne", "saint etienne" and "SAINT_ETIENNE" all give
+// "SAINT_ETIENNE"). Other characters are kept.
+std::string fold_place(std::string_view text);
 
 // True when `text` holds `upper_needle` (ASCII upper case) in any case.
 bool contains_any_case(std::string_view text, std::string_view upper_needle);
@@ -78,15 +82,24 @@ std::string mode_name(const qso_record& qso, const qso_facts& facts);
 
 struct filters {
   std::optional<std::string> call;   // --indicatif
-  std::optional<std::string> place;  // --lieu
+  std::optional<std::string> place;  // --lieu, through fold_place()
   std::optional<calendar_date> from;
   std::optional<calendar_date> to;
   std::optional<std::string_view> band;  // an ADIF band name
   std::vector<std::string> modes;        // upper case; any of them
-  std::optional<std::size_t> last;       // --derniers
+  // Those of `modes` that are no ADIF mode nor a known class: classes that
+  // the logbook must hold, else the word is reported as unknown.
+  std::vector<std::string> classes_to_find;
+  std::optional<std::size_t> last;  // --derniers
 
   bool any() const { return call || place || from || to || band || !modes.empty() || last; }
   bool matches(const qso_record& qso, const qso_facts& facts) const;
+
+ private:
+  // The last place folded, for the next QSO that has the same.
+  mutable std::string last_place_;
+  mutable std::string last_folded_;
+  mutable bool folded_valid_ = false;
 };
 
 }  // namespace velkrin::journal

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "logbook/qso_rules.hpp"
-
 namespace velkrin::journal {
 namespace {
 
@@ -23,24 +21,6 @@ std::size_t display_width(std::string_view text) {
   std::size_t width = 0;
   for (const char c : text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
   return width;
-}
-
-std::string_view printable(std::string_view text, std::string& scratch) {
-  if (!has_control_characters(text)) return text;
-  scratch.clear();
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7F) {
-      scratch += '?';
-    } else if (byte == 0xC2 && i + 1 < text.size() &&
-               static_cast<unsigned char>(text[i + 1]) < 0xA0) {
-      scratch += '?';  // U+0080 to U+009F
-      ++i;
-    } else {
-      scratch += text[i];
-    }
-  }
-  return scratch;
 }
 
 text_table::text_table(std::vector<column> columns, output& out, std::vector<std::size_t> minimum)

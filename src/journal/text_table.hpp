@@ -41,16 +41,14 @@ class output {
 // Characters shown: UTF-8 sequences count as one.
 std::size_t display_width(std::string_view text);
 
-// The value with control characters (an arrow key's escape sequence) shown
-// as "?", so that printing it cannot move the cursor or change colours.
-std::string_view printable(std::string_view text, std::string& scratch);
-
 struct column {
   std::string_view title;
   bool right = false;  // numbers are right-aligned
 };
 
-// Rows are held until `kHeldRows` of them have come, so that the columns
+// Cells are written as given: a value read from the logbook comes shown
+// through visible() (console/visible_text.hpp), so that its width is the
+// width shown. Rows are held until `kHeldRows` of them have come, so that the columns
 // take the width of their widest value; past that the widths are fixed
 // from the rows held (and `minimum` widths) and the rows are written as they
 // come, a wider value shifting the rest of its row. Nothing is ever cut.

@@ -94,6 +94,15 @@ constexpr std::array<mode_pair, 8> kClasses{{{"J3E", "SSB"},
                                              {"G3E", "FM"},
                                              {"F1B", "RTTY"}}};
 
+// The French names of single sideband: BLU (bande laterale unique), its
+// lower (BLI) and upper (BLS) sideband.
+struct sideband_class {
+  std::string_view key;
+  std::string_view submode;  // empty: the sideband comes from the frequency
+};
+constexpr std::array<sideband_class, 3> kFrenchSidebands{
+    {{"BLU", ""}, {"BLI", "LSB"}, {"BLS", "USB"}}};
+
 // Parts of a call sign that say how or where the station operates, not who.
 constexpr std::array<std::string_view, 9> kOperatingSuffixes{"P", "M",  "MM",   "AM", "QRP",
                                                              "A", "LH", "QRPP", "R"};
@@ -225,6 +234,11 @@ std::optional<adif_mode> mode_of(std::string_view emission_class, std::int32_t k
     found = user->second;
   } else if (const auto mode = lookup(kClasses, upper)) {
     found = adif_mode{std::string(*mode), ""};
+  } else if (const auto french =
+                 std::find_if(kFrenchSidebands.begin(), kFrenchSidebands.end(),
+                              [&upper](const sideband_class& known) { return known.key == upper; });
+             french != kFrenchSidebands.end()) {
+    found = adif_mode{"SSB", std::string(french->submode)};
   } else {
     found = parse_adif_mode(upper);
   }

@@ -60,7 +60,8 @@ using mode_table = std::map<std::string, adif_mode, std::less<>>;
 std::optional<adif_mode> parse_adif_mode(std::string_view typed);
 
 // The mode of a class of emission, case-insensitive: the user's table first,
-// then the built-in classes, then an ADIF mode typed as such. Single sideband
+// then the built-in classes (with the French BLU, BLI and BLS for single
+// sideband), then an ADIF mode typed as such. Single sideband
 // without a sideband gets USB from 10 MHz up and on 60 m, LSB below.
 std::optional<adif_mode> mode_of(std::string_view emission_class, std::int32_t khz,
                                  const mode_table& user_modes);

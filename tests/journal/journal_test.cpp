@@ -86,7 +86,6 @@ TEST(Journal, WildcardsAndBaseCalls) {
                {"F?ABC", "F4ABC", true}, {"F?ABC", "F44ABC", false}, {"Andr?", "André", true},
                {"*", "", true},          {"F4ABC", "F4ABCD", false}, {"a*b*c", "aXbYbZc", true}};
   for (const auto& c : cases) EXPECT_EQ(wildcard_match(c.pattern, c.text), c.match) << c.pattern;
-  EXPECT_TRUE(wildcard_match("saint etienne", "Saint_Etienne", true));
 
   for (const auto& [typed, base] :
        std::vector<std::pair<std::string, std::string>>{{"VP2E/F4ABC/P", "F4ABC"},
@@ -129,6 +128,26 @@ TEST(Journal, FiltersSelectTheRightLines) {
                {{"--indicatif", "*F4ABC*", "--derniers", "2"}, "8 11"},
                {{"--mode", "FT8=MFSK/FT4", "--mode", "FT4"}, "9"}};
   for (const auto& c : cases) EXPECT_EQ(selected_lines(c.args, logbook), c.lines) << c.args.size();
+}
+
+TEST(Journal, PlacesMatchWhateverTheirCaseAccentsAndSeparators) {
+  const std::string logbook =
+      kHeader + qso("01-01-2020", 900, 905, "F4ABC", 7055, "J3E", "Jo", "Besançon") +  // 7
+      qso("01-01-2020", 901, 905, "F4ABC", 7055, "J3E", "Jo", "Besancon") +            // 8
+      qso("01-01-2020", 902, 905, "F4ABC", 7055, "J3E", "Jo", "Saint-Étienne") +       // 9
+      qso("01-01-2020", 903, 905, "F4ABC", 7055, "J3E", "Jo", "Saint_Etienne") +       // 10
+      qso("01-01-2020", 904, 905, "F4ABC", 7055, "J3E", "Jo", "L'Haÿ-les-Roses") +     // 11
+      qso("01-01-2020", 905, 905, "F4ABC", 7055, "J3E", "Jo", "Sainte\xcc\x81");       // 12
+  const struct {
+    std::string pattern;
+    std::string lines;
+  } cases[] = {{"BESANÇON", "7 8"},       {"besancon", "7 8"},       {"Besançon", "7 8"},
+               {"saint-étienne", "9 10"}, {"SAINT ETIENNE", "9 10"}, {"Saint_Etienne", "9 10"},
+               {"saint*", "9 10 12"},     {"*-LES-*", "11"},         {"l'hay les roses", "11"},
+               {"SAINTÉ", "12"},          {"saint?etienne", "9 10"}, {"besan", ""}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(selected_lines({"--lieu", c.pattern}, logbook), c.lines) << c.pattern;
+  }
 }
 
 TEST(Journal, ListIsAlignedOnCharactersAndReportsUnreadableLines) {
@@ -207,7 +226,10 @@ TEST(Journal, CheckReportsProblemsAndNotes) {
       qso("01-06-2019", 900, 905, "G4AAA", 7055, "J3E") +           // 11: before the start
       qso("02-06-2019", 900, 905, "G4AAB", 7055, "J3E") +           // 12
       format_header({"F4NEW", "01-01-2024"}) +                      // 13
-      qso("01-01-2024", 900, 905, "G4AAC", 7055, "J3E");            // 19
+      qso("01-01-2024", 900, 905, "G4AAC", 7055, "J3E") +           // 19
+      qso("01-01-2024", 901, 905, "G4AAD", 7055, "BLU") +           // 20: a French class
+      qso("01-01-2024", 902, 905, "G4AAE", 14400, "J3E") +          // 21: no band as MHz
+      qso("01-01-2024", 903, 905, "G4AAF", 14, "J3E");              // 22
   const result checked = run({"verifie"}, logbook);
   EXPECT_EQ(checked.status, kExitAnswer);
   EXPECT_EQ(checked.out,
@@ -223,14 +245,16 @@ TEST(Journal, CheckReportsProblemsAndNotes) {
             "ligne 9 : classe d'emission \"J2B\" inconnue : indiquer son mode avec --mode "
             "J2B=MODE[/SOUS_MODE]\n"
             "ligne 9 : note : fin avant le debut (passe minuit ?)\n"
-            "ligne 10 : caractere de controle dans l'indicatif \"F5XY?[DZ\" (une touche flechee "
+            "ligne 10 : caractere de controle dans l'indicatif \"F5XY^[[DZ\" (une touche flechee "
             "tapee a l'invite ?)\n"
-            "ligne 10 : frequence 7055000 kHz hors des bandes amateur (kHz attendus, pas MHz ?)\n"
+            "ligne 10 : frequence 7055000 kHz hors des bandes amateur (kHz attendus, pas Hz ?)\n"
             "lignes 11 a 12 : note : QSO dates d'avant le debut du journal de F5XYZ (01-01-2020, "
             "ligne 2) (un en-tete refait par le menu 4 ?) ; l'export leur donne ce proprietaire\n"
             "ligne 13 : note : nouvel en-tete, le proprietaire devient F4NEW a partir d'ici (deux "
             "journaux mis bout a bout ?)\n"
-            "9 problemes, 3 notes, 7 QSO lus.\n");
+            "ligne 21 : frequence 14400 kHz hors des bandes amateur\n"
+            "ligne 22 : frequence 14 kHz hors des bandes amateur (kHz attendus, pas MHz ?)\n"
+            "11 problemes, 3 notes, 10 QSO lus.\n");
   // The same --mode mappings as the export.
   const result mapped = run({"verifie", "--mode", "J2B=PSK/PSK31"},
                             kHeader + qso("01-01-2020", 900, 905, "F4ABC", 14070, "J2B"));
@@ -311,6 +335,8 @@ TEST(Journal, UsageErrors) {
       {{"liste", "--mode", "J2B=XYZ"}, "mode ADIF inconnu dans --mode J2B=XYZ"},
       {{"a.txt", "b.txt"}, "un seul journal a la fois"},
       {{"liste", "--lieu"}, "l'option --lieu attend une valeur"},
+      {{"csv", "--au", "5-1-2020", "--du", "10-01-2020"},
+       "--du 10-01-2020 tombe apres --au 5-1-2020 : aucun jour ne peut etre choisi"},
       {{"--couleur"}, "option inconnue --couleur"}};
   for (const auto& c : cases) {
     EXPECT_EQ(parse_options(c.args).error, c.error) << c.args[0];
@@ -320,6 +346,26 @@ TEST(Journal, UsageErrors) {
                              ".\nUsage : velkrin-journal COMMANDE [options] [JOURNAL]\n"
                              "Aide : velkrin-journal --help\n");
   }
+  // Found wrong only once the logbook is read, or no option at all.
+  const std::string logbook = kHeader + qso("01-01-2020", 900, 905, "F4ABC", 7055, "BLU") +
+                              qso("01-01-2020", 1000, 905, "F4ABD", 14200, "BLI");
+  const result unknown = run({"stats", "--mode", "XYZ"}, logbook);
+  EXPECT_EQ(unknown.status, kExitFailure);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err,
+            "Erreur : --mode \"XYZ\" n'est ni un mode ADIF (SSB, CW, FT8...) ni une classe "
+            "d'emission du journal.\n");
+  EXPECT_EQ(selected_lines({"--mode", "blu"}, logbook), "7");
+  EXPECT_EQ(selected_lines({"--mode", "SSB"}, logbook), "7 8");
+  EXPECT_EQ(selected_lines({"--mode", "LSB"}, logbook), "7 8");  // BLI is lower sideband
+  std::ostringstream out, err;
+  EXPECT_EQ(run_velkrin_journal({"listes"}, out, err), kExitFailure);
+  EXPECT_EQ(
+      err.str(),
+      "Erreur : commande inconnue \"listes\" (et aucun journal de ce nom) ; les commandes : "
+      "liste, indicatif, doublons, verifie, stats, csv.\n"
+      "Usage : velkrin-journal COMMANDE [options] [JOURNAL]\nAide : velkrin-journal --help\n");
+
   const parsed_options alone = parse_options({"archives/journal.txt"});
   EXPECT_EQ(alone.options.what, command::liste);
   EXPECT_EQ(alone.options.logbook, "archives/journal.txt");
