@@ -48,6 +48,16 @@ std::size_t sequence_length(std::string_view bytes, std::size_t i, char32_t& cod
 
 }  // namespace
 
+std::optional<std::string> not_text_reason(std::string_view start) {
+  start = start.substr(0, kTextCheckBytes);
+  if (start.starts_with("\xff\xfe") || start.starts_with("\xfe\xff")) {
+    return "il est enregistre en UTF-16 ; l'ouvrir avec le Bloc-notes et l'enregistrer en UTF-8";
+  }
+  const auto zeros = static_cast<std::size_t>(std::count(start.begin(), start.end(), '\0'));
+  if (zeros * 8 > start.size()) return "ce n'est pas un fichier texte";
+  return std::nullopt;
+}
+
 std::size_t utf8_sequence_length(std::string_view bytes, std::size_t at) {
   char32_t code_point = 0;
   return at < bytes.size() ? sequence_length(bytes, at, code_point) : 0;
