@@ -36,6 +36,27 @@ TEST(QsoRulesTest, CallSignForm) {
   EXPECT_FALSE(has_control_characters("H\xc3\xa9l\xc3\xa8ne \xc2\xa0"));
 }
 
+TEST(QsoRulesTest, OwnerStationAndLocators) {
+  const struct {
+    std::string_view station, owner;
+    bool same;
+  } stations[] = {{"F4GVZ", "f4gvz", true},       {"F4GVZ/P", "F4GVZ", true},
+                  {"f4gvz/qrp/m", "F4GVZ", true}, {"F4GVZ", "F4GVZ/P", true},
+                  {"TK/F4GVZ", "F4GVZ", false},   {"FG/F4GVZ/P", "F4GVZ", false},
+                  {"F4GVZ/MM", "F4GVZ", false},   {"F4GVZ/3", "F4GVZ", false},
+                  {"F4GV", "F4GVZ", false},       {"/P", "", false}};
+  for (const auto& s : stations) {
+    EXPECT_EQ(is_owner_station(s.station, s.owner), s.same) << s.station << " " << s.owner;
+  }
+  for (const std::string_view good : {"JN18", "jn37ki", "RR99XX99", "AA00aa00"}) {
+    EXPECT_TRUE(is_maidenhead_locator(good)) << good;
+  }
+  for (const std::string_view bad :
+       {"JN1", "JN18K", "JS18", "SN18", "JN18KY", "JN18KI5", "Caen", "JN18KI5A", "1N18", ""}) {
+    EXPECT_FALSE(is_maidenhead_locator(bad)) << bad;
+  }
+}
+
 TEST(QsoRulesTest, DuplicatesAreTheSameStationBandAndModeWithinTwoMinutes) {
   const qso_record first{"31-12-2025", 2359, 5, "F4ABC", "Jean", 14200, "J3E", "Paris"};
   const auto key = [](qso_record qso) { return duplicate_key_of(qso, {}).value(); };

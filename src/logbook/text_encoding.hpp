@@ -34,6 +34,8 @@ bool is_valid_utf8(std::string_view bytes);
 line_encoding encoding_of(std::string_view bytes);
 
 // The line in UTF-8, converted from its encoding into `utf8` (replaced).
+// CP1252 is converted whole, 0x80-0x9F included (text that is not a
+// logbook line, such as an ADIF file's, may hold them).
 void to_utf8(std::string_view bytes, line_encoding encoding, std::string& utf8);
 
 // Appends one code point in UTF-8.
