@@ -78,20 +78,11 @@ TEST(AdifImportTest, RecordsBecomeTheLinesVelkrinWrites) {
       {"QSO_DATE=20260201;TIME_ON=1200;CALL=F5\x1b[2J\x07;FREQ=7;MODE=CW;MY_CITY=Caen",
        "CALL invalide (\"F5^[[2J^G\" ; lettres, chiffres et /, au moins une lettre et un chiffre), "
        "non importe"},
-      // The owner operating portable or mobile is the owner; from another
-      // country (a prefix), or at sea, another station.
+      // The owner operating portable is the owner (the rest of the rule is
+      // is_owner_station's).
       {std::string(kBase) + "STATION_CALLSIGN=f4abc/p",
        "01-02-2026    905    905       F5ABC       "
        "-                14075 kHz   FT8    JN18"},
-      {std::string(kBase) + "STATION_CALLSIGN=F4ABC/M/QRP",
-       "01-02-2026    905    905       F5ABC"
-       "       -                14075 kHz   FT8    JN18"},
-      {std::string(kBase) + "STATION_CALLSIGN=TK/F4ABC",
-       "indicatif de la station TK/F4ABC, pas celui du journal (F4ABC), non importe ; "
-       "--autre-indicatif pour l'importer"},
-      {std::string(kBase) + "STATION_CALLSIGN=F4ABC/MM",
-       "indicatif de la station F4ABC/MM, pas celui du journal (F4ABC), non importe ; "
-       "--autre-indicatif pour l'importer"},
   };
   const import_settings settings{"F4ABC", {}, "", false};
   for (const auto& c : cases) {

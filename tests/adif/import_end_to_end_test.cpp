@@ -176,20 +176,17 @@ TEST_F(ImportEndToEnd, ReadsTheFilesOtherProgramsWrite) {
        "enregistrement 1 (ligne 1) : champ COMMENT annonce 999999999 octets, plus qu'un "
        "enregistrement n'en tient (1048576), non importe\n1 QSO importe, 0 doublon ignore, 1 "
        "enregistrement signale."},
-      {"call signs the export refuses, the owner portable and abroad",
+      {"call signs the export refuses, the owner portable",
        "<CALL:6>F4HAL/M<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2000<EOR>\n"
        "<CALL:6>F5 ABC<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2010<EOR>\n"
        "<CALL:4>K1AA<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2020"
-       "<STATION_CALLSIGN:7>F4ABC/P<EOR>\n"
-       "<CALL:4>K2AA<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2030"
-       "<STATION_CALLSIGN:8>TK/F4ABC<EOR>\n",
+       "<STATION_CALLSIGN:7>F4ABC/P<EOR>\n",
        {"--lieu-par-defaut", "Caen"},
        1,
        "01-03-2026 2020 2020 K1AA - 14000 kHz A1A Caen\n",
        "enregistrement 1 (ligne 1) : CALL invalide (\"F4HAL/\" ; lettres, chiffres et /, au moins "
        "une lettre et un chiffre), non importe\nenregistrement 2 (ligne 2) : CALL invalide (\"F5 "
-       "ABC\" ; lettres, chiffres et /, au moins une lettre et un chiffre), non importe\n"
-       "enregistrement 4 (ligne 4) : indicatif de la station TK/F4ABC, pas celui du journal"},
+       "ABC\" ; lettres, chiffres et /, au moins une lettre et un chiffre), non importe"},
   };
   for (const auto& c : cases) {
     make_logbook({});
