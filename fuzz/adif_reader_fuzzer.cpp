@@ -31,7 +31,8 @@ std::vector<adif_read_record> read_in_pieces(std::string_view text, std::size_t 
 bool same(const adif_read_record& a, const adif_read_record& b) {
   if (a.ordinal != b.ordinal || a.offset != b.offset || a.line != b.line ||
       a.complete != b.complete || a.characters_counted != b.characters_counted ||
-      a.problem != b.problem || a.fields.size() != b.fields.size()) {
+      a.problem != b.problem || a.unreadable != b.unreadable ||
+      a.fields.size() != b.fields.size()) {
     return false;
   }
   for (std::size_t i = 0; i < a.fields.size(); ++i) {

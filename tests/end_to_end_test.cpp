@@ -293,5 +293,29 @@ TEST_F(EndToEnd, UnwritableLogbookFailsWithMessageAndStatusOne) {
   EXPECT_TRUE(std::filesystem::is_directory(logbook_path()));
 }
 
+// Notepad's "Unicode": no reader takes it, so nothing may be added to it;
+// the QSO is handed back as for any write that failed.
+TEST_F(EndToEnd, Utf16LogbookIsRefusedAndLeftAsItIs) {
+  std::string utf16 = "\xff\xfe";
+  for (const char c : with_line_ends(kHeader + kQsoLine, "\r\n")) utf16 += std::string{c, '\0'};
+  write_file(logbook_path(), utf16);
+  const std::string reason =
+      "n'a pas pu etre ecrit (il est enregistre en UTF-16 ; l'ouvrir avec le Bloc-notes et "
+      "l'enregistrer en UTF-8).";
+  const program_run qso = run("1\n" + kQsoAnswers + "1\n0\n5\n");
+  EXPECT_EQ(qso.status, 1);
+  EXPECT_EQ(qso.out, native(kMenuScreen + kEntryScreen + kSummaryScreen));
+  EXPECT_NE(qso.err.find(reason), std::string::npos) << qso.err;
+  EXPECT_NE(qso.err.find(kQsoLine.substr(0, 104)), std::string::npos) << qso.err;
+  EXPECT_EQ(logbook(), utf16);
+
+  const program_run creation = run(kNewHeaderAnswers + "5\n");
+  EXPECT_EQ(creation.status, 1);
+  EXPECT_EQ(creation.out.find("succes"), std::string::npos);
+  EXPECT_NE(creation.err.find(reason), std::string::npos) << creation.err;
+  EXPECT_EQ(logbook(), utf16);
+  EXPECT_EQ(folder_entries(), std::vector<std::string>{"journal_de_bord.txt"});
+}
+
 }  // namespace
 }  // namespace velkrin::testing

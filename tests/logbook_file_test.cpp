@@ -151,6 +151,56 @@ TEST_F(LogbookFileTest, QsoNeverGluesOntoALastLineWithoutLineEnd) {
                             format_qso_line(numbered_qso("Luc", 1), "\r\n"));
 }
 
+// ASCII text as Notepad saves it in "Unicode" (little-endian) or "Unicode
+// big endian": a byte-order mark, then two bytes per character.
+std::string utf16(const std::string& ascii, bool big_endian) {
+  std::string bytes = big_endian ? "\xfe\xff" : "\xff\xfe";
+  for (const char c : ascii) bytes += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+  return bytes;
+}
+
+// Nothing may be added to a file that no reader would read again: small and
+// large files (the latter read by their end only once the run knows them),
+// UTF-16 either way round, NUL bytes, and a file the run appended to before
+// Notepad saved it again in UTF-16 in place (its end tells; the end of a
+// file made binary in place would not, a limit the run accepts).
+TEST_F(LogbookFileTest, WritersRefuseWhatTheReadersRefuse) {
+  const std::string utf16_reason =
+      "il est enregistre en UTF-16 ; l'ouvrir avec le Bloc-notes et l'enregistrer en UTF-8";
+  std::string long_text = format_header(kOwner);
+  for (int n = 0; n < 100; ++n) long_text += format_qso_line(numbered_qso("Luc", n), "\r\n");
+  const struct {
+    std::string name, bytes, reason;
+    bool in_place;
+  } cases[] = {
+      {"utf-16", utf16(format_header(kOwner, "\r\n"), false), utf16_reason, true},
+      {"long utf-16", utf16(long_text, false), utf16_reason, true},
+      {"long utf-16 big endian", utf16(long_text, true), utf16_reason, true},
+      {"nul bytes", std::string(600, '\0') + format_header(kOwner), "ce n'est pas un fichier texte",
+       false},
+  };
+  for (const auto& c : cases) {
+    for (const bool known : {false, c.in_place}) {
+      if (known) {  // appended to as UTF-8 earlier in the run
+        write_file(path_, long_text);
+        ASSERT_TRUE(append(numbered_qso("Eve", 1))) << c.name;
+      }
+      write_file(path_, c.bytes);
+      const auto appended = append_qso(logbook_, numbered_qso("Eve", 2));
+      ASSERT_TRUE(appended.has_value()) << c.name << known;
+      EXPECT_EQ(appended->reason, c.reason) << c.name << known;
+      const auto rewritten = write_header(logbook_, kNewOwner);
+      ASSERT_TRUE(rewritten.has_value()) << c.name << known;
+      EXPECT_EQ(rewritten->reason, c.reason) << c.name << known;
+      EXPECT_EQ(contents(), c.bytes) << c.name << known;
+      EXPECT_EQ(names(), only_logbook_) << c.name << known;
+    }
+  }
+  // A NUL near the end of a file whose start is text does not stop it.
+  write_file(path_, long_text + std::string(1, '\0'));
+  EXPECT_TRUE(append(numbered_qso("Eve", 3)));
+}
+
 TEST_F(LogbookFileTest, AppendCreatesAVanishedLogbook) {
   bool started = false;
   ASSERT_FALSE(append_qso(logbook_, numbered_qso("Eve", 1), &started).has_value());

@@ -92,8 +92,8 @@ TEST(LogbookReaderTest, DecodesEachLineFromItsOwnEncoding) {
 
 TEST(LogbookReaderTest, RefusesFilesThatAreNoText) {
   EXPECT_EQ(read_all(std::string("\xff\xfe", 2) + "0\0001\0"),
-            (std::vector<std::string>{
-                "F il est enregistre en UTF-16 ; l'enregistrer en UTF-8 ou en ANSI"}));
+            (std::vector<std::string>{"F il est enregistre en UTF-16 ; l'ouvrir avec le Bloc-notes "
+                                      "et l'enregistrer en UTF-8"}));
   EXPECT_EQ(read_all(std::string(100, '\0') + "\n"),
             (std::vector<std::string>{"F ce n'est pas un fichier texte"}));
 }

@@ -56,6 +56,20 @@ TEST(QsoRulesTest, FrenchSidebandClassesAreSingleSideband) {
   EXPECT_EQ(duplicate_key_of(typed, {}), duplicate_key_of(french, {}));
 }
 
+TEST(QsoRulesTest, OwnerStation) {
+  const struct {
+    std::string_view station, owner;
+    bool same;
+  } stations[] = {{"F4GVZ", "f4gvz", true},       {"F4GVZ/P", "F4GVZ", true},
+                  {"f4gvz/qrp/m", "F4GVZ", true}, {"F4GVZ", "F4GVZ/P", true},
+                  {"TK/F4GVZ", "F4GVZ", false},   {"FG/F4GVZ/P", "F4GVZ", false},
+                  {"F4GVZ/MM", "F4GVZ", false},   {"F4GVZ/3", "F4GVZ", false},
+                  {"F4GV", "F4GVZ", false},       {"/P", "", false}};
+  for (const auto& s : stations) {
+    EXPECT_EQ(is_owner_station(s.station, s.owner), s.same) << s.station << " " << s.owner;
+  }
+}
+
 TEST(QsoRulesTest, DuplicatesAreTheSameStationBandAndModeWithinTwoMinutes) {
   const qso_record first{"31-12-2025", 2359, 5, "F4ABC", "Jean", 14200, "J3E", "Paris"};
   const auto key = [](qso_record qso) { return duplicate_key_of(qso, {}).value(); };

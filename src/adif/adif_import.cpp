@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "console/text_format.hpp"
+#include "console/visible_text.hpp"
 #include "logbook/qso_rules.hpp"
 #include "logbook/text_encoding.hpp"
 
@@ -39,20 +40,25 @@ std::string_view value_of(const adif_read_record& record, std::string_view name)
   return value == nullptr ? std::string_view() : trim_blanks(*value);
 }
 
-// A value made one word of UTF-8: blanks and control characters become "_";
-// nothing gives "-".
+// A value made one word of UTF-8: blanks and control characters (C0, DEL
+// and C1) become "_"; nothing gives "-".
 std::string word(std::string_view value) {
   value = trim_blanks(value);
   if (value.empty()) return std::string(kAbsent);
-  std::string text;
+  std::string utf8;
   if (is_valid_utf8(value)) {
-    text.assign(value);
+    utf8.assign(value);
   } else {
-    to_utf8(value, line_encoding::cp1252, text);
+    to_utf8(value, line_encoding::cp1252, utf8);
   }
-  for (char& c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F) c = '_';
+  std::string text;
+  text.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    const bool c1 = byte == 0xC2 && i + 1 < utf8.size() &&
+                    static_cast<unsigned char>(utf8[i + 1]) < 0xA0;  // U+0080 to U+009F
+    if (c1) ++i;
+    text += byte <= 0x20 || byte == 0x7F || c1 ? '_' : utf8[i];
   }
   return text;
 }
@@ -161,6 +167,10 @@ std::string record_label(const adif_read_record& record) {
 
 imported_qso import_record(const adif_read_record& record, const import_settings& settings) {
   imported_qso result;
+  if (!record.unreadable.empty()) {
+    result.reason = record.unreadable + ", non importe";
+    return result;
+  }
   std::vector<std::string_view> missing;
   for (const auto name : kRequiredFields) {
     if (value_of(record, name).empty()) missing.push_back(name);
@@ -184,10 +194,17 @@ imported_qso import_record(const adif_read_record& record, const import_settings
   if (!end) return invalid("TIME_OFF", end_text);
   if (!khz) return invalid("FREQ", value_of(record, "FREQ"));
 
+  // What the export and the check would refuse is not written.
+  if (const std::string_view call = value_of(record, "CALL"); !is_call_sign_form(call)) {
+    result.reason = "CALL invalide (\"" + visible(call) + "\" ; " + std::string(kCallSignFormRule) +
+                    "), non importe";
+    return result;
+  }
+
   std::string_view station = value_of(record, "STATION_CALLSIGN");
   if (station.empty()) station = value_of(record, "OPERATOR");
   if (!station.empty() && !settings.other_station &&
-      to_upper(station) != to_upper(trim_blanks(settings.owner))) {
+      !is_owner_station(station, trim_blanks(settings.owner))) {
     result.reason = "indicatif de la station " + std::string(station) + ", pas celui du journal (" +
                     settings.owner + "), non importe ; --autre-indicatif pour l'importer";
     return result;

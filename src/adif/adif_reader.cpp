@@ -93,7 +93,7 @@ std::optional<adif_read_record> adif_reader::next() {
       return record;
     }
     if (done == step::again) continue;
-    if (finished_ && pos_ == buffer_.size() && to_skip_ == 0 && current_started_) {
+    if (finished_ && pos_ == buffer_.size() && current_started_) {
       current_.complete = false;
       end_record();
       std::optional<adif_read_record> record = std::move(ready_);
@@ -150,15 +150,6 @@ adif_reader::step adif_reader::end_record() {
 }
 
 adif_reader::step adif_reader::parse_one() {
-  if (to_skip_ > 0) {
-    const std::size_t skipped =
-        static_cast<std::size_t>(std::min<std::uint64_t>(to_skip_, buffer_.size() - pos_));
-    consume(skipped);
-    to_skip_ -= skipped;
-    if (to_skip_ == 0) return step::again;
-    if (finished_) to_skip_ = 0;
-    return step::more;
-  }
   if (pos_ == buffer_.size()) return step::more;
   const std::size_t open = buffer_.find('<', pos_);
   if (open == kNotFound) {
@@ -214,23 +205,26 @@ adif_reader::step adif_reader::parse_one() {
 
 adif_reader::step adif_reader::parse_value(std::size_t value_start, std::string name,
                                            std::size_t length) {
-  if (length > kMaxRecordBytes) {
+  // A length that no record can hold, or that runs past the end of the
+  // input, is wrong: skipping that many bytes would swallow the records that
+  // follow. The record is marked, and reading goes on right after the tag.
+  const auto wrong_length = [&](std::string_view why) {
     start_record();
-    if (current_.problem.empty()) {
-      current_.problem =
-          "champ " + name + " de " + std::to_string(length) + " octets ignore (trop long)";
+    if (current_.unreadable.empty()) {
+      current_.unreadable =
+          "champ " + name + " annonce " + std::to_string(length) + " octets, " + std::string(why);
     }
     consume(value_start - pos_);
-    to_skip_ = length;
     return step::again;
+  };
+  if (length > kMaxRecordBytes) {
+    return wrong_length("plus qu'un enregistrement n'en tient (" + std::to_string(kMaxRecordBytes) +
+                        ")");
   }
   const std::size_t bytes_end = value_start + length;
   if (bytes_end > buffer_.size()) {
     if (!finished_) return step::more;
-    add_field(name, std::string_view(buffer_).substr(value_start));
-    if (current_.problem.empty()) current_.problem = "le fichier s'arrete dans le champ " + name;
-    consume(buffer_.size() - pos_);
-    return step::again;
+    return wrong_length("au-dela de la fin du fichier");
   }
   std::size_t end = bytes_end;
   const auto value_begin = buffer_.begin() + static_cast<std::ptrdiff_t>(value_start);

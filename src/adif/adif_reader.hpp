@@ -27,7 +27,8 @@ namespace velkrin::adif {
 std::string_view trim_blanks(std::string_view text);
 
 // The most bytes of names and values that one record keeps; a field beyond
-// it is dropped and the record says so.
+// it is dropped and the record says so. A single field declared longer is a
+// wrong length (see adif_read_record::unreadable).
 inline constexpr std::size_t kMaxRecordBytes = 1u << 20;
 
 struct read_field {
@@ -42,7 +43,12 @@ struct adif_read_record {
   std::vector<read_field> fields;
   bool complete = true;             // false: the input ended before its <EOR>
   bool characters_counted = false;  // a length counted characters, not bytes
-  std::string problem;              // French: a field dropped or cut short
+  std::string problem;              // French: a field dropped
+  // French: why the record cannot be trusted, empty when it can: a field's
+  // declared length runs past the end of the input or beyond kMaxRecordBytes.
+  // Its value is not taken, and the reader goes on right after its tag, so
+  // that a wrong length swallows none of the records that follow.
+  std::string unreadable;
 
   // The value of the first field of that name (upper case), if any.
   const std::string* find(std::string_view upper_name) const;
@@ -78,7 +84,6 @@ class adif_reader {
   std::uint64_t buffer_offset_ = 0;  // offset of buffer_[0] in the input
   std::uint64_t line_ = 1;           // line of buffer_[pos_]
   bool finished_ = false;
-  std::uint64_t to_skip_ = 0;  // bytes left of a value too long to keep
   std::size_t records_ = 0;
   bool header_seen_ = false;
   std::size_t kept_bytes_ = 0;

@@ -13,12 +13,29 @@ namespace {
 constexpr std::string_view kLatin1Letters =
     "AAAAAA?CEEEEIIIIDNOOOOO?OUUUUY??aaaaaa?ceeeeiiiidnooooo?ouuuuy?y";
 
+// Ligatures, the letters of Windows-1252 beyond Latin-1, and the typographic
+// quotes and dashes that French text holds, as ASCII.
 struct ligature {
   char32_t code_point;
   std::string_view ascii;
 };
-constexpr std::array<ligature, 6> kLigatures{
-    {{0xC6, "AE"}, {0xE6, "ae"}, {0xDF, "ss"}, {0x152, "OE"}, {0x153, "oe"}, {0x178, "Y"}}};
+constexpr std::array<ligature, 17> kLigatures{{{0xC6, "AE"},
+                                               {0xE6, "ae"},
+                                               {0xDF, "ss"},
+                                               {0x152, "OE"},
+                                               {0x153, "oe"},
+                                               {0x178, "Y"},
+                                               {0x160, "S"},
+                                               {0x161, "s"},
+                                               {0x17D, "Z"},
+                                               {0x17E, "z"},
+                                               {0x2013, "-"},
+                                               {0x2014, "-"},
+                                               {0x2018, "'"},
+                                               {0x2019, "'"},
+                                               {0x201C, "\""},
+                                               {0x201D, "\""},
+                                               {0x2026, "..."}}};
 
 }  // namespace
 

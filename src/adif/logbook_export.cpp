@@ -47,8 +47,8 @@ converted_qso convert_qso(const qso_record& qso, std::string_view owner,
     if (auto problem = text_problem(name, value)) return fail(std::move(*problem));
   }
   if (!is_call_sign_form(qso.indicatif)) {
-    return fail("indicatif \"" + to_ascii(qso.indicatif).text +
-                "\" invalide (lettres, chiffres et /, au moins une lettre et un chiffre)");
+    return fail("indicatif \"" + to_ascii(qso.indicatif).text + "\" invalide (" +
+                std::string(kCallSignFormRule) + ")");
   }
   const auto freq = frequency_mhz(qso.frequence);
   if (!freq) {
@@ -81,7 +81,8 @@ converted_qso convert_qso(const qso_record& qso, std::string_view owner,
   if (!mode->submode.empty()) record.push_back({"SUBMODE", mode->submode});
   std::string place = qso.lieu;
   std::replace(place.begin(), place.end(), '_', ' ');
-  if (!place.empty()) text("MY_CITY", place);
+  // A locator typed as the place is where the station was, not a city.
+  if (!place.empty()) text(is_maidenhead_locator(place) ? "MY_GRIDSQUARE" : "MY_CITY", place);
   if (!owner.empty()) text("STATION_CALLSIGN", owner, true);
   return converted;
 }

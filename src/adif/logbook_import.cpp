@@ -55,7 +55,7 @@ void import_batch::know(const qso_record& qso) {
 
 import_batch::outcome import_batch::take(const adif_read_record& record, qso_record& qso,
                                          std::string& message) {
-  if (!record.complete) {
+  if (!record.complete && record.unreadable.empty()) {
     ++reported_;
     message =
         record_label(record) + " : pas de <EOR>, le fichier s'arrete avant sa fin, non importe";
@@ -206,9 +206,10 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
                              ") ; aucun QSO n'a ete importe, il est inchange");
     }
   }
-  if (const platform::status s = logbook.close(); !s.ok() && !options.simulation) {
-    return logbook_failure("n'a pas pu etre ecrit (" + s.cause() + ")");
-  }
+  // The new lines were flushed before they took the old file's place, and
+  // nothing else was written: a failing close of the old file loses nothing,
+  // and the import has done what it says below.
+  (void)logbook.close();
   const std::string dropped = batch.dropped_summary();
   if (!dropped.empty()) err << dropped << "\n";
   const auto s = [](std::size_t count) { return count > 1 ? "s" : ""; };

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "logbook/text_encoding.hpp"
 #include "platform/platform.hpp"
 
 namespace velkrin {
@@ -16,6 +17,7 @@ namespace {
 // How much of the file's start is read to find its first line end and its
 // header: a header of this program is about 500 bytes.
 constexpr std::size_t kPrefixBytes = 4096;
+static_assert(kPrefixBytes >= kTextCheckBytes, "the start read must decide whether it is text");
 // Buffer for copying the file behind a new header.
 constexpr std::size_t kCopyChunkBytes = 64 * 1024;
 
@@ -35,6 +37,13 @@ platform::status read_prefix(platform::locked_file& file, std::uint64_t size, st
     filled += got;
   }
   prefix.resize(filled);
+  return platform::status::success();
+}
+
+// Refuses a file that the readers would refuse as no text (UTF-16 saved by
+// Notepad, say): a line added to it could be read by nothing.
+platform::status refuse_unless_text(std::string_view start) {
+  if (auto reason = not_text_reason(start)) return platform::status::failure("", *reason);
   return platform::status::success();
 }
 
@@ -70,6 +79,7 @@ platform::status append_locked(platform::locked_file& file, const qso_record& qs
   if (size <= kPrefixBytes || known == known_line_ends().end()) {
     std::string prefix;
     if (platform::status s = read_prefix(file, size, prefix); !s.ok()) return s;
+    if (platform::status s = refuse_unless_text(prefix); !s.ok()) return s;
     eol = line_end_of(prefix);
     if (first_line_end(prefix)) known_line_ends()[file.identity()] = eol;
     if (prefix.size() == size && size > 0) {
@@ -80,9 +90,18 @@ platform::status append_locked(platform::locked_file& file, const qso_record& qs
     eol = known->second;
   }
   if (!last_known) {
+    // The last two bytes, for the cost of one: a text file ends in no NUL,
+    // while UTF-16 text ends in "\n\0" or "\0\n". Only then is the start
+    // read again, to decide as the readers do.
+    char tail[2] = {'\n', '\n'};
     std::size_t got = 0;
-    if (platform::status s = file.read_at(size - 1, &last, 1, got); !s.ok()) return s;
-    if (got == 0) last = '\n';
+    if (platform::status s = file.read_at(size - 2, tail, 2, got); !s.ok()) return s;
+    last = got == 2 ? tail[1] : '\n';
+    if (tail[0] == '\0' || (got == 2 && tail[1] == '\0')) {
+      std::string prefix;
+      if (platform::status s = read_prefix(file, size, prefix); !s.ok()) return s;
+      if (platform::status s = refuse_unless_text(prefix); !s.ok()) return s;
+    }
   }
 
   std::string data;
@@ -134,6 +153,7 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
   const std::uint64_t size = file.size_when_locked();
   std::string prefix;
   if (platform::status s = read_prefix(file, size, prefix); !s.ok()) return s;
+  if (platform::status s = refuse_unless_text(prefix); !s.ok()) return s;
   const std::optional<found_header> old = find_header(prefix);
   // A header read back keeps its byte-order mark and its line ends.
   const std::string block = old ? prefix.substr(0, old->bom) + format_header(header, old->eol)

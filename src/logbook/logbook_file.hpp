@@ -7,11 +7,13 @@
 // leaves the file as it was; a success means the data has been flushed to
 // the disk (for a new or replaced file, its folder is flushed too, but a
 // failure of that last flush is not reported: the file is in place and
-// whole). A kill at any moment leaves the file as it was or complete. No
-// operation ever loses a byte already in the file: a header rewrite that
-// changes the file's length goes through a temporary file renamed over the
-// logbook, and a new logbook appears only once whole. A logbook that is a
-// symbolic link stays a link; its target is updated.
+// whole). A logbook that the readers refuse as no text (saved in UTF-16, say)
+// is refused too, with how to mend it, and left as it is. A kill at any
+// moment leaves the file as it was or complete. No operation ever loses a
+// byte already in the file: a header rewrite that changes the file's length
+// goes through a temporary file renamed over the logbook, and a new logbook
+// appears only once whole. A logbook that is a symbolic link stays a link;
+// its target is updated.
 #pragma once
 
 #include <optional>

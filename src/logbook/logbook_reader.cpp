@@ -151,15 +151,10 @@ bool logbook_reader::fill() {
   end_ += got;
   if (first_read_ && got > 0) {
     first_read_ = false;
-    // A logbook is text: UTF-16 (what some editors call "Unicode") and
-    // binary files are refused as a whole rather than line by line.
-    if (piece.starts_with("\xff\xfe") || piece.starts_with("\xfe\xff")) {
-      failure_ = "il est enregistre en UTF-16 ; l'enregistrer en UTF-8 ou en ANSI";
-      return false;
-    }
-    const auto zeros = static_cast<std::size_t>(std::count(piece.begin(), piece.end(), '\0'));
-    if (zeros * 8 > piece.size()) {
-      failure_ = "ce n'est pas un fichier texte";
+    // A logbook is text: UTF-16 and binary files are refused as a whole
+    // rather than line by line, by the rule the writers follow too.
+    if (auto reason = not_text_reason(piece)) {
+      failure_ = std::move(*reason);
       return false;
     }
   }

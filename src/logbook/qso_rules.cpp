@@ -303,6 +303,42 @@ bool is_call_sign_form(std::string_view call_sign) {
   return letter && digit;
 }
 
+bool is_owner_station(std::string_view station, std::string_view owner) {
+  // The suffixes that do not move a station to another country.
+  constexpr std::array<std::string_view, 7> kSameCountrySuffixes{"P", "M",  "QRP", "QRPP",
+                                                                 "A", "LH", "R"};
+  const auto without_suffixes = [&](std::string_view call) {
+    std::string upper = to_upper(call);
+    for (auto slash = upper.rfind('/'); slash != std::string::npos; slash = upper.rfind('/')) {
+      const std::string_view suffix = std::string_view(upper).substr(slash + 1);
+      if (std::find(kSameCountrySuffixes.begin(), kSameCountrySuffixes.end(), suffix) ==
+          kSameCountrySuffixes.end()) {
+        break;
+      }
+      upper.resize(slash);
+    }
+    return upper;
+  };
+  const std::string bare = without_suffixes(station);
+  return !bare.empty() && bare == without_suffixes(owner);
+}
+
+bool is_maidenhead_locator(std::string_view place) {
+  if (place.size() != 4 && place.size() != 6 && place.size() != 8) return false;
+  const auto letter_up_to = [](char c, char last) {
+    const char upper = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    return upper >= 'A' && upper <= last;
+  };
+  for (std::size_t i = 0; i < place.size(); ++i) {
+    const bool ok = i < 2   ? letter_up_to(place[i], 'R')
+                    : i < 4 ? is_digit(place[i])
+                    : i < 6 ? letter_up_to(place[i], 'X')
+                            : is_digit(place[i]);
+    if (!ok) return false;
+  }
+  return true;
+}
+
 bool has_control_characters(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);

@@ -85,8 +85,24 @@ std::string to_upper(std::string_view text);
 std::string base_call(std::string_view call_sign);
 
 // Letters, digits and "/" only, at least one letter and one digit, at least
-// three characters, no "/" at either end.
+// three characters, no "/" at either end: the one rule for a call sign that
+// the import, the listener, the export and the check all apply.
 bool is_call_sign_form(std::string_view call_sign);
+
+// That rule, in French, for the messages that refuse a call sign.
+inline constexpr std::string_view kCallSignFormRule =
+    "lettres, chiffres et /, au moins une lettre et un chiffre";
+
+// True when `station` is the owner's call `owner` (in any case), alone or
+// with suffixes that leave the station in its country ("/P", "/M", "/QRP",
+// "/QRPP", "/A", "/LH", "/R"): "F4ABC/P" is F4ABC's. A prefix ("TK/F4ABC")
+// or any other suffix ("/MM", "/3", "/KH6") makes another DXCC entity.
+bool is_owner_station(std::string_view station, std::string_view owner);
+
+// True for a Maidenhead locator of 4, 6 or 8 characters ("JN18", "jn37ki",
+// "JN37KI55"): field letters A to R, square digits, subsquare letters A to
+// X, extended square digits, in any case.
+bool is_maidenhead_locator(std::string_view place);
 
 // True when the UTF-8 text holds a control character (C0, DEL or C1), which
 // a key such as an arrow leaves in a typed answer.

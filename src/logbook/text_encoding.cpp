@@ -23,6 +23,14 @@ constexpr std::array<char16_t, 128> kCp850{
     0xFD,   0xDD,   0xAF,   0xB4,   0xAD,   0xB1,   0x2017, 0xBE,   0xB6,   0xA7,   0xF7,   0xB8,
     0xB0,   0xA8,   0xB7,   0xB9,   0xB3,   0xB2,   0x25A0, 0xA0};
 
+// CP1252 bytes 0x80 to 0x9F as code points: the euro sign, typographic
+// quotes and dashes, and the letters that Latin-1 lacks (the five bytes
+// that CP1252 leaves unassigned keep their C1 code points, as Windows does).
+constexpr std::array<char16_t, 32> kCp1252{
+    0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021, 0x2C6,  0x2030, 0x160,
+    0x2039, 0x152,  0x8D,   0x17D,  0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178};
+
 // The length of the valid UTF-8 sequence at `i`, 0 when there is none.
 std::size_t sequence_length(std::string_view bytes, std::size_t i, char32_t& code_point) {
   const auto lead = static_cast<unsigned char>(bytes[i]);
@@ -47,6 +55,16 @@ std::size_t sequence_length(std::string_view bytes, std::size_t i, char32_t& cod
 }
 
 }  // namespace
+
+std::optional<std::string> not_text_reason(std::string_view start) {
+  start = start.substr(0, kTextCheckBytes);
+  if (start.starts_with("\xff\xfe") || start.starts_with("\xfe\xff")) {
+    return "il est enregistre en UTF-16 ; l'ouvrir avec le Bloc-notes et l'enregistrer en UTF-8";
+  }
+  const auto zeros = static_cast<std::size_t>(std::count(start.begin(), start.end(), '\0'));
+  if (zeros * 8 > start.size()) return "ce n'est pas un fichier texte";
+  return std::nullopt;
+}
 
 std::size_t utf8_sequence_length(std::string_view bytes, std::size_t at) {
   char32_t code_point = 0;
@@ -117,9 +135,10 @@ void to_utf8(std::string_view bytes, line_encoding encoding, std::string& utf8) 
       utf8 += byte;
     } else if (encoding == line_encoding::cp850) {
       append_utf8(kCp850[value - 0x80], utf8);
+    } else if (value < 0xA0) {
+      append_utf8(kCp1252[value - 0x80], utf8);
     } else {
-      // CP1252 from 0xA0 up is Latin-1; lines with 0x80-0x9F are CP850.
-      append_utf8(value, utf8);
+      append_utf8(value, utf8);  // CP1252 from 0xA0 up is Latin-1
     }
   }
 }

@@ -7,10 +7,21 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace velkrin {
+
+// How much of a file's start decides whether the file is text at all.
+inline constexpr std::size_t kTextCheckBytes = 4096;
+
+// Why a file whose first bytes are `start` is no logbook text, in French with
+// how to mend it, or nothing: UTF-16 (a byte-order mark; Notepad's
+// "Unicode"), or NUL bytes in more than an eighth of its first
+// kTextCheckBytes. Every reader and every writer of the logbook decides by
+// this, so that nothing is written to a file that no reader would read.
+std::optional<std::string> not_text_reason(std::string_view start);
 
 enum class line_encoding { ascii, utf8, cp850, cp1252 };
 
@@ -23,6 +34,8 @@ bool is_valid_utf8(std::string_view bytes);
 line_encoding encoding_of(std::string_view bytes);
 
 // The line in UTF-8, converted from its encoding into `utf8` (replaced).
+// CP1252 is converted whole, 0x80-0x9F included (text that is not a
+// logbook line, such as an ADIF file's, may hold them).
 void to_utf8(std::string_view bytes, line_encoding encoding, std::string& utf8);
 
 // Appends one code point in UTF-8.

@@ -27,8 +27,8 @@ class status {
 
   bool ok() const { return !failed_; }
   // The step and the system's reason, in French, without a final full stop:
-  // "ouverture : c'est un dossier".
-  std::string reason() const { return step_ + " : " + cause_; }
+  // "ouverture : c'est un dossier"; the cause alone when no step is named.
+  std::string reason() const { return step_.empty() ? cause_ : step_ + " : " + cause_; }
   // The system's reason alone.
   const std::string& cause() const { return cause_; }
 

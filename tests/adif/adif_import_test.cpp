@@ -30,9 +30,9 @@ constexpr std::string_view kBase =
 
 TEST(AdifImportTest, RecordsBecomeTheLinesVelkrinWrites) {
   const struct {
-    std::string_view fields, expected;  // the line without its end, or the reason
+    std::string fields, expected;  // the line without its end, or the reason
   } cases[] = {
-      {kBase,
+      {std::string(kBase),
        "01-02-2026    905    905       F5ABC       -                14075 kHz   FT8    JN18"},
       {"QSO_DATE=19991231;TIME_ON=2359;TIME_OFF=0001;CALL=k1abc/p;NAME= Jean Luc ;FREQ=7,0555;"
        "MODE=SSB;SUBMODE=LSB;MY_CITY=Saint Malo;MY_GRIDSQUARE=IN88",
@@ -52,13 +52,37 @@ TEST(AdifImportTest, RecordsBecomeTheLinesVelkrinWrites) {
        "TIME_ON invalide (\"1260\"), non importe"},
       {"QSO_DATE=20260201;TIME_ON=1200;CALL=K1;FREQ=0.0004;MODE=CW",
        "FREQ invalide (\"0.0004\"), non importe"},
-      {"QSO_DATE=20260201;TIME_ON=1200;CALL=K1;FREQ=7;MODE=CW",
+      {"QSO_DATE=20260201;TIME_ON=1200;CALL=W1AW;FREQ=7;MODE=CW",
        "pas de lieu d'emission (ni MY_CITY ni MY_GRIDSQUARE), non importe ; --lieu-par-defaut "
        "LIEU pour l'importer"},
-      {std::string_view("QSO_DATE=20260201;TIME_ON=090515;CALL=F5ABC;FREQ=14.0745;MODE=FT8;"
-                        "MY_GRIDSQUARE=JN18;STATION_CALLSIGN=F5XYZ"),
+      {std::string(kBase) + "STATION_CALLSIGN=F5XYZ",
        "indicatif de la station F5XYZ, pas celui du journal (F4ABC), non importe ; "
        "--autre-indicatif pour l'importer"},
+      // Windows-1252 text: its punctuation and letters, not C1 controls (and
+      // its five unassigned bytes, C1 controls under Windows, become "_").
+      {std::string(kBase) + "NAME=Fran\x9C"
+                            "oise;MY_CITY=Saint-L\x92\xE9"
+                            "an_\x80\x93\x94\x96\x81",
+       "01-02-2026    905    905       F5ABC       Fran\xc5\x93oise       14075 kHz   FT8    "
+       "Saint-L\xe2\x80\x99\xc3\xa9\x61n_\xe2\x82\xac\xe2\x80\x9c\xe2\x80\x9d\xe2\x80\x93_"},
+      // What the export would refuse is not written.
+      {std::string(kBase) + "NAME=\xc2\x9b"
+                            "31m",
+       "01-02-2026    905    905       F5ABC       _31m             14075 kHz   FT8    JN18"},
+      {"QSO_DATE=20260201;TIME_ON=1200;CALL=F4HAL/;FREQ=7;MODE=CW;MY_CITY=Caen",
+       "CALL invalide (\"F4HAL/\" ; lettres, chiffres et /, au moins une lettre et un chiffre), "
+       "non importe"},
+      {"QSO_DATE=20260201;TIME_ON=1200;CALL=F5 ABC;FREQ=7;MODE=CW;MY_CITY=Caen",
+       "CALL invalide (\"F5 ABC\" ; lettres, chiffres et /, au moins une lettre et un chiffre), "
+       "non importe"},
+      {"QSO_DATE=20260201;TIME_ON=1200;CALL=F5\x1b[2J\x07;FREQ=7;MODE=CW;MY_CITY=Caen",
+       "CALL invalide (\"F5^[[2J^G\" ; lettres, chiffres et /, au moins une lettre et un chiffre), "
+       "non importe"},
+      // The owner operating portable is the owner (the rest of the rule is
+      // is_owner_station's).
+      {std::string(kBase) + "STATION_CALLSIGN=f4abc/p",
+       "01-02-2026    905    905       F5ABC       "
+       "-                14075 kHz   FT8    JN18"},
   };
   const import_settings settings{"F4ABC", {}, "", false};
   for (const auto& c : cases) {

@@ -9,7 +9,7 @@ namespace velkrin::adif {
 namespace {
 
 // Each record as "#ORDINAL LLINE NAME=value|NAME=value" with " [chars]",
-// " [cut]" or " {problem}" after it when it says so.
+// " [cut]", " {problem}" or " !unreadable!" after it when it says so.
 std::vector<std::string> read_all(std::string_view text, std::size_t piece) {
   adif_reader reader;
   std::vector<std::string> out;
@@ -23,6 +23,7 @@ std::vector<std::string> read_all(std::string_view text, std::size_t piece) {
       if (record->characters_counted) shown += " [chars]";
       if (!record->complete) shown += " [cut]";
       if (!record->problem.empty()) shown += " {" + record->problem + "}";
+      if (!record->unreadable.empty()) shown += " !" + record->unreadable + "!";
       out.push_back(shown);
     }
   };
@@ -65,7 +66,11 @@ TEST(AdifReaderTest, ReadsTheFilesFoundInTheWild) {
        {"#1 L1 CALL=K1", "#2 L2 CALL=K2|MODE=CW [cut]"}},
       {"file ends inside a value",
        "<CALL:9>K1",
-       {"#1 L1 CALL=K1 [cut] {le fichier s'arrete dans le champ CALL}"}},
+       {"#1 L1  [cut] !champ CALL annonce 9 octets, au-dela de la fin du fichier!"}},
+      {"a length past the end swallows no record",
+       "<COMMENT:99>a<CALL:2>K1<EOR>\n<CALL:2>K2<EOR>",
+       {"#1 L1 CALL=K1 !champ COMMENT annonce 99 octets, au-dela de la fin du fichier!",
+        "#2 L2 CALL=K2"}},
       {"bytes counted, accents",
        "<NAME:6>Andr\xc3\xa9<CALL:2>K1<EOR>",
        {"#1 L1 NAME=Andr\xc3\xa9|CALL=K1"}},
@@ -78,9 +83,11 @@ TEST(AdifReaderTest, ReadsTheFilesFoundInTheWild) {
       {"bytes kept when neither count lands on a field",
        "<NAME:5>Andr\xc3\xa9 x <CALL:2>K1<EOR>",
        {"#1 L1 NAME=Andr\xc3|CALL=K1"}},
-      {"a length too long to keep is skipped",
-       "<NOTES:999999999>abc<CALL:2>K1<EOR>",
-       {"#1 L1  [cut] {champ NOTES de 999999999 octets ignore (trop long)}"}},
+      {"a length no record can hold swallows no record",
+       "<NOTES:999999999>abc<CALL:2>K1<EOR><CALL:2>K2<EOR>",
+       {"#1 L1 CALL=K1 !champ NOTES annonce 999999999 octets, plus qu'un enregistrement n'en "
+        "tient (1048576)!",
+        "#2 L1 CALL=K2"}},
   };
   for (const auto& c : cases) {
     for (const std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4096}}) {

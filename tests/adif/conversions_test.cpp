@@ -119,6 +119,9 @@ TEST(ConversionsTest, TextBecomesAsciiWithoutAccents) {
                {"\xc3\x86sa Stra\xc3\x9f"
                 "e \xc5\x93il",
                 "AEsa Strasse oeil", false},
+               {"L\xe2\x80\x99\xc5\x92uvre \xe2\x80\x9c"
+                "a\xe2\x80\x9d \xe2\x80\x93 b",
+                "L'OEuvre \"a\" - b", false},  // Windows-1252 punctuation, read in UTF-8
                {"5\xe2\x82\xac", "5?", true},  // the euro sign has no ASCII letter
                {"a\x01"
                 "b",

@@ -156,6 +156,37 @@ TEST_F(ImportEndToEnd, ReadsTheFilesOtherProgramsWrite) {
        "",
        "enregistrement 1 (ligne 1) : champ manquant : FREQ, non importe\nenregistrement 2 (ligne "
        "2) : pas de <EOR>"},
+      {"Windows-1252 text",
+       "<CALL:4>K1AA<NAME:9>Fran\x9c"
+       "oise<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2000"
+       "<MY_CITY:11>Saint-L\x92\xe9"
+       "an<EOR>\n",
+       {},
+       0,
+       "01-03-2026 2000 2000 K1AA Fran\xc5\x93oise 14000 kHz A1A Saint-L\xe2\x80\x99\xc3\xa9"
+       "an\n",
+       "1 QSO importe"},
+      {"a wrong length swallows no record",
+       "<CALL:4>K1AA<COMMENT:999999999>Nice QSO<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301"
+       "<TIME_ON:4>2000<MY_CITY:4>Caen<EOR>\n"
+       "<CALL:4>K2AA<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2100<MY_CITY:4>Caen<EOR>\n",
+       {},
+       1,
+       "01-03-2026 2100 2100 K2AA - 14000 kHz A1A Caen\n",
+       "enregistrement 1 (ligne 1) : champ COMMENT annonce 999999999 octets, plus qu'un "
+       "enregistrement n'en tient (1048576), non importe\n1 QSO importe, 0 doublon ignore, 1 "
+       "enregistrement signale."},
+      {"call signs the export refuses, the owner portable",
+       "<CALL:6>F4HAL/M<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2000<EOR>\n"
+       "<CALL:6>F5 ABC<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2010<EOR>\n"
+       "<CALL:4>K1AA<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2020"
+       "<STATION_CALLSIGN:7>F4ABC/P<EOR>\n",
+       {"--lieu-par-defaut", "Caen"},
+       1,
+       "01-03-2026 2020 2020 K1AA - 14000 kHz A1A Caen\n",
+       "enregistrement 1 (ligne 1) : CALL invalide (\"F4HAL/\" ; lettres, chiffres et /, au moins "
+       "une lettre et un chiffre), non importe\nenregistrement 2 (ligne 2) : CALL invalide (\"F5 "
+       "ABC\" ; lettres, chiffres et /, au moins une lettre et un chiffre), non importe"},
   };
   for (const auto& c : cases) {
     make_logbook({});
@@ -186,6 +217,18 @@ TEST_F(ImportEndToEnd, RefusesWhatItCannotImportAndChangesNothing) {
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("n'existe pas"), std::string::npos) << missing.err;
   EXPECT_FALSE(std::filesystem::exists(folder_.file("journal_de_bord.txt")));
+
+  // Notepad's "Unicode": the import writes nothing to what it cannot read.
+  std::string utf16 = "\xff\xfe";
+  for (const char c : std::string("Journal de Bord de : F4ABC\r\n")) utf16 += std::string{c, '\0'};
+  write_file(folder_.file("journal_de_bord.txt"), utf16);
+  const auto unicode = adif({"--importe", "in.adi", "--lieu-par-defaut", "Caen"});
+  EXPECT_EQ(unicode.status, 2);
+  EXPECT_NE(unicode.err.find("n'a pas pu etre lu (il est enregistre en UTF-16 ; l'ouvrir avec le "
+                             "Bloc-notes et l'enregistrer en UTF-8)"),
+            std::string::npos)
+      << unicode.err;
+  EXPECT_EQ(logbook(), utf16);
 
   write_file(folder_.file("journal_de_bord.txt"), "pas d'en-tete\n");
   const auto headless = adif({"--importe", "in.adi", "--lieu-par-defaut", "Caen"});
@@ -222,6 +265,46 @@ TEST_F(ImportEndToEnd, RefusesWhatItCannotImportAndChangesNothing) {
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"in.adi", "journal_de_bord.txt"}));
+}
+
+// Once the new logbook is in place, nothing that fails after can undo the
+// import: a failing close of the old file must not be reported as a failure.
+TEST_F(ImportEndToEnd, AFailingCloseAfterTheImportIsNoFailure) {
+  if (std::getenv("VELKRIN_LAUNCHER") != nullptr || std::system("strace -V >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "needs strace and a Linux build";
+  }
+  make_logbook({});
+  const std::string before = logbook();
+  write_file(folder_.file("in.adi"),
+             "<CALL:4>K1AA<MODE:2>CW<FREQ:2>14<QSO_DATE:8>20260301<TIME_ON:4>2000<EOR>");
+  const auto traced = [&](const std::string& injection) {
+    std::vector<std::string> command = {
+        "strace", "-qq", "-o", "trace.txt", "-e", "trace=close,rename,renameat,renameat2"};
+    if (!injection.empty()) command.insert(command.end(), {"-e", injection});
+    for (const auto& word : adif_command({"--importe", "in.adi", "--lieu-par-defaut", "Caen"})) {
+      command.push_back(word);
+    }
+    return run_program(command, folder_.path().string(), "");
+  };
+  // A first run finds which close comes first after the new logbook took
+  // the old one's place; the second makes that close and every later one fail.
+  ASSERT_EQ(traced("").status, 0);
+  std::istringstream trace(read_file(folder_.file("trace.txt")));
+  int closes = 0;
+  for (std::string line; std::getline(trace, line) && line.find("rename") != 0;) {
+    if (line.starts_with("close(")) ++closes;
+  }
+  write_file(folder_.file("journal_de_bord.txt"), before);
+  const auto run = traced("inject=close:error=EIO:when=" + std::to_string(closes + 1) + "+");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err.find("n'a pas pu"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("1 QSO importe,"), std::string::npos) << run.err;
+  EXPECT_NE(read_file(folder_.file("trace.txt")).find("EIO (Input/output error) (INJECTED)"),
+            std::string::npos);
+  EXPECT_EQ(qso_lines(logbook()),
+            "01-03-2026   2000    2000      K1AA        -"
+            "                14000 kHz   A1A    Caen"
+            "                     \n");
 }
 
 // The live log: datagrams as WSJT-X sends them for one QSO (a heartbeat,

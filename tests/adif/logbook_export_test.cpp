@@ -105,6 +105,26 @@ TEST(LogbookExportTest, LeavesOutCallSignsNoServiceAcceptsAndKeysTypedAtThePromp
   }
 }
 
+// A place that is a locator (WSJT-X gives only that) says where the station
+// was; anything else is a city.
+TEST(LogbookExportTest, PlacesThatAreLocatorsAreGridSquares) {
+  const struct {
+    std::string_view place, field;
+  } cases[] = {{"JN37ki", "<MY_GRIDSQUARE:6>JN37ki "},
+               {"JN18", "<MY_GRIDSQUARE:4>JN18 "},
+               {"JN37KI55", "<MY_GRIDSQUARE:8>JN37KI55 "},
+               {"JN37K", "<MY_CITY:5>JN37K "},
+               {"JS18", "<MY_CITY:4>JS18 "},
+               {"JN18KY", "<MY_CITY:6>JN18KY "},
+               {"Paris_15", "<MY_CITY:8>Paris 15 "}};
+  for (const auto& c : cases) {
+    qso_record located = qso("01-02-2026", 905, 930, 7055, "J3E");
+    located.lieu = c.place;
+    const export_output result = run(format_header(kOwner) + format_qso_line(located));
+    EXPECT_NE(result.adif.find(c.field), std::string::npos) << c.place << "\n" << result.adif;
+  }
+}
+
 TEST(LogbookExportTest, KeepsOnlyTheDaysAskedFor) {
   std::string text = format_header(kOwner);
   for (const char* date : {"30-01-2026", "01-02-2026", "02-02-2026", "03-02-2026"}) {
