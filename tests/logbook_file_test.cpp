@@ -512,6 +512,34 @@ TEST_F(LogbookFileTest, ReaderNeverSeesAWriteHalfDone) {
   EXPECT_EQ(during.get(), items);
 }
 
+// A reader that opened the logbook while a writer renamed a new file over
+// it reads the new file, as a writer would, not the one it had opened.
+TEST_F(LogbookFileTest, ReaderOpeningDuringARenameReadsTheNewFile) {
+  write_file(path_, format_header(kOwner));
+  const int writer = ::open(path_.c_str(), O_RDWR);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  const auto opened = [&] {  // descriptors of this process on the logbook
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code error;
+      count += fs::read_symlink(entry.path(), error) == fs::path(path_);
+    }
+    return count;
+  };
+  auto owner = std::async(std::launch::async, [&] {
+    file_source source;
+    if (!source.open(path_).ok()) return std::string("open");
+    logbook_reader reader(source);
+    logbook_item item;
+    return reader.next(item) ? reader.header()->header.indicatif : std::string("nothing");
+  });
+  for (int wait = 0; wait < 2000 && opened() < 2; ++wait) ::usleep(10000);
+  write_file(path_ + ".new", format_header(kNewOwner));
+  ASSERT_EQ(::rename((path_ + ".new").c_str(), path_.c_str()), 0);
+  ::close(writer);
+  EXPECT_EQ(owner.get(), kNewOwner.indicatif);
+}
+
 // A writer kept waiting by another says so after about a second, and Ctrl-C,
 // once caught (as the listener catches it), ends the wait with a failure
 // that says why; nothing is written. The child leaves with _exit.
