@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -12,13 +13,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "logbook/logbook_reader.hpp"
+#include "platform/platform.hpp"
 #include "support/temp_folder.hpp"
 
 namespace velkrin {
@@ -451,6 +456,175 @@ TEST_F(LogbookFileTest, ConcurrentAppendsAndHeaderRewritesLoseNothing) {
     append_and_rewrite_at_once(logbook_, path_);
     EXPECT_EQ(names(), only_logbook_);
   }
+}
+
+// A reader that stops after its first QSO (its output waits on a pager that
+// nobody reads, say) keeps no writer waiting: an append and header rewrites,
+// in place and through a temporary file, complete meanwhile, and the reader
+// then reads on the file as it was when it opened it.
+TEST_F(LogbookFileTest, StalledReaderKeepsNoWriterWaiting) {
+  constexpr int kQsos = 200;  // well past the first block, read under the lock
+  std::string text = format_header(kOwner);
+  for (int n = 0; n < kQsos; ++n) text += format_qso_line(numbered_qso("Ann", n));
+  write_file(path_, text);
+  file_source source;
+  ASSERT_TRUE(source.open(path_).ok());
+  logbook_reader reader(source);
+  logbook_item item;
+  ASSERT_TRUE(reader.next(item) && reader.next(item));
+  ASSERT_EQ(item.what, logbook_item::kind::qso);
+
+  // Each write runs on a thread of its own: should it wait for the reader,
+  // closing the reader lets it end, and the test fails instead of hanging.
+  const auto without_waiting = [&](const std::string& what, const std::function<bool()>& write) {
+    auto done = std::async(std::launch::async, write);
+    if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      source.close();
+      ADD_FAILURE() << what << " waited for the reader";
+    }
+    EXPECT_TRUE(done.get()) << what;
+  };
+  const logbook_header wider{"F4ABC/QRP-TEST", "01-01-2024"};
+  without_waiting("append", [&] { return append(numbered_qso("Bob", 1)); });
+  without_waiting("rewrite in place", [&] { return rewrite(kNewOwner); });
+  without_waiting("rewrite by rename", [&] { return rewrite(wider); });
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(contents(), format_header(wider) + text.substr(format_header(kOwner).size()) +
+                            format_qso_line(numbered_qso("Bob", 1)));
+
+  int qsos = 1;
+  for (; reader.next(item); ++qsos) {
+    ASSERT_EQ(item.what, logbook_item::kind::qso) << item.line << " " << item.reason;
+    EXPECT_EQ(item.qso.prenom, "Ann" + std::to_string(qsos));
+  }
+  EXPECT_EQ(qsos, kQsos);
+  EXPECT_FALSE(reader.failure().has_value());
+  EXPECT_EQ(reader.header()->header.indicatif, kOwner.indicatif);
+}
+
+// What a writer does under its lock is never seen half done: a reader that
+// opened before reads the file as it was then, wherever the writer stands
+// in an append or an in-place header rewrite (a rewrite by rename is above),
+// and one that opens meanwhile waits for the writer to finish.
+TEST_F(LogbookFileTest, ReaderNeverSeesAWriteHalfDone) {
+  constexpr int kQsos = 60;  // past the first block, read under the lock
+  std::string text = format_header(kOwner);
+  std::vector<std::string> items{"H1 " + kOwner.indicatif};
+  for (int n = 0; n < kQsos; ++n) {
+    text += format_qso_line(numbered_qso("Ann", n));
+    items.push_back("Q" + std::to_string(n + 7) + " Ann" + std::to_string(n));
+  }
+  write_file(path_, text);
+  // "H1 F4ABC" for a header, "Q7 Ann0" for a QSO, "U8 reason" otherwise.
+  const auto read_all = [](file_source& source) {
+    std::vector<std::string> seen;
+    logbook_reader reader(source);
+    for (logbook_item item; reader.next(item);) {
+      const std::string at = std::to_string(item.line) + " ";
+      if (item.what == logbook_item::kind::header) {
+        seen.push_back("H" + at + reader.header()->header.indicatif);
+      } else {
+        seen.push_back(item.what == logbook_item::kind::qso ? "Q" + at + item.qso.prenom
+                                                            : "U" + at + item.reason);
+      }
+    }
+    if (reader.failure()) seen.push_back(*reader.failure());
+    return seen;
+  };
+
+  file_source before;
+  ASSERT_TRUE(before.open(path_).ok());
+  const int writer = ::open(path_.c_str(), O_RDWR);
+  ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0) << "the open reader holds the lock";
+  const std::string header = format_header(kNewOwner);
+  const std::string line = format_qso_line(numbered_qso("Bob", 1));
+  const auto half = [](const std::string& bytes) { return bytes.size() / 2; };
+  ASSERT_EQ(::pwrite(writer, header.data(), half(header), 0), static_cast<ssize_t>(half(header)));
+  ASSERT_EQ(::pwrite(writer, line.data(), half(line), static_cast<off_t>(text.size())),
+            static_cast<ssize_t>(half(line)));
+  EXPECT_EQ(read_all(before), items);
+
+  auto during = std::async(std::launch::async, [&] {
+    file_source source;
+    return source.open(path_).ok() ? read_all(source) : std::vector<std::string>{"open"};
+  });
+  const std::size_t header_rest = header.size() - half(header);
+  const std::size_t line_rest = line.size() - half(line);
+  EXPECT_EQ(
+      ::pwrite(writer, header.data() + half(header), header_rest, static_cast<off_t>(half(header))),
+      static_cast<ssize_t>(header_rest));
+  EXPECT_EQ(::pwrite(writer, line.data() + half(line), line_rest,
+                     static_cast<off_t>(text.size() + half(line))),
+            static_cast<ssize_t>(line_rest));
+  ::close(writer);
+  items.front() = "H1 " + kNewOwner.indicatif;
+  items.push_back("Q" + std::to_string(kQsos + 7) + " Bob1");
+  EXPECT_EQ(during.get(), items);
+}
+
+// A reader that opened the logbook while a writer renamed a new file over
+// it reads the new file, as a writer would, not the one it had opened.
+TEST_F(LogbookFileTest, ReaderOpeningDuringARenameReadsTheNewFile) {
+  write_file(path_, format_header(kOwner));
+  const int writer = ::open(path_.c_str(), O_RDWR);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  const auto opened = [&] {  // descriptors of this process on the logbook
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+      std::error_code error;
+      count += fs::read_symlink(entry.path(), error) == fs::path(path_);
+    }
+    return count;
+  };
+  auto owner = std::async(std::launch::async, [&] {
+    file_source source;
+    if (!source.open(path_).ok()) return std::string("open");
+    logbook_reader reader(source);
+    logbook_item item;
+    return reader.next(item) ? reader.header()->header.indicatif : std::string("nothing");
+  });
+  for (int wait = 0; wait < 2000 && opened() < 2; ++wait) ::usleep(10000);
+  write_file(path_ + ".new", format_header(kNewOwner));
+  ASSERT_EQ(::rename((path_ + ".new").c_str(), path_.c_str()), 0);
+  ::close(writer);
+  EXPECT_EQ(owner.get(), kNewOwner.indicatif);
+}
+
+// A writer kept waiting by another says so after about a second, and Ctrl-C,
+// once caught (as the listener catches it), ends the wait with a failure
+// that says why; nothing is written. The child leaves with _exit.
+TEST_F(LogbookFileTest, WriterWaitingForAnotherIsToldAndStoppedByCtrlC) {
+  write_file(path_, format_header(kOwner));
+  const int busy = ::open(path_.c_str(), O_RDWR);
+  ASSERT_EQ(::flock(busy, LOCK_EX), 0);  // another writer, at work
+  int told[2];
+  ASSERT_EQ(::pipe(told), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(told[0]);
+    platform::catch_interrupt();
+    logbook_file logbook(path_);
+    logbook.on_long_wait = [&] { (void)!::write(told[1], "w", 1); };
+    const auto error = append_qso(logbook, numbered_qso("Eve", 1));
+    ::_exit(error && error->reason == "attente du verrou : interrompue (Ctrl-C)" ? 0 : 1);
+  }
+  ::close(told[1]);
+  pollfd notice{told[0], POLLIN, 0};
+  EXPECT_EQ(::poll(&notice, 1, 20000), 1) << "the wait was not told";
+  ::close(told[0]);
+  ::kill(child, SIGINT);
+  // Should Ctrl-C not end the wait, the lock is released and the child ends.
+  int status = 0;
+  for (int waited = 0; ::waitpid(child, &status, WNOHANG) == 0; ++waited) {
+    if (waited == 2000) {
+      ADD_FAILURE() << "Ctrl-C did not end the wait";
+      ::close(busy);
+    }
+    ::usleep(10000);
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ::close(busy);
+  EXPECT_EQ(contents(), format_header(kOwner));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "adif/logbook_scan.hpp"
+#include "console/visible_text.hpp"
 #include "logbook/line_format.hpp"
+#include "logbook/logbook_file.hpp"
 #include "platform/platform.hpp"
 
 namespace velkrin::adif {
@@ -127,6 +129,9 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   // no QSO typed meanwhile in velkrin can be lost or doubled.
   std::string target;
   platform::locked_file logbook;
+  logbook.set_wait_notice([&] {
+    err << lock_wait_message(visible(logbook_path)) << "\n" << std::flush;
+  });
   if (platform::status s = platform::resolve_links(logbook_path, target); !s.ok()) {
     return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
   }

@@ -70,7 +70,9 @@ int run_menu(console& io, const logbook_file& logbook) {
 int run_velkrin(std::istream& in, std::ostream& out, std::ostream& err) {
   platform::prepare_console();
   console io(in, out, err);
-  return run_menu(io, logbook_file{});
+  logbook_file logbook;
+  logbook.on_long_wait = [&io, &logbook] { io.show_error(lock_wait_message(logbook.path)); };
+  return run_menu(io, logbook);
 }
 
 }  // namespace velkrin

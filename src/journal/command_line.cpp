@@ -313,7 +313,7 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     if (const platform::status s = source.open(options.logbook); !s.ok()) return s.cause();
     logbook_reader reader(source);
     read(reader);
-    source.close();  // releases the shared lock
+    source.close();
     return std::nullopt;
   };
   if (options.what == command::csv && options.output && *options.output != "-") {

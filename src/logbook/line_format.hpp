@@ -47,6 +47,12 @@ bool is_header_line(std::size_t index, std::string_view line);
 // line, trimmed.
 logbook_header parse_owner_line(std::string_view line);
 
+// A header is looked for at the start of a file, and rewritten there in place
+// when the new one has its length, only within its first kHeaderSearchBytes:
+// a reader that reads those under the lock never sees a header half
+// rewritten.
+inline constexpr std::size_t kHeaderSearchBytes = 4096;
+
 // A header block found at the start of a file.
 struct found_header {
   std::size_t bom = 0;     // bytes of a UTF-8 byte-order mark before it

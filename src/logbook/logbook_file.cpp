@@ -16,7 +16,7 @@ namespace {
 
 // How much of the file's start is read to find its first line end and its
 // header: a header of this program is about 500 bytes.
-constexpr std::size_t kPrefixBytes = 4096;
+constexpr std::size_t kPrefixBytes = kHeaderSearchBytes;
 static_assert(kPrefixBytes >= kTextCheckBytes, "the start read must decide whether it is text");
 // Buffer for copying the file behind a new header.
 constexpr std::size_t kCopyChunkBytes = 64 * 1024;
@@ -186,6 +186,7 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
     // The name is opened as it is (a link is followed by the system); its
     // target's name matters only to make a new file or to clean beside it.
     platform::locked_file file;
+    file.set_wait_notice(logbook.on_long_wait);
     bool missing = false;
     platform::status s = file.open_existing(logbook.path, missing);
     if (s.ok() && missing) {
@@ -224,6 +225,7 @@ std::optional<logbook_error> write_header(const logbook_file& logbook,
       return as_error(s);
     }
     platform::locked_file file;
+    file.set_wait_notice(logbook.on_long_wait);
     bool missing = false;
     platform::status s = file.open_existing(target, missing);
     if (s.ok() && missing) {
@@ -250,6 +252,11 @@ std::string new_logbook_message() {
   return "Attention : le journal de bord \"" + std::string(kLogbookFileName) +
          "\" avait disparu ; ce QSO commence un nouveau journal, sans entete. Le menu 4 lui en "
          "donne une.";
+}
+
+std::string lock_wait_message(std::string_view path) {
+  return "Attente : le journal de bord \"" + std::string(path) +
+         "\" est en cours d'ecriture par un autre programme (Ctrl-C pour abandonner).";
 }
 
 std::string unrecorded_qso_message(const qso_record& qso) {

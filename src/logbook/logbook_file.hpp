@@ -16,8 +16,11 @@
 // its target is updated.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "logbook/line_format.hpp"
 #include "logbook/records.hpp"
@@ -25,7 +28,14 @@
 namespace velkrin {
 
 struct logbook_file {
+  logbook_file() = default;
+  explicit logbook_file(std::string file_path) : path(std::move(file_path)) {}
+
   std::string path{kLogbookFileName};
+  // Called once when a write has waited about a second for the logbook that
+  // another program is writing, so that the user learns why nothing happens
+  // (lock_wait_message). Ctrl-C ends such a wait: see platform.hpp.
+  std::function<void()> on_long_wait;
 };
 
 // Why an operation failed, in French ("ouverture : c'est un dossier").
@@ -62,6 +72,11 @@ std::string write_failure_message(const logbook_error& error);
 // the logbook had vanished: 'Attention : le journal de bord
 // "journal_de_bord.txt" avait disparu ; ...'.
 std::string new_logbook_message();
+
+// What a writer says while it waits for the logbook `path` (given as it is
+// to be shown), without a line end: 'Attente : le journal de bord "PATH" est
+// en cours d'ecriture par un autre programme (Ctrl-C pour abandonner).'
+std::string lock_wait_message(std::string_view path);
 
 // The message that hands the user a QSO that could not be recorded, followed
 // by its logbook line, so that it can be copied by hand.

@@ -125,6 +125,54 @@ platform::status text_source::read(char* buffer, std::size_t count, std::size_t&
   return platform::status::success();
 }
 
+platform::status file_source::open(const std::string& path) {
+  first_block_.clear();
+  first_given_ = 0;
+  rest_ = 0;
+  if (platform::status s = file_.open(path); !s.ok()) return s;
+  if (!file_.is_regular()) return platform::status::success();
+  const std::uint64_t size = file_.size_when_locked();
+  const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeaderSearchBytes));
+  first_block_.resize(wanted);
+  std::size_t filled = 0;
+  while (filled < first_block_.size()) {
+    std::size_t got = 0;
+    if (platform::status s =
+            file_.read(first_block_.data() + filled, first_block_.size() - filled, got);
+        !s.ok()) {
+      file_.close();
+      return s;
+    }
+    if (got == 0) break;  // cut short by a program that takes no lock
+    filled += got;
+  }
+  first_block_.resize(filled);
+  file_.unlock();
+  rest_ = filled == wanted ? size - filled : 0;
+  return platform::status::success();
+}
+
+platform::status file_source::read(char* buffer, std::size_t count, std::size_t& got) {
+  if (!file_.is_regular()) return file_.read(buffer, count, got);
+  got = std::min(count, first_block_.size() - first_given_);
+  std::memcpy(buffer, first_block_.data() + first_given_, got);
+  first_given_ += got;
+  // Whole pieces, as from a file read directly: the first read holds as
+  // much of the file's start as was asked for.
+  while (got < count && rest_ > 0) {
+    std::size_t more = 0;
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(count - got, rest_));
+    if (platform::status s = file_.read(buffer + got, wanted, more); !s.ok()) return s;
+    if (more == 0) {
+      rest_ = 0;  // cut short by a program that takes no lock
+      break;
+    }
+    got += more;
+    rest_ -= more;
+  }
+  return platform::status::success();
+}
+
 platform::status locked_source::read(char* buffer, std::size_t count, std::size_t& got) {
   platform::status s = file_.read_at(offset_, buffer, count, got);
   if (s.ok()) offset_ += got;

@@ -50,18 +50,26 @@ class text_source : public byte_source {
   std::string_view rest_;
 };
 
-// A logbook file, read under the logbook's lock taken in shared mode: a QSO
-// being appended by another instance is never seen half written.
+// A logbook file, read as it was when opened. Under the logbook's lock taken
+// in shared mode, open() notes the file's size and reads its first
+// kHeaderSearchBytes, where a header may be rewritten in place; it then
+// releases the lock, and the rest is read without it, up to that size.
+// Appends add whole lines past that size under the exclusive lock, and other
+// rewrites rename a new file over the logbook, leaving this one whole: a QSO
+// or a header being written is never seen half written, and no writer waits
+// for a reader, whatever the reader's output does. A pipe or a device is read
+// to its end.
 class file_source : public byte_source {
  public:
-  platform::status open(const std::string& path) { return file_.open(path); }
-  platform::status read(char* buffer, std::size_t count, std::size_t& got) override {
-    return file_.read(buffer, count, got);
-  }
+  platform::status open(const std::string& path);
+  platform::status read(char* buffer, std::size_t count, std::size_t& got) override;
   void close() { file_.close(); }
 
  private:
   platform::shared_file file_;
+  std::string first_block_;      // read under the lock
+  std::size_t first_given_ = 0;  // how much of it read() has handed out
+  std::uint64_t rest_ = 0;       // bytes left to read after it
 };
 
 // The bytes of a logbook that the caller holds under its exclusive lock

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -74,6 +75,21 @@ bool can_open_for_reading(const std::string& path);
 // at; `path` itself when it is no link (or does not exist).
 status resolve_links(const std::string& path, std::string& target);
 
+// Waiting for a lock that another instance holds.
+//
+// The locks of a logbook are advisory on POSIX systems. On Windows, where
+// locks are mandatory, every locker locks one byte far beyond the end of any
+// file instead of the file's bytes: a reader that has released its lock then
+// reads on while a QSO is appended.
+//
+// A wait for a lock is cut short by Ctrl-C once catch_interrupt() is in force
+// (elsewhere Ctrl-C ends the program as usual): the open then fails with
+// kInterruptedWaitStep and kInterruptedWaitCause.
+inline constexpr std::string_view kInterruptedWaitStep = "attente du verrou";
+inline constexpr std::string_view kInterruptedWaitCause = "interrompue (Ctrl-C)";
+// How long a wait lasts before the caller is told (see set_wait_notice).
+inline constexpr int kLongWaitMillis = 1000;
+
 // A file opened for reading and writing, under an exclusive advisory lock
 // that other instances of the program respect. Closing releases the lock.
 class locked_file {
@@ -87,6 +103,9 @@ class locked_file {
   // for the exclusive lock, then makes sure `path` still names the locked file
   // (another instance may have replaced it meanwhile) and retries if not.
   status open(const std::string& path);
+  // Called once when open() has waited kLongWaitMillis for the lock (another
+  // instance is writing), so that the caller can say why nothing happens.
+  void set_wait_notice(std::function<void()> notice) { wait_notice_ = std::move(notice); }
 
   // The size of a regular file; 0 for anything else (a device, say).
   status size(std::uint64_t& bytes);
@@ -131,6 +150,7 @@ class locked_file {
 
   std::string path_;
   std::intptr_t handle_ = -1;
+  std::function<void()> wait_notice_;
   // Windows only: a lock held beside the file's own, from open() to close(),
   // for the systems where the file must be closed before a replacement is
   // renamed over it (before Windows 10 version 1709, FAT, exFAT, some
@@ -198,13 +218,14 @@ class replacement_file {
   bool refused_existing_ = false;
 };
 
-
 // ---------------------------------------------------------------------------
 // Reading a file that another instance may be writing.
 
-// A file opened for reading only, under a shared lock: an instance that
-// writes (and takes the lock exclusively) waits until it is closed, so a line
-// being appended is never seen half written; other readers share the lock.
+// A file opened for reading only, under a shared lock: other readers share
+// it, an instance that writes (taking it exclusively) waits for it. A reader
+// releases it with unlock() as soon as it has read what must be read under
+// it, and reads on without it, so that no writer waits for what the reader
+// does with what it reads (see file_source, for a logbook).
 class shared_file {
  public:
   shared_file() = default;
@@ -212,8 +233,18 @@ class shared_file {
   shared_file& operator=(const shared_file&) = delete;
   ~shared_file();
 
-  // Opens `path` and waits for the shared lock; refuses a folder.
+  // Opens `path` and waits for the shared lock (see "Waiting for a lock"
+  // above), then makes sure `path` still names the locked file (another
+  // instance may have renamed a new file over it meanwhile) and retries if
+  // not; refuses a folder. The size is noted under the lock.
   status open(const std::string& path);
+  // Releases the lock and keeps the file open: it stays the file that was
+  // locked, even when another file is renamed over its name later.
+  void unlock();
+  // False for a pipe, a device or another special file, which has no size.
+  bool is_regular() const { return regular_; }
+  // The size of a regular file when open() held the lock.
+  std::uint64_t size_when_locked() const { return size_when_locked_; }
   // Reads on from where the last read ended; `got` is 0 only at the end.
   status read(char* buffer, std::size_t count, std::size_t& got);
   // Releases the lock and closes (also done on destruction).
@@ -221,6 +252,9 @@ class shared_file {
 
  private:
   std::intptr_t handle_ = -1;
+  bool locked_ = false;
+  bool regular_ = false;
+  std::uint64_t size_when_locked_ = 0;
 };
 
 // True when `path` names something that exists (a file, a folder, a device).

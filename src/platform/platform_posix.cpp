@@ -6,9 +6,11 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <ostream>
 #include <vector>
 
@@ -33,6 +35,49 @@ std::string folder_of(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+// What wait_for_lock() returns when Ctrl-C ended the wait.
+constexpr int kInterruptedWait = -1;
+
+// Takes the lock `operation` (LOCK_EX or LOCK_SH) on `fd`: 0 once it is
+// held, else the errno of the failure or kInterruptedWait. While another
+// instance holds it, tries again every few milliseconds rather than blocking
+// in flock(), so that Ctrl-C caught by catch_interrupt() ends the wait, and
+// calls `notice` (when given) once the wait has lasted kLongWaitMillis. A
+// free lock, the common case, costs one call.
+int wait_for_lock(int fd, int operation, const std::function<void()>& notice) {
+  constexpr auto kRetryPause = std::chrono::milliseconds(5);
+  const auto start = std::chrono::steady_clock::now();
+  bool told = false;
+  for (;;) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return 0;
+    if (errno != EWOULDBLOCK && errno != EINTR) return errno;
+    if (interrupt_requested()) return kInterruptedWait;
+    if (!told &&
+        std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(kLongWaitMillis)) {
+      told = true;
+      if (notice) notice();
+    }
+    const timespec pause{0, std::chrono::nanoseconds(kRetryPause).count()};
+    ::nanosleep(&pause, nullptr);  // a signal ends it early: looked at above
+  }
+}
+
+status lock_failure(int error) {
+  if (error == kInterruptedWait) {
+    return status::failure(std::string(kInterruptedWaitStep), std::string(kInterruptedWaitCause));
+  }
+  return failure("verrouillage", error);
+}
+
+// True when `path` names the file open as `fd`, described by `held`. On a
+// network folder a cache may still name a replaced file: it then has no link
+// left, and is taken as replaced too.
+bool still_named(const std::string& path, const struct stat& held) {
+  struct stat named {};
+  return held.st_nlink > 0 && ::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+         named.st_ino == held.st_ino;
 }
 
 status write_all(int fd, std::string_view data, std::string_view what) {
@@ -290,21 +335,13 @@ status locked_file::open_locked(const std::string& path, bool create, bool& miss
       if (fd < 0 && errno == EEXIST) continue;
     }
     if (fd < 0) return failure("ouverture", errno);
-    int locked;
-    do {
-      locked = ::flock(fd, LOCK_EX);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-      const int error = errno;
+    if (const int error = wait_for_lock(fd, LOCK_EX, wait_notice_); error != 0) {
       ::close(fd);
-      return failure("verrouillage", error);
+      return lock_failure(error);
     }
     // Another instance may have renamed a new file over the path, or the
-    // user may have removed it, while we waited for the lock. On a network
-    // folder a cache may still name the replaced file: it then has no link
-    // left, and is treated as replaced too.
+    // user may have removed it, while we waited for the lock.
     struct stat held {};
-    struct stat named {};
     if (::fstat(fd, &held) != 0) {
       const int error = errno;
       ::close(fd);
@@ -314,8 +351,7 @@ status locked_file::open_locked(const std::string& path, bool create, bool& miss
       ::close(fd);
       return failure("ouverture", ENXIO);
     }
-    if (held.st_nlink > 0 && ::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino) {
+    if (still_named(path, held)) {
       path_ = path;
       handle_ = fd;
       created_ = created;
@@ -546,7 +582,6 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
-
 // ---------------------------------------------------------------------------
 // Reading a file that another instance may be writing.
 
@@ -554,26 +589,46 @@ shared_file::~shared_file() { close(); }
 
 status shared_file::open(const std::string& path) {
   close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return failure("ouverture", errno);
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    ::close(fd);
-    return failure("ouverture", error);
+  for (int attempt = 0; attempt < kMaxReopenTries; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return failure("ouverture", errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+      const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+      ::close(fd);
+      return failure("ouverture", error);
+    }
+    handle_ = fd;
+    regular_ = S_ISREG(info.st_mode);
+    // A pipe or a device is read as it comes, without lock or size.
+    if (!regular_) return status::success();
+    const int error = wait_for_lock(fd, LOCK_SH, nullptr);
+    locked_ = error == 0;
+    // A file system without locks (some network shares) is still read.
+    if (error != 0 && error != ENOLCK && error != EOPNOTSUPP && error != EINVAL) {
+      close();
+      return lock_failure(error);
+    }
+    // The size after the lock: another instance may have appended, or
+    // renamed a new file over the path, while we waited.
+    if (::fstat(fd, &info) != 0) {
+      const int error = errno;
+      close();
+      return failure("ouverture", error);
+    }
+    if (still_named(path, info)) {
+      size_when_locked_ = static_cast<std::uint64_t>(info.st_size);
+      return status::success();
+    }
+    close();
   }
-  int locked;
-  do {
-    locked = ::flock(fd, LOCK_SH);
-  } while (locked != 0 && errno == EINTR);
-  // A file system without locks (some network shares) is still read.
-  if (locked != 0 && errno != ENOLCK && errno != EOPNOTSUPP && errno != EINVAL) {
-    const int error = errno;
-    ::close(fd);
-    return failure("verrouillage", error);
-  }
-  handle_ = fd;
-  return status::success();
+  return failure("ouverture", EBUSY);
+}
+
+void shared_file::unlock() {
+  if (!locked_) return;
+  ::flock(as_fd(handle_), LOCK_UN);
+  locked_ = false;
 }
 
 status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
@@ -592,6 +647,9 @@ void shared_file::close() {
   if (handle_ < 0) return;
   ::close(as_fd(handle_));  // releases the lock
   handle_ = -1;
+  locked_ = false;
+  regular_ = false;
+  size_when_locked_ = 0;
 }
 
 bool path_exists(const std::string& path) {

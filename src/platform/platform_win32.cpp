@@ -258,7 +258,8 @@ bool same_file(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMA
 // or on another computer sharing the folder, meet only the file lock: it
 // keeps appended lines whole, but does not cover that moment. Elsewhere the
 // rename keeps the logbook open and locked: replacement_file::commit.)
-status take_folder_guard(const std::wstring& path, std::intptr_t& guard) {
+status take_folder_guard(const std::wstring& path, std::intptr_t& guard,
+                         const std::function<void()>& notice) {
   BY_HANDLE_FILE_INFORMATION folder{};
   if (!identify(folder_of(path), folder)) return failure("ouverture du dossier", GetLastError());
   const std::wstring name =
@@ -266,7 +267,21 @@ status take_folder_guard(const std::wstring& path, std::intptr_t& guard) {
       hex((std::uint64_t{folder.nFileIndexHigh} << 32) | folder.nFileIndexLow);
   const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
   if (mutex == nullptr) return failure("verrouillage", GetLastError());
-  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+  // Waited for in short slices, as the file lock is (wait_for_lock).
+  constexpr DWORD kSliceMillis = 20;
+  const ULONGLONG start = GetTickCount64();
+  bool told = false;
+  DWORD waited = WAIT_TIMEOUT;
+  while ((waited = WaitForSingleObject(mutex, kSliceMillis)) == WAIT_TIMEOUT) {
+    if (interrupt_requested()) {
+      CloseHandle(mutex);
+      return status::failure(std::string(kInterruptedWaitStep), std::string(kInterruptedWaitCause));
+    }
+    if (!told && GetTickCount64() - start >= static_cast<ULONGLONG>(kLongWaitMillis)) {
+      told = true;
+      if (notice) notice();
+    }
+  }
   // An instance that was killed while holding the mutex abandons it; the
   // file itself is then as the failure guarantees describe.
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
@@ -292,9 +307,43 @@ OVERLAPPED at_offset(std::uint64_t offset) {
   return position;
 }
 
-BOOL lock_whole_file(HANDLE file) {
-  OVERLAPPED from_start = at_offset(0);
-  return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &from_start);
+// The byte that every locker of a file locks, exclusively or shared: far
+// beyond the end of any file, so that the lock, mandatory on Windows, never
+// covers the file's data. A reader that has released its lock reads on while
+// another instance appends under its own. (Older versions of the program
+// locked the whole file, this byte included: they still exclude each other.)
+constexpr std::uint64_t kLockOffset = std::uint64_t{1} << 62;
+
+void unlock_range(HANDLE file) {
+  OVERLAPPED position = at_offset(kLockOffset);
+  UnlockFileEx(file, 0, 1, 0, &position);
+}
+
+// Takes the lock on `file`, exclusive or shared, as wait_for_lock() does on
+// POSIX: tried again every few milliseconds while another instance holds it,
+// so that Ctrl-C caught by catch_interrupt() ends the wait, and `notice`
+// (when given) is called once the wait has lasted kLongWaitMillis.
+status wait_for_lock(HANDLE file, bool exclusive, const std::function<void()>& notice) {
+  constexpr DWORD kRetryPauseMillis = 5;
+  const ULONGLONG start = GetTickCount64();
+  bool told = false;
+  for (;;) {
+    OVERLAPPED position = at_offset(kLockOffset);
+    const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    if (LockFileEx(file, flags, 0, 1, 0, &position)) return status::success();
+    const DWORD error = GetLastError();
+    if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) {
+      return failure("verrouillage", error);
+    }
+    if (interrupt_requested()) {
+      return status::failure(std::string(kInterruptedWaitStep), std::string(kInterruptedWaitCause));
+    }
+    if (!told && GetTickCount64() - start >= static_cast<ULONGLONG>(kLongWaitMillis)) {
+      told = true;
+      if (notice) notice();
+    }
+    Sleep(kRetryPauseMillis);
+  }
 }
 
 // Unlocks and closes; false when the close failed.
@@ -302,8 +351,7 @@ bool unlock_and_close(std::intptr_t& handle) {
   if (handle == kNoHandle) return true;
   const HANDLE file = as_handle(handle);
   handle = kNoHandle;
-  OVERLAPPED from_start = at_offset(0);
-  UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &from_start);
+  unlock_range(file);
   return CloseHandle(file) != 0;
 }
 
@@ -630,7 +678,13 @@ status locked_file::open_locked(const std::string& path, bool create, bool& miss
   missing = false;
   std::wstring wide;
   if (status s = widen(path, wide); !s.ok()) return s;
-  if (status s = take_folder_guard(wide, guard_); !s.ok()) return s;
+  // The caller is told once, whichever of the two waits below is long.
+  bool told = false;
+  const std::function<void()> notice = [this, &told] {
+    if (!told && wait_notice_) wait_notice_();
+    told = true;
+  };
+  if (status s = take_folder_guard(wide, guard_, notice); !s.ok()) return s;
   for (int attempt = 0; attempt < kMaxReopenTries; ++attempt) {
     bool created = false;
     // Delete sharing lets a replacement be renamed over the file while it
@@ -654,11 +708,10 @@ status locked_file::open_locked(const std::string& path, bool create, bool& miss
       return open_failure(wide, error);
     }
     std::intptr_t handle = as_integer(file);
-    if (!lock_whole_file(file)) {
-      const DWORD error = GetLastError();
+    if (status s = wait_for_lock(file, true, notice); !s.ok()) {
       CloseHandle(file);
       release_folder_guard(guard_);
-      return failure("verrouillage", error);
+      return s;
     }
     // An instance on another computer may have renamed a new file over the
     // path, or the user may have removed it, while we waited for the lock.
@@ -1071,7 +1124,6 @@ std::vector<std::string> program_arguments(int, char**) {
   return arguments;
 }
 
-
 // ---------------------------------------------------------------------------
 // Reading a file that another instance may be writing.
 
@@ -1085,19 +1137,43 @@ status shared_file::open(const std::string& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return status::failure("ouverture", "c'est un dossier");
   }
-  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return failure("ouverture", GetLastError());
-  // The same range as the writers' exclusive lock, shared.
-  OVERLAPPED from_start = at_offset(0);
-  if (GetFileType(file) == FILE_TYPE_DISK &&
-      !LockFileEx(file, 0, 0, MAXDWORD, MAXDWORD, &from_start)) {
-    const DWORD error = GetLastError();
-    CloseHandle(file);
-    return failure("verrouillage", error);
+  for (int attempt = 0; attempt < kMaxReopenTries; ++attempt) {
+    // Delete sharing: a replacement may be renamed over the name while this
+    // reader, unlocked, still reads the file it opened.
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return failure("ouverture", GetLastError());
+    handle_ = as_integer(file);
+    regular_ = GetFileType(file) == FILE_TYPE_DISK;
+    // A pipe or a device is read as it comes, without lock or size.
+    if (!regular_) return status::success();
+    if (status s = wait_for_lock(file, false, nullptr); !s.ok()) {
+      close();
+      return s;
+    }
+    locked_ = true;
+    // Another instance may have renamed a new file over the path while we
+    // waited; a replaced file on a network folder has no link left.
+    BY_HANDLE_FILE_INFORMATION held{};
+    if (!GetFileInformationByHandle(file, &held)) {
+      const DWORD error = GetLastError();
+      close();
+      return failure("ouverture", error);
+    }
+    BY_HANDLE_FILE_INFORMATION named{};
+    if (held.nNumberOfLinks > 0 && identify(wide, named) && same_file(held, named)) {
+      size_when_locked_ = (std::uint64_t{held.nFileSizeHigh} << 32) | held.nFileSizeLow;
+      return status::success();
+    }
+    close();
   }
-  handle_ = as_integer(file);
-  return status::success();
+  return failure("ouverture", ERROR_SHARING_VIOLATION);
+}
+
+void shared_file::unlock() {
+  if (!locked_) return;
+  unlock_range(as_handle(handle_));
+  locked_ = false;
 }
 
 status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
@@ -1113,7 +1189,17 @@ status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
   return status::success();
 }
 
-void shared_file::close() { unlock_and_close(handle_); }
+void shared_file::close() {
+  if (locked_) {
+    unlock_and_close(handle_);
+  } else if (handle_ != kNoHandle) {
+    CloseHandle(as_handle(handle_));
+    handle_ = kNoHandle;
+  }
+  locked_ = false;
+  regular_ = false;
+  size_when_locked_ = 0;
+}
 
 bool path_exists(const std::string& path) {
   std::wstring wide;

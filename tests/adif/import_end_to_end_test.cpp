@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <sstream>
 #include <thread>
 
@@ -109,6 +110,33 @@ TEST_F(ImportEndToEnd, ExportedThenImportedGivesTheSameLinesAndASecondImportNoth
   EXPECT_EQ(again.status, 0);
   EXPECT_NE(again.err.find("0 QSO importe, 8 doublons ignores"), std::string::npos) << again.err;
   EXPECT_EQ(read_file(folder_.file("vide.txt")), logbook());
+}
+
+// An export whose output waits on a pager that nobody reads keeps velkrin
+// waiting for nothing: a QSO confirmed meanwhile is recorded at once.
+TEST_F(ImportEndToEnd, ExportWaitingOnItsOutputKeepsVelkrinWaitingForNothing) {
+  make_logbook({"01-02-2026 0905 930 DL1XYZ Hans 7055 J3E Paris_15"});
+  std::string text = logbook();
+  const std::string last_line = text.substr(text.rfind('\n', text.size() - 2) + 1);
+  for (int n = 0; n < 3000; ++n) text += last_line;
+  write_file(folder_.file("journal_de_bord.txt"), text);
+  stalled_program exporter(adif_command({"-o", "-"}), folder_.path().string());
+  ASSERT_TRUE(exporter.wait_until_stalled());
+  // velkrin runs on a thread of its own: should it wait for the export,
+  // stopping the export lets it end, and the test fails instead of hanging.
+  auto recorded = std::async(std::launch::async, [&] {
+    return run_program({VELKRIN_DEFAULT_PROGRAM}, folder_.path().string(),
+                       "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n");
+  });
+  if (recorded.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    exporter.stop();
+    ADD_FAILURE() << "the export kept velkrin waiting";
+  }
+  const program_run run = recorded.get();
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  const std::string after = logbook();
+  EXPECT_NE(after.find("G4AAA", after.size() - 106), std::string::npos) << "not recorded last";
 }
 
 TEST_F(ImportEndToEnd, ReadsTheFilesOtherProgramsWrite) {

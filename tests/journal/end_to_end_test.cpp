@@ -4,7 +4,9 @@
 // under Wine.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
 
 #include "support/run_program.hpp"
@@ -70,6 +72,35 @@ TEST_F(JournalEndToEnd, ReadsWhatVelkrinWrote) {
             "ligne 9 : note : fin avant le debut (passe minuit ?)\n"
             "Aucun probleme, 1 note, 3 QSO lus.\n");
   EXPECT_EQ(journal({"doublons"}).status, 0);
+}
+
+// A reader whose output waits on a pager that nobody reads keeps velkrin
+// waiting for nothing: a QSO confirmed meanwhile is recorded at once.
+TEST_F(JournalEndToEnd, ReaderWaitingOnItsOutputKeepsVelkrinWaitingForNothing) {
+  const std::string path = folder_.file("journal_de_bord.txt");
+  std::string text = read_file(path);
+  const std::string last_line = text.substr(text.rfind('\n', text.size() - 2) + 1);
+  for (int n = 0; n < 12000; ++n) text += last_line;  // liste streams past 10,000
+  write_file(path, text);
+  for (const std::string command : {"csv", "liste"}) {
+    stalled_program reader(journal_command({command}), folder_.path().string());
+    ASSERT_TRUE(reader.wait_until_stalled()) << command;
+    // velkrin runs on a thread of its own: should it wait for the reader,
+    // stopping the reader lets it end, and the test fails instead of hanging.
+    auto recorded = std::async(std::launch::async, [&] {
+      return run_program(program_command(VELKRIN_DEFAULT_PROGRAM), folder_.path().string(),
+                         "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n");
+    });
+    if (recorded.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      reader.stop();
+      ADD_FAILURE() << command << " kept velkrin waiting";
+    }
+    const program_run run = recorded.get();
+    EXPECT_EQ(run.status, 0) << command;
+    EXPECT_EQ(run.err, "") << command;
+  }
+  text = read_file(path);
+  EXPECT_NE(text.find("G4AAA"), text.rfind("G4AAA")) << "not both QSOs recorded";
 }
 
 TEST_F(JournalEndToEnd, CsvIsWrittenAsBytesAndNeverOverAFile) {

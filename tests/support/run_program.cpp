@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,6 +102,61 @@ program_run run_program(const std::vector<std::string>& command, const std::stri
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
   run.signal = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
   return run;
+}
+
+stalled_program::stalled_program(const std::vector<std::string>& command,
+                                 const std::string& folder) {
+  int pipe_ends[2];
+  if (::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  ::fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);  // quick to fill
+  const pid_t child = ::fork();
+  if (child < 0) throw std::runtime_error("fork failed");
+  if (child == 0) {
+    const int nothing = ::open("/dev/null", O_RDWR);
+    ::dup2(nothing, STDIN_FILENO);
+    ::dup2(pipe_ends[1], STDOUT_FILENO);
+    ::dup2(nothing, STDERR_FILENO);
+    if (::chdir(folder.c_str()) != 0) ::_exit(126);
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(pipe_ends[1]);
+  pid_ = child;
+  output_ = pipe_ends[0];
+}
+
+bool stalled_program::wait_until_stalled() {
+  constexpr int kStillChecks = 10;  // 10 ms apart
+  int held = -1;
+  int still = 0;
+  for (int check = 0; check < 6000 && pid_ > 0; ++check) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    int now = 0;
+    ::ioctl(output_, FIONREAD, &now);
+    still = now > 0 && now == held ? still + 1 : 0;
+    if (still == kStillChecks) return true;
+    held = now;
+    ::usleep(10000);
+  }
+  return false;
+}
+
+void stalled_program::stop() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  pid_ = -1;
+  if (output_ >= 0) ::close(output_);
+  output_ = -1;
 }
 
 }  // namespace velkrin::testing

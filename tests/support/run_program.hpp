@@ -22,4 +22,25 @@ std::vector<std::string> program_command(const std::string& default_program);
 program_run run_program(const std::vector<std::string>& command, const std::string& folder,
                         const std::string& input);
 
+// A program left waiting on its output, as one whose output goes to a pager
+// that nobody reads: its standard output is a pipe (of one page) that this
+// never reads, its standard input and error are /dev/null. Killed when
+// destroyed, or by stop().
+class stalled_program {
+ public:
+  stalled_program(const std::vector<std::string>& command, const std::string& folder);
+  ~stalled_program() { stop(); }
+  stalled_program(const stalled_program&) = delete;
+  stalled_program& operator=(const stalled_program&) = delete;
+
+  // True once the pipe holds output and has stopped filling: the program
+  // waits to write more. False when it ended first, or after a minute.
+  bool wait_until_stalled();
+  void stop();
+
+ private:
+  int pid_ = -1;
+  int output_ = -1;
+};
+
 }  // namespace velkrin::testing
