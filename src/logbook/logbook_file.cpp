@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "console/visible_text.hpp"
+#include "logbook/logbook_reader.hpp"
 #include "platform/platform.hpp"
 
 namespace velkrin {
@@ -96,6 +98,107 @@ platform::status append_locked(platform::locked_file& file, const qso_record& qs
     if (file.truncate(size).ok()) (void)file.sync();
   }
   return written;
+}
+
+// How many bytes before the point where a follower's reading stopped are
+// compared, at its next call, to those it saw there: a file edited in place
+// to another length has moved them.
+constexpr std::size_t kBeforeBytes = 256;
+
+platform::status read_exactly(platform::locked_file& file, std::uint64_t offset, std::size_t count,
+                              std::string& bytes) {
+  bytes.assign(count, '\0');
+  std::size_t filled = 0;
+  while (filled < count) {
+    std::size_t got = 0;
+    platform::status s = file.read_at(offset + filled, bytes.data() + filled, count - filled, got);
+    if (!s.ok()) return s;
+    if (got == 0) break;
+    filled += got;
+  }
+  bytes.resize(filled);
+  return platform::status::success();
+}
+
+// The bytes [from, to) of a locked file, noting where the last whole line
+// among them ends.
+class range_source : public byte_source {
+ public:
+  range_source(platform::locked_file& file, std::uint64_t from, std::uint64_t to)
+      : file_(file), at_(from), to_(to), lines_end_(from) {}
+  platform::status read(char* buffer, std::size_t count, std::size_t& got) override {
+    got = 0;
+    if (at_ >= to_) return platform::status::success();
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, to_ - at_));
+    if (platform::status s = file_.read_at(at_, buffer, count, got); !s.ok()) return s;
+    const auto newline = std::string_view(buffer, got).rfind('\n');
+    if (newline != std::string_view::npos) lines_end_ = at_ + newline + 1;
+    at_ += got;
+    return platform::status::success();
+  }
+  std::uint64_t lines_end() const { return lines_end_; }
+
+ private:
+  platform::locked_file& file_;
+  std::uint64_t at_;
+  std::uint64_t to_;
+  std::uint64_t lines_end_;
+};
+
+// Brings `follower` up to date with the locked file: from where its reading
+// stopped when the file is the same and its first bytes and those before
+// that point are unchanged, from the start otherwise.
+platform::status catch_up(platform::locked_file& file, logbook_follower& follower,
+                          std::string& failure) {
+  logbook_follower::position& at = follower.read_so_far;
+  const std::uint64_t size = file.size_when_locked();
+  bool from_start = !at.known || at.identity != file.identity() || size < at.offset;
+  if (!from_start) {
+    std::string bytes;
+    if (platform::status s = read_exactly(file, 0, at.start.size(), bytes); !s.ok()) return s;
+    from_start = bytes != at.start;
+  }
+  if (!from_start) {
+    std::string bytes;
+    platform::status s = read_exactly(file, at.offset - at.before.size(), at.before.size(), bytes);
+    if (!s.ok()) return s;
+    from_start = bytes != at.before;
+  }
+  if (from_start) {
+    at = {};
+    follower.restart();
+  }
+  range_source source(file, at.offset, size);
+  logbook_reader reader(source);
+  logbook_item item;
+  while (reader.next(item)) {
+    if (item.what == logbook_item::kind::qso) {
+      follower.qso(item.qso);
+    } else if (item.what == logbook_item::kind::header && reader.header() != nullptr) {
+      follower.header(reader.header()->header);
+    }
+  }
+  if (reader.failure()) {
+    // Read again from the start next time: the file may be mended meanwhile.
+    at = {};
+    failure = *reader.failure();
+    return platform::status::success();
+  }
+  const std::uint64_t offset = source.lines_end();
+  if (offset != at.offset || !at.known) {
+    const auto start = static_cast<std::size_t>(std::min<std::uint64_t>(offset, kPrefixBytes));
+    if (at.start.size() < start) {
+      if (platform::status s = read_exactly(file, 0, start, at.start); !s.ok()) return s;
+    }
+    const auto before = static_cast<std::size_t>(std::min<std::uint64_t>(offset, kBeforeBytes));
+    if (platform::status s = read_exactly(file, offset - before, before, at.before); !s.ok()) {
+      return s;
+    }
+  }
+  at.known = true;
+  at.identity = file.identity();
+  at.offset = offset;
+  return platform::status::success();
 }
 
 // Makes a new file at `target` holding `contents`, whole or not at all: it is
@@ -196,6 +299,61 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
   return logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
 }
 
+checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
+                                  logbook_follower& follower, const std::function<bool()>& accept) {
+  checked_append result;
+  for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
+    platform::locked_file file;
+    bool missing = false;
+    platform::status s = file.open_existing(logbook.path, missing);
+    if (s.ok() && missing) {
+      follower.read_so_far = {};
+      follower.restart();
+      if (!accept()) return result;
+      std::string target;
+      s = platform::resolve_links(logbook.path, target);
+      bool taken = false;
+      if (s.ok()) {
+        s = create_whole(target, format_qso_line(qso, platform::new_file_line_end()), taken);
+      }
+      if (taken) continue;  // another instance made it: read that one
+      result.appended = result.started_new_logbook = s.ok();
+      result.error = as_error(s);
+      return result;
+    }
+    std::string unreadable;
+    if (s.ok()) s = catch_up(file, follower, unreadable);
+    if (s.ok() && !unreadable.empty()) {
+      (void)file.close();
+      result.error = logbook_error{unreadable};
+      return result;
+    }
+    if (s.ok() && !accept()) {
+      (void)file.close();
+      return result;
+    }
+    if (s.ok() && first_write_to(logbook.path)) {
+      std::string target;
+      if (platform::resolve_links(logbook.path, target).ok()) {
+        platform::remove_leftover_temporaries(target);
+      }
+    }
+    if (s.ok()) s = append_locked(file, qso);
+    (void)file.close();  // the line is on disk already, as for append_qso
+    result.appended = s.ok();
+    result.error = as_error(s);
+    return result;
+  }
+  result.error = logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
+  return result;
+}
+
+std::optional<logbook_error> follow_logbook(const logbook_file& logbook,
+                                            logbook_follower& follower) {
+  // Nothing is accepted, so the QSO is never looked at.
+  return append_qso_checked(logbook, qso_record{}, follower, [] { return false; }).error;
+}
+
 std::optional<logbook_error> write_header(const logbook_file& logbook,
                                           const logbook_header& header) {
   for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
@@ -221,9 +379,9 @@ std::optional<logbook_error> write_header(const logbook_file& logbook,
   return logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
 }
 
-std::string write_failure_message(const logbook_error& error) {
-  return "Erreur : le journal de bord \"" + std::string(kLogbookFileName) +
-         "\" n'a pas pu etre ecrit (" + error.reason + ").";
+std::string write_failure_message(const logbook_error& error, std::string_view path) {
+  return "Erreur : le journal de bord \"" + visible(path) + "\" n'a pas pu etre ecrit (" +
+         error.reason + ").";
 }
 
 std::string new_logbook_message() {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <ostream>
 #include <vector>
 
@@ -92,12 +93,22 @@ constexpr int kSignalsToClean[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kLiveSlots = 8;
 std::atomic<const char*> live_temporaries[kLiveSlots];
 
-extern "C" void remove_live_temporaries_and_reraise(int signal_number) {
+// Set by catch_interrupt(): a signal then only raises interrupt_flag.
+std::atomic<bool> interrupts_caught{false};
+volatile std::sig_atomic_t interrupt_flag = 0;
+
+// The one handler of the cleaning signals, for the whole program.
+extern "C" void on_cleaning_signal(int signal_number) {
+  if (interrupts_caught.load()) {
+    interrupt_flag = 1;
+    return;
+  }
   for (auto& slot : live_temporaries) {
     if (const char* path = slot.load()) ::unlink(path);
   }
-  // SA_RESETHAND gave the signal back its default action; it is blocked
-  // until this handler returns, and then ends the program.
+  // Back to the default action; the signal is blocked until this handler
+  // returns, and then ends the program.
+  ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
 }
 
@@ -106,8 +117,11 @@ void install_signal_handlers_once() {
   if (installed) return;
   installed = true;
   struct sigaction action {};
-  action.sa_handler = remove_live_temporaries_and_reraise;
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  action.sa_handler = on_cleaning_signal;
+  // No SA_RESTART: once interrupts are caught, a wait in poll() or for a
+  // lock must end with EINTR for the flag to be seen. Before that the
+  // handler ends the program and nothing is resumed.
+  action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
   for (int signal_number : kSignalsToClean) sigaddset(&action.sa_mask, signal_number);
   for (int signal_number : kSignalsToClean) {
@@ -546,7 +560,6 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
-
 // ---------------------------------------------------------------------------
 // Reading a file that another instance may be writing.
 
@@ -605,5 +618,12 @@ bool same_file(const std::string& first, const std::string& second) {
   return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 &&
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+void catch_interrupt() {
+  interrupts_caught.store(true);
+  install_signal_handlers_once();
+}
+
+bool interrupt_requested() { return interrupt_flag != 0; }
 
 }  // namespace velkrin::platform
