@@ -367,8 +367,8 @@ class udp_receiver {
 // in receive(). The same handlers serve the temporary files (see
 // "Temporary files" above): once this is called they no longer remove them
 // and end the program, since the program goes on and removes or commits
-// each one itself. A signal that was ignored when the program started stays
-// ignored.
+// each one itself. Ctrl-C and SIGTERM are caught even when the program
+// started with them ignored, as in a script's background job.
 void catch_interrupt();
 bool interrupt_requested();
 

@@ -112,10 +112,15 @@ extern "C" void on_cleaning_signal(int signal_number) {
   ::raise(signal_number);
 }
 
-void install_signal_handlers_once() {
+// With `take_ignored_interrupts`, SIGINT and SIGTERM are caught even when
+// the program started with them ignored (a background job of a script):
+// catch_interrupt() is how the listener is told to stop.
+void install_signal_handlers(bool take_ignored_interrupts) {
   static bool installed = false;
-  if (installed) return;
+  static bool took_ignored = false;
+  if (installed && (took_ignored || !take_ignored_interrupts)) return;
   installed = true;
+  took_ignored = take_ignored_interrupts;
   struct sigaction action {};
   action.sa_handler = on_cleaning_signal;
   // No SA_RESTART: once interrupts are caught, a wait in poll() or for a
@@ -127,10 +132,14 @@ void install_signal_handlers_once() {
   for (int signal_number : kSignalsToClean) {
     struct sigaction previous {};
     if (::sigaction(signal_number, nullptr, &previous) != 0) continue;
-    if (previous.sa_handler == SIG_IGN) continue;  // nohup, say: stays ignored
+    const bool interrupt = signal_number == SIGINT || signal_number == SIGTERM;
+    // nohup, say: SIGHUP stays ignored.
+    if (previous.sa_handler == SIG_IGN && !(interrupt && take_ignored_interrupts)) continue;
     ::sigaction(signal_number, &action, nullptr);
   }
 }
+
+void install_signal_handlers_once() { install_signal_handlers(false); }
 
 int record_live(const char* path) {
   for (int slot = 0; slot < kLiveSlots; ++slot) {
@@ -621,7 +630,7 @@ bool same_file(const std::string& first, const std::string& second) {
 
 void catch_interrupt() {
   interrupts_caught.store(true);
-  install_signal_handlers_once();
+  install_signal_handlers(true);
 }
 
 bool interrupt_requested() { return interrupt_flag != 0; }
