@@ -174,9 +174,9 @@ class live_log {
         }
       }
       if (left > 0) {
-        err_ << "Interrompu : " << left << " enregistrement" << (left > 1 ? "s" : "")
-             << " de ce datagramme non lu" << (left > 1 ? "s" : "") << ", donc non inscrit"
-             << (left > 1 ? "s" : "") << ".\n";
+        const char* s = left > 1 ? "s" : "";
+        err_ << "Interrompu : " << left << " enregistrement" << s << " de ce datagramme non inscrit"
+             << s << ".\n";
       }
     }
     err_.flush();
