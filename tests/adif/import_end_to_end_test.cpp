@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -263,6 +264,7 @@ class listener {
       ::_exit(127);
     }
   }
+  pid_t pid() const { return child_; }
   ~listener() {
     if (child_ > 0) stop();
   }
@@ -317,16 +319,21 @@ class sender {
   int socket_;
 };
 
-// An ADIF file holding one FT8 QSO with `call` of the station F5XYZ; with
-// `cut`, the file ends one byte short of the call sign, which comes last.
-std::string adif_text(const std::string& call, const std::string& time = "090515",
-                      bool cut = false) {
+// One FT8 QSO with `call` of the station F5XYZ, as an ADIF record; with
+// `cut`, one byte short of the call sign, which comes last.
+std::string adif_record(const std::string& call, const std::string& time = "090515",
+                        bool cut = false) {
   const std::string fields = "<mode:3>FT8 <qso_date:8>20260201 <time_on:6>" + time +
                              " <freq:9>14.074000 <station_callsign:5>F5XYZ "
                              "<my_gridsquare:4>JN18 <call:" +
                              std::to_string(call.size()) + ">";
-  return "<adif_ver:5>3.1.1\n<EOH>\n" + fields +
-         (cut ? call.substr(0, call.size() - 1) : call + " <eor>");
+  return fields + (cut ? call.substr(0, call.size() - 1) : call + " <eor>\n");
+}
+
+// An ADIF file holding that record.
+std::string adif_text(const std::string& call, const std::string& time = "090515",
+                      bool cut = false) {
+  return "<adif_ver:5>3.1.1\n<EOH>\n" + adif_record(call, time, cut);
 }
 
 // The same as a "Logged ADIF" datagram.
@@ -404,6 +411,39 @@ TEST_F(ImportEndToEnd, ListenerReportsALostQsoAndStillEndsOnCtrlC) {
   ASSERT_NE(line, std::string::npos) << err;
   EXPECT_NE(err.find(" DL2ABC ", line), std::string::npos) << err;
   EXPECT_EQ(err.find('\n', line) + 1, err.find("Fin de l'ecoute.\n")) << err;
+}
+
+// Ctrl-C while the first record of a datagram of three waits for the
+// logbook's lock: the two others are left, and said to be.
+TEST_F(ImportEndToEnd, ListenerStopsBetweenTheRecordsOfADatagram) {
+  if (std::getenv("VELKRIN_LAUNCHER") != nullptr) GTEST_SKIP() << "the lock held is POSIX's";
+  make_logbook({}, "", "F5XYZ");
+  const std::uint16_t port = free_port();
+  listener running(folder_.path().string(), {"--ecoute=127.0.0.1:" + std::to_string(port)});
+  ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
+  const int held = ::open(folder_.file("journal_de_bord.txt").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const sender wsjtx;
+  wsjtx.send(wsjtx::testing::datagram()
+                 .header(12)
+                 .utf8(adif_text("DL1ONE") + adif_record("DL2TWO") + adif_record("DL3THR"))
+                 .bytes(),
+             "127.0.0.1", port);
+  // Until the listener waits for the lock (a waiter in /proc/locks).
+  const std::string waiter = "-> FLOCK";
+  for (int tries = 0; tries < 500 && read_file("/proc/locks").find(waiter) == std::string::npos;
+       ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(running.pid(), SIGINT);
+  ::close(held);
+  running.stop();
+  EXPECT_NE(running.err().find("Interrompu : 2 enregistrements de ce datagramme non inscrits."),
+            std::string::npos)
+      << running.err();
+  EXPECT_EQ(running.err().find("DL2TWO"), std::string::npos) << running.err();
+  EXPECT_EQ(logbook().find("DL2TWO"), std::string::npos);
+  EXPECT_EQ(logbook().find("DL3THR"), std::string::npos);
 }
 
 // An import renaming its copy of the logbook into place while the listener
