@@ -256,15 +256,13 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
   return copy_behind_header(file, old ? old->length : 0, size, block);
 }
 
-}  // namespace
-
-bool logbook_exists(const logbook_file& logbook) {
-  return platform::can_open_for_reading(logbook.path);
-}
-
-std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_record& qso,
-                                        bool* started_new_logbook) {
-  if (started_new_logbook != nullptr) *started_new_logbook = false;
+// Every append, checked or not: opens the file that the path names, under
+// the exclusive lock; with a follower, brings it up to date and asks
+// `accept`; then appends the line.
+checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
+                                  logbook_follower* follower, const std::function<bool()>* accept) {
+  checked_append result;
+  const auto accepted = [accept] { return accept == nullptr || (*accept)(); };
   for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
     // The name is opened as it is (a link is followed by the system); its
     // target's name matters only to make a new file or to clean beside it.
@@ -274,6 +272,11 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
     if (s.ok() && missing) {
       // The logbook vanished while the QSO was typed (archived by hand, say):
       // losing the QSO would be worse than a logbook without a header.
+      if (follower != nullptr) {
+        follower->read_so_far = {};
+        follower->restart();
+      }
+      if (!accepted()) return result;
       std::string target;
       s = platform::resolve_links(logbook.path, target);
       bool taken = false;
@@ -281,8 +284,20 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
         s = create_whole(target, format_qso_line(qso, platform::new_file_line_end()), taken);
       }
       if (taken) continue;  // another instance made it: append to that one
-      if (s.ok() && started_new_logbook != nullptr) *started_new_logbook = true;
-      return as_error(s);
+      result.appended = result.started_new_logbook = s.ok();
+      result.error = as_error(s);
+      return result;
+    }
+    std::string unreadable;
+    if (s.ok() && follower != nullptr) s = catch_up(file, *follower, unreadable);
+    if (s.ok() && !unreadable.empty()) {
+      (void)file.close();
+      result.error = logbook_error{unreadable};
+      return result;
+    }
+    if (s.ok() && !accepted()) {
+      (void)file.close();
+      return result;
     }
     if (s.ok() && first_write_to(logbook.path)) {
       std::string target;
@@ -294,58 +309,30 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
     // Once the data is on disk the operation has succeeded: a failing close
     // must not make the user copy by hand a QSO that is already recorded.
     (void)file.close();
-    return as_error(s);
-  }
-  return logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
-}
-
-checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
-                                  logbook_follower& follower, const std::function<bool()>& accept) {
-  checked_append result;
-  for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
-    platform::locked_file file;
-    bool missing = false;
-    platform::status s = file.open_existing(logbook.path, missing);
-    if (s.ok() && missing) {
-      follower.read_so_far = {};
-      follower.restart();
-      if (!accept()) return result;
-      std::string target;
-      s = platform::resolve_links(logbook.path, target);
-      bool taken = false;
-      if (s.ok()) {
-        s = create_whole(target, format_qso_line(qso, platform::new_file_line_end()), taken);
-      }
-      if (taken) continue;  // another instance made it: read that one
-      result.appended = result.started_new_logbook = s.ok();
-      result.error = as_error(s);
-      return result;
-    }
-    std::string unreadable;
-    if (s.ok()) s = catch_up(file, follower, unreadable);
-    if (s.ok() && !unreadable.empty()) {
-      (void)file.close();
-      result.error = logbook_error{unreadable};
-      return result;
-    }
-    if (s.ok() && !accept()) {
-      (void)file.close();
-      return result;
-    }
-    if (s.ok() && first_write_to(logbook.path)) {
-      std::string target;
-      if (platform::resolve_links(logbook.path, target).ok()) {
-        platform::remove_leftover_temporaries(target);
-      }
-    }
-    if (s.ok()) s = append_locked(file, qso);
-    (void)file.close();  // the line is on disk already, as for append_qso
     result.appended = s.ok();
     result.error = as_error(s);
     return result;
   }
   result.error = logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
   return result;
+}
+
+}  // namespace
+
+bool logbook_exists(const logbook_file& logbook) {
+  return platform::can_open_for_reading(logbook.path);
+}
+
+std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_record& qso,
+                                        bool* started_new_logbook) {
+  const checked_append done = append_qso_checked(logbook, qso, nullptr, nullptr);
+  if (started_new_logbook != nullptr) *started_new_logbook = done.started_new_logbook;
+  return done.error;
+}
+
+checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
+                                  logbook_follower& follower, const std::function<bool()>& accept) {
+  return append_qso_checked(logbook, qso, &follower, &accept);
 }
 
 std::optional<logbook_error> follow_logbook(const logbook_file& logbook,
