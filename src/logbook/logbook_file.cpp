@@ -259,8 +259,8 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
 // Every append, checked or not: opens the file that the path names, under
 // the exclusive lock; with a follower, brings it up to date and asks
 // `accept`; then appends the line.
-checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
-                                  logbook_follower* follower, const std::function<bool()>* accept) {
+checked_append append_line(const logbook_file& logbook, const qso_record& qso,
+                           logbook_follower* follower, const std::function<bool()>* accept) {
   checked_append result;
   const auto accepted = [accept] { return accept == nullptr || (*accept)(); };
   for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
@@ -325,14 +325,14 @@ bool logbook_exists(const logbook_file& logbook) {
 
 std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_record& qso,
                                         bool* started_new_logbook) {
-  const checked_append done = append_qso_checked(logbook, qso, nullptr, nullptr);
+  const checked_append done = append_line(logbook, qso, nullptr, nullptr);
   if (started_new_logbook != nullptr) *started_new_logbook = done.started_new_logbook;
   return done.error;
 }
 
 checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
                                   logbook_follower& follower, const std::function<bool()>& accept) {
-  return append_qso_checked(logbook, qso, &follower, &accept);
+  return append_line(logbook, qso, &follower, &accept);
 }
 
 std::optional<logbook_error> follow_logbook(const logbook_file& logbook,
