@@ -198,6 +198,7 @@ class replacement_file {
   bool refused_existing_ = false;
 };
 
+
 // ---------------------------------------------------------------------------
 // Reading a file that another instance may be writing.
 
@@ -362,9 +363,9 @@ class udp_receiver {
 };
 
 // From this call on, Ctrl-C (and on POSIX SIGTERM and SIGHUP, on Windows
-// Ctrl+Break and closing the console) no longer ends the program at once:
-// it sets a flag that interrupt_requested() reports, and cuts short a wait
-// in receive(). The same handlers serve the temporary files (see
+// Ctrl+Break) no longer ends the program at once: it sets a flag that
+// interrupt_requested() reports, and cuts short a wait in receive().
+// Closing the console window on Windows still ends it, as before. The same handlers serve the temporary files (see
 // "Temporary files" above): once this is called they no longer remove them
 // and end the program, since the program goes on and removes or commits
 // each one itself. Ctrl-C and SIGTERM are caught even when the program

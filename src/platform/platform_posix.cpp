@@ -569,6 +569,7 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
+
 // ---------------------------------------------------------------------------
 // Reading a file that another instance may be writing.
 

@@ -1082,6 +1082,7 @@ std::vector<std::string> program_arguments(int, char**) {
   return arguments;
 }
 
+
 // ---------------------------------------------------------------------------
 // Reading a file that another instance may be writing.
 
