@@ -256,6 +256,14 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
   return copy_behind_header(file, old ? old->length : 0, size, block);
 }
 
+}  // namespace
+
+bool logbook_exists(const logbook_file& logbook) {
+  return platform::can_open_for_reading(logbook.path);
+}
+
+namespace {
+
 // Every append, checked or not: opens the file that the path names, under
 // the exclusive lock; with a follower, brings it up to date and asks
 // `accept`; then appends the line.
@@ -318,10 +326,6 @@ checked_append append_line(const logbook_file& logbook, const qso_record& qso,
 }
 
 }  // namespace
-
-bool logbook_exists(const logbook_file& logbook) {
-  return platform::can_open_for_reading(logbook.path);
-}
 
 std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_record& qso,
                                         bool* started_new_logbook) {
