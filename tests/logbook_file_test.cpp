@@ -20,6 +20,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "logbook/logbook_reader.hpp"
@@ -625,6 +626,88 @@ TEST_F(LogbookFileTest, WriterWaitingForAnotherIsToldAndStoppedByCtrlC) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   ::close(busy);
   EXPECT_EQ(contents(), format_header(kOwner));
+}
+
+// What a checked append shows its follower, as words: "restart", "header
+// F4ABC", "Bob1".
+class recording_follower : public logbook_follower {
+ public:
+  void restart() override { seen.push_back("restart"); }
+  void header(const logbook_header& header) override {
+    seen.push_back("header " + header.indicatif);
+  }
+  void qso(const qso_record& qso) override { seen.push_back(qso.prenom); }
+  std::vector<std::string> take() { return std::exchange(seen, {}); }
+
+  std::vector<std::string> seen;
+};
+
+// Each call reads only what was added since the one before, and reads the
+// whole file again when it was replaced, rewritten at its start, or edited
+// in place to another length; the check and the append are one operation.
+TEST_F(LogbookFileTest, CheckedAppendReadsOnlyWhatWasAddedSince) {
+  using words = std::vector<std::string>;
+  recording_follower follower;
+  const auto follow = [&] { return !follow_logbook(logbook_, follower).has_value(); };
+  ASSERT_TRUE(rewrite(kOwner));
+  ASSERT_TRUE(append(numbered_qso("Bob", 1)));
+  ASSERT_TRUE(follow());
+  EXPECT_EQ(follower.take(), (words{"restart", "header F4ABC", "Bob1"}));
+
+  ASSERT_TRUE(append(numbered_qso("Bob", 2)));
+  ASSERT_TRUE(follow());
+  EXPECT_EQ(follower.take(), (words{"Bob2"}));
+  ASSERT_TRUE(follow());
+  EXPECT_EQ(follower.take(), words{});
+
+  // The check runs after the reading, and its QSO is read back next time.
+  bool checked_after_reading = false;
+  ASSERT_TRUE(append(numbered_qso("Bob", 3)));
+  const checked_append done = append_qso_checked(logbook_, numbered_qso("Bob", 4), follower, [&] {
+    checked_after_reading = follower.seen == words{"Bob3"};
+    return true;
+  });
+  EXPECT_TRUE(done.appended && !done.error && !done.started_new_logbook);
+  EXPECT_TRUE(checked_after_reading);
+  follower.take();
+  const checked_append refused =
+      append_qso_checked(logbook_, numbered_qso("Bob", 5), follower, [] { return false; });
+  EXPECT_FALSE(refused.appended || refused.error);
+  EXPECT_EQ(follower.take(), (words{"Bob4"}));
+
+  const words all = {"restart", "header F5XYZ", "Bob1", "Bob2", "Bob3", "Bob4"};
+  // Menu 4's new header, of the same length, written in place.
+  ASSERT_TRUE(rewrite(kNewOwner));
+  ASSERT_TRUE(follow());
+  EXPECT_EQ(follower.take(), all);
+  // Another file renamed over the logbook (an import's copy).
+  write_file(path_ + ".new", contents());
+  fs::rename(path_ + ".new", path_);
+  ASSERT_TRUE(follow());
+  EXPECT_EQ(follower.take(), all);
+  // The same file edited in place: a line taken out, another added.
+  const std::string edited = contents();
+  const std::string bob2 = format_qso_line(numbered_qso("Bob", 2));
+  write_file(path_, edited.substr(0, edited.find(bob2)) +
+                        edited.substr(edited.find(bob2) + bob2.size()) +
+                        format_qso_line(numbered_qso("Bob", 6)));
+  ASSERT_TRUE(follow());
+  EXPECT_EQ(follower.take(), (words{"restart", "header F5XYZ", "Bob1", "Bob3", "Bob4", "Bob6"}));
+  // A logbook that is not text is read by no one and written by no one.
+  const std::string text = contents();
+  write_file(path_, "\xff\xfe" + text);
+  const checked_append utf16 =
+      append_qso_checked(logbook_, numbered_qso("Bob", 7), follower, [] { return true; });
+  EXPECT_TRUE(utf16.error && !utf16.appended);
+  EXPECT_EQ(contents(), "\xff\xfe" + text);
+  // A vanished logbook is an empty one, and the QSO starts a new file.
+  follower.take();
+  fs::remove(path_);
+  const checked_append started =
+      append_qso_checked(logbook_, numbered_qso("Bob", 8), follower, [] { return true; });
+  EXPECT_TRUE(started.appended && started.started_new_logbook && !started.error);
+  EXPECT_EQ(follower.take(), words{"restart"});
+  EXPECT_EQ(contents(), format_qso_line(numbered_qso("Bob", 8)));
 }
 
 }  // namespace

@@ -165,6 +165,11 @@ std::string record_label(const adif_read_record& record) {
          std::to_string(record.line) + ")";
 }
 
+std::optional<std::string> cut_short_reason(const adif_read_record& record) {
+  if (record.complete) return std::nullopt;
+  return "pas de <EOR>, l'enregistrement s'arrete avant sa fin";
+}
+
 imported_qso import_record(const adif_read_record& record, const import_settings& settings) {
   imported_qso result;
   if (!record.unreadable.empty()) {

@@ -57,4 +57,8 @@ std::optional<std::int32_t> khz_of_mhz(std::string_view mhz);
 // (ligne 12)".
 std::string record_label(const adif_read_record& record);
 
+// Why a record that its input cut short (no <EOR>) is not taken, in the same
+// words for an ADIF file and a datagram; nothing for a whole record.
+std::optional<std::string> cut_short_reason(const adif_read_record& record);
+
 }  // namespace velkrin::adif

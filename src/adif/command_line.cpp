@@ -40,6 +40,11 @@ constexpr std::string_view kHelp =
     "                  inscrit au fil de l'eau les QSO que WSJT-X ou JTDX envoient\n"
     "                  (\"UDP Server\", par defaut 127.0.0.1:2237 ; une adresse de groupe\n"
     "                  multicast est rejointe) ; Ctrl-C pour finir\n"
+    "  --accepte ADRESSE[/BITS]\n"
+    "                  avec --ecoute (groupe multicast, ou adresse autre que 127.0.0.1) :\n"
+    "                  accepte aussi les datagrammes de cet ordinateur ou de ce reseau\n"
+    "                  (a repeter), par exemple 192.168.1.20 ou 192.168.1.0/24 ; sans\n"
+    "                  elle, seuls ceux de cette machine sont acceptes\n"
     "  --classe MODE=CLASSE\n"
     "                  ecrit CLASSE pour ce mode ou sous-mode ADIF (a repeter au besoin),\n"
     "                  par exemple --classe PSK31=J2B\n"
@@ -131,6 +136,15 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       options.what = command_options::action::listen;
       options.listen_on = arg == "--ecoute" ? std::string(kDefaultListen) : arg.substr(9);
       ++actions;
+    } else if ((arg == "--accepte" && has_value) || arg.starts_with("--accepte=")) {
+      const std::string typed = arg == "--accepte" ? args[++i] : arg.substr(10);
+      address_range range;
+      if (!parse_address_range(typed, range)) {
+        parsed.error =
+            "--accepte attend ADRESSE[/BITS] (par exemple 192.168.1.20 ou 192.168.1.0/24), pas \"" +
+            visible(typed) + "\"";
+      }
+      options.accepted.push_back(range);
     } else if (arg == "--classe" && has_value) {
       if (auto error = add_class(args[++i], options.classes)) parsed.error = *error;
       ++import_options;
@@ -147,7 +161,8 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       options.simulation = true;
       ++import_options;
     } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
-               arg == "--importe" || arg == "--classe" || arg == "--lieu-par-defaut") {
+               arg == "--importe" || arg == "--classe" || arg == "--lieu-par-defaut" ||
+               arg == "--accepte") {
       parsed.error = "l'option " + arg + " attend une valeur";
     } else if (arg.size() > 1 && arg.front() == '-') {
       parsed.error = "option inconnue " + arg;
@@ -170,6 +185,8 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     parsed.error =
         "--classe, --lieu-par-defaut, --autre-indicatif et --simulation ne servent "
         "qu'avec --importe ou --ecoute";
+  } else if (options.what != command_options::action::listen && !options.accepted.empty()) {
+    parsed.error = "--accepte ne sert qu'avec --ecoute";
   } else if (options.what == command_options::action::listen && options.simulation) {
     parsed.error = "--simulation ne sert qu'avec --importe";
   }

@@ -2,6 +2,7 @@
 // messages in French and its exit status.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -19,6 +20,13 @@ inline constexpr int kExitFailure = 2;        // usage, unreadable logbook, unwr
 
 inline constexpr std::string_view kStandardOutput = "-";
 
+// The addresses of --accepte: ADRESSE/BITS, the first `bits` bits of
+// `address` (32 for one address).
+struct address_range {
+  std::uint32_t address = 0;
+  int bits = 32;
+};
+
 struct command_options {
   enum class action { export_logbook, import_file, listen, help, version };
   action what = action::export_logbook;
@@ -35,6 +43,7 @@ struct command_options {
   std::string default_place;
   bool other_station = false;
   bool simulation = false;
+  std::vector<address_range> accepted;  // --accepte, with --ecoute
 };
 
 // The options, or the French reason of a usage error.

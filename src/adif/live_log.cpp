@@ -1,13 +1,16 @@
 // velkrin-adif --ecoute: the QSOs that WSJT-X and JTDX log, received as UDP
 // datagrams and appended one at a time, each as a typed QSO is (same lock,
 // same flush), so that velkrin may stay open on the same logbook.
+#include <algorithm>
 #include <chrono>
 #include <ostream>
+#include <vector>
 
 #include "adif/logbook_import.hpp"
-#include "adif/logbook_scan.hpp"
 #include "console/text_format.hpp"
+#include "console/visible_text.hpp"
 #include "logbook/logbook_file.hpp"
+#include "logbook/logbook_reader.hpp"
 #include "platform/platform.hpp"
 #include "wsjtx/message.hpp"
 
@@ -16,6 +19,9 @@ namespace {
 
 // How long one wait for a datagram lasts before Ctrl-C is looked at again.
 constexpr int kWaitMs = 250;
+// How old the list of this machine's addresses may be when a datagram from
+// an address not in it comes.
+constexpr std::chrono::seconds kAddressesMaxAge{5};
 
 std::optional<std::uint32_t> number(std::string_view text, std::uint32_t max) {
   if (text.empty() || text.size() > 5) return std::nullopt;
@@ -95,13 +101,58 @@ std::string described(const qso_record& qso) {
          std::to_string(qso.frequence) + " kHz, " + qso.mode;
 }
 
+// What the listener knows of the logbook between two QSOs: the owner's call
+// sign in its last header and the QSOs it holds, by the duplicate rule.
+class logbook_index : public logbook_follower {
+ public:
+  explicit logbook_index(mode_table modes) : modes_(std::move(modes)) {}
+
+  void restart() override {
+    known_ = duplicate_index{};
+    owner_.reset();
+    whole_read_ = true;
+  }
+  void header(const logbook_header& header) override { owner_ = header.indicatif; }
+  void qso(const qso_record& qso) override {
+    const auto key = duplicate_key_of(qso, modes_);
+    if (!key) return;
+    // A whole logbook is sorted once, at the first look-up after it.
+    if (whole_read_) {
+      known_.add_before_lookups(*key);
+    } else {
+      known_.add(*key);
+    }
+  }
+
+  bool holds(const qso_record& qso) {
+    whole_read_ = false;
+    const auto key = duplicate_key_of(qso, modes_);
+    return key && known_.contains_near(*key);
+  }
+  const std::optional<std::string>& owner() const { return owner_; }
+
+ private:
+  mode_table modes_;
+  duplicate_index known_;
+  std::optional<std::string> owner_;
+  bool whole_read_ = true;
+};
+
 class live_log {
  public:
   live_log(const command_options& options, std::ostream& out, std::ostream& err)
       : options_(options),
         out_(out),
         err_(err),
-        modes_(modes_with_classes(options.user_modes, options.classes)) {}
+        index_(modes_with_classes(options.user_modes, options.classes)) {}
+
+  // Reads the whole logbook, before the first datagram.
+  std::optional<logbook_error> start() {
+    return follow_logbook(logbook_file{options_.logbook}, index_);
+  }
+  const std::optional<std::string>& owner() const { return index_.owner(); }
+  // True once a QSO could not be written.
+  bool lost_a_qso() const { return lost_a_qso_; }
 
   void take(const std::string& datagram) {
     const wsjtx::message message = wsjtx::decode(datagram);
@@ -113,13 +164,30 @@ class live_log {
       adif_reader reader;
       reader.feed(adif->adif);
       reader.finish();
-      while (auto found = reader.next()) record(*found);
+      std::size_t left = 0;
+      while (auto found = reader.next()) {
+        // Ctrl-C is honoured between two records; the others are counted.
+        if (platform::interrupt_requested()) {
+          ++left;
+        } else {
+          record(*found);
+        }
+      }
+      if (left > 0) {
+        const char* s = left > 1 ? "s" : "";
+        err_ << "Interrompu : " << left << " enregistrement" << s << " de ce datagramme non inscrit"
+             << s << ".\n";
+      }
     }
     err_.flush();
   }
 
  private:
   void record(const adif_read_record& record) {
+    if (const auto cut_short = cut_short_reason(record)) {
+      say("QSO non inscrit : " + *cut_short);
+      return;
+    }
     // The station is checked once the owner is read, below.
     import_settings settings{"", options_.classes, options_.default_place, true};
     const imported_qso converted = import_record(record, settings);
@@ -128,43 +196,41 @@ class live_log {
       return;
     }
     const qso_record& qso = *converted.qso;
-    const auto key = duplicate_key_of(qso, modes_);
+    std::string refusal;
     bool duplicate = false;
-    std::optional<std::string> owner;
-    const bool vanished = !platform::path_exists(options_.logbook);
-    if (!vanished) {
-      file_source source;
-      if (const platform::status s = source.open(options_.logbook); !s.ok()) {
-        err_ << unreadable_logbook_message(options_.logbook, s.cause());
-      } else {
-        const logbook_facts facts = scan_logbook(source, [&](const qso_record& known) {
-          if (duplicate || !key) return;
-          const auto known_key = duplicate_key_of(known, modes_);
-          duplicate = known_key && within_duplicate_window(*known_key, *key);
-        });
-        owner = facts.owner;
+    // Decided under the logbook's lock, once every QSO written before is read.
+    const auto accept = [&] {
+      if (index_.owner() && !options_.other_station) {
+        settings.owner = *index_.owner();
+        settings.other_station = false;
+        const imported_qso checked = import_record(record, settings);
+        if (!checked.qso) {
+          refusal = checked.reason;
+          return false;
+        }
       }
+      duplicate = index_.holds(qso);
+      return !duplicate;
+    };
+    const checked_append done =
+        append_qso_checked(logbook_file{options_.logbook}, qso, index_, accept);
+    if (done.error) {
+      lost_a_qso_ = true;
+      err_ << write_failure_message(*done.error, options_.logbook) << "\n"
+           << unrecorded_qso_message(qso) << "\n";
+      say("QSO non inscrit : " + described(qso));
+      return;
     }
-    if (owner && !options_.other_station) {
-      settings.owner = *owner;
-      settings.other_station = false;
-      const imported_qso checked = import_record(record, settings);
-      if (!checked.qso) {
-        say("QSO non inscrit : " + checked.reason);
-        return;
-      }
+    if (!refusal.empty()) {
+      say("QSO non inscrit : " + refusal);
+      return;
     }
     if (duplicate) {
       say("QSO deja dans le journal, ignore : " + described(qso));
       return;
     }
-    if (const auto failure = append_qso(logbook_file{options_.logbook}, qso)) {
-      err_ << write_failure_message(*failure) << "\n" << unrecorded_qso_message(qso);
-      say("QSO non inscrit : " + described(qso));
-      return;
-    }
-    if (vanished) {
-      err_ << "Attention : le journal de bord \"" << options_.logbook
+    if (done.started_new_logbook) {
+      err_ << "Attention : le journal de bord \"" << visible(options_.logbook)
            << "\" n'existait plus ; le QSO est inscrit dans un nouveau fichier, sans en-tete "
               "(menu 4 de velkrin pour lui en donner un).\n";
     }
@@ -176,8 +242,26 @@ class live_log {
   const command_options& options_;
   std::ostream& out_;
   std::ostream& err_;
-  mode_table modes_;
+  logbook_index index_;
+  bool lost_a_qso_ = false;
 };
+
+// Who may send QSOs, for the message at start.
+std::string accepted_senders(std::uint32_t listened, const std::vector<std::uint32_t>& own,
+                             const std::vector<address_range>& accepted) {
+  if (!platform::is_multicast(listened) && (listened >> 24) == 127) {
+    return "seuls les programmes de cette machine peuvent l'atteindre";
+  }
+  std::string text = "datagrammes acceptes de cette machine (";
+  for (std::size_t i = 0; i < own.size(); ++i) text += (i ? ", " : "") + dotted(own[i]);
+  text += ")";
+  for (const address_range& range : accepted) {
+    text += ", de " + dotted(range.address) +
+            (range.bits == 32 ? std::string() : "/" + std::to_string(range.bits));
+  }
+  if (accepted.empty()) text += " ; --accepte ADRESSE pour un autre ordinateur";
+  return text;
+}
 
 }  // namespace
 
@@ -207,56 +291,114 @@ bool parse_endpoint(std::string_view text, std::uint32_t& address, std::uint16_t
   return true;
 }
 
+bool parse_address_range(std::string_view text, address_range& range) {
+  range = {};
+  const auto slash = text.find('/');
+  if (slash != std::string_view::npos) {
+    const auto bits = number(text.substr(slash + 1), 32);
+    if (!bits) return false;
+    range.bits = static_cast<int>(*bits);
+    text = text.substr(0, slash);
+  }
+  std::uint16_t port = 0;
+  // An address is read as the host part of an endpoint.
+  if (text.empty() || text == "localhost" || text.find(':') != std::string_view::npos ||
+      !parse_endpoint(std::string(text) + ":1", range.address, port)) {
+    return false;
+  }
+  return true;
+}
+
+bool sender_accepted(std::uint32_t listened, std::uint32_t sender, std::uint32_t destination,
+                     const std::vector<std::uint32_t>& own,
+                     const std::vector<address_range>& accepted) {
+  const bool group = platform::is_multicast(listened);
+  if (group && destination != listened) return false;
+  if (!group && (listened >> 24) == 127) return true;
+  if (std::find(own.begin(), own.end(), sender) != own.end()) return true;
+  return std::any_of(accepted.begin(), accepted.end(), [sender](const address_range& range) {
+    const std::uint32_t mask = range.bits == 0 ? 0 : ~std::uint32_t{0} << (32 - range.bits);
+    return (sender & mask) == (range.address & mask);
+  });
+}
+
 int run_listen(const command_options& options, std::ostream& out, std::ostream& err) {
   std::uint32_t address = 0;
   std::uint16_t port = 0;
   if (!parse_endpoint(options.listen_on, address, port)) {
     err << "Erreur : --ecoute attend [ADRESSE:]PORT (par exemple 127.0.0.1:2237 ou "
            "224.0.0.73:2237), pas \""
-        << options.listen_on << "\".\n";
+        << visible(options.listen_on) << "\".\n";
     return kExitFailure;
   }
   const std::string where = dotted(address) + ":" + std::to_string(port);
   if (!platform::path_exists(options.logbook)) {
-    err << "Erreur : le journal de bord \"" << options.logbook
+    err << "Erreur : le journal de bord \"" << visible(options.logbook)
         << "\" n'existe pas ; creez-le avec le menu 4 de velkrin.\n";
     return kExitFailure;
   }
-  {
-    file_source source;
-    if (const platform::status s = source.open(options.logbook); !s.ok()) {
-      err << unreadable_logbook_message(options.logbook, s.cause());
-      return kExitFailure;
-    }
-    const logbook_facts facts = scan_logbook(source, [](const qso_record&) {});
-    if (!facts.owner) {
-      err << "Erreur : le journal de bord \"" << options.logbook
-          << "\" n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin.\n";
-      return kExitFailure;
-    }
+  // One set-up of the signals for the whole run, before any file is
+  // written: Ctrl-C then ends the listening cleanly, whatever it writes.
+  platform::catch_interrupt();
+  live_log log(options, out, err);
+  if (const auto failure = log.start()) {
+    err << unreadable_logbook_message(options.logbook, failure->reason);
+    return kExitFailure;
+  }
+  if (!log.owner()) {
+    err << "Erreur : le journal de bord \"" << visible(options.logbook)
+        << "\" n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin.\n";
+    return kExitFailure;
+  }
+  std::vector<std::uint32_t> own;
+  if (const platform::status s = platform::local_addresses(own); !s.ok()) {
+    err << "Erreur : " << s.reason() << ".\n";
+    return kExitFailure;
   }
   platform::udp_receiver receiver;
   if (const platform::status s = receiver.bind(address, port); !s.ok()) {
     err << "Erreur : impossible d'ecouter sur " << where << " (" << s.cause() << ").\n";
     return kExitFailure;
   }
-  platform::catch_interrupt();
   err << "A l'ecoute de WSJT-X et JTDX sur " << where
       << (platform::is_multicast(address) ? " (groupe multicast)" : "") << ", journal \""
-      << options.logbook << "\" ; Ctrl-C pour finir.\n";
+      << visible(options.logbook) << "\" ; Ctrl-C pour finir.\n"
+      << "Emetteurs : " << accepted_senders(address, own, options.accepted) << ".\n";
   err.flush();
-  live_log log(options, out, err);
   std::string datagram;
+  auto addresses_read = std::chrono::steady_clock::now();
   while (!platform::interrupt_requested()) {
     bool received = false;
-    if (const platform::status s = receiver.receive(datagram, kWaitMs, received); !s.ok()) {
+    platform::datagram_addresses from;
+    if (const platform::status s = receiver.receive(datagram, kWaitMs, received, from); !s.ok()) {
       err << "Erreur : la reception sur " << where << " a echoue (" << s.cause() << ").\n";
       return kExitFailure;
     }
-    if (received) log.take(datagram);
+    if (!received) continue;
+    bool accepted = sender_accepted(address, from.sender, from.destination, own, options.accepted);
+    // An address this machine took since the last look (a new DHCP lease):
+    // the list is read again, at most so often.
+    const auto now = std::chrono::steady_clock::now();
+    if (!accepted && from.destination == address && now - addresses_read > kAddressesMaxAge) {
+      addresses_read = now;
+      if (platform::local_addresses(own).ok()) {
+        accepted = sender_accepted(address, from.sender, from.destination, own, options.accepted);
+      }
+    }
+    if (!accepted) {
+      err << "Datagramme refuse : envoye par " << dotted(from.sender) << " a "
+          << dotted(from.destination) << ", "
+          << (from.destination != address && platform::is_multicast(address)
+                  ? "pas au groupe " + dotted(address)
+                  : std::string("ni cette machine ni une adresse de --accepte"))
+          << ".\n";
+      err.flush();
+      continue;
+    }
+    log.take(datagram);
   }
   err << "Fin de l'ecoute.\n";
-  return kExitAllExported;
+  return log.lost_a_qso() ? kExitFailure : kExitAllExported;
 }
 
 }  // namespace velkrin::adif

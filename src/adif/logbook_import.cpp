@@ -57,10 +57,9 @@ void import_batch::know(const qso_record& qso) {
 
 import_batch::outcome import_batch::take(const adif_read_record& record, qso_record& qso,
                                          std::string& message) {
-  if (!record.complete && record.unreadable.empty()) {
+  if (const auto cut_short = cut_short_reason(record)) {
     ++reported_;
-    message =
-        record_label(record) + " : pas de <EOR>, le fichier s'arrete avant sa fin, non importe";
+    message = record_label(record) + " : " + *cut_short + ", non importe";
     return outcome::reported;
   }
   imported_qso converted = import_record(record, settings_);

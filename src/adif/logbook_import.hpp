@@ -64,6 +64,18 @@ int run_listen(const command_options& options, std::ostream& out, std::ostream& 
 // "[ADRESSE:]PORT" as an IPv4 address and a port; false when malformed.
 bool parse_endpoint(std::string_view text, std::uint32_t& address, std::uint16_t& port);
 
+// "ADRESSE[/BITS]" (192.168.1.20, 192.168.1.0/24); false when malformed.
+bool parse_address_range(std::string_view text, address_range& range);
+
+// Whether the listener takes a datagram that `sender` sent to `destination`,
+// listening on `listened`: on a multicast group, only what was sent to that
+// group; on any address but a loopback one (127.x.x.x, which only this
+// machine can reach), only what comes from one of `own` addresses (this
+// machine's) or from an `accepted` range.
+bool sender_accepted(std::uint32_t listened, std::uint32_t sender, std::uint32_t destination,
+                     const std::vector<std::uint32_t>& own,
+                     const std::vector<address_range>& accepted);
+
 // The beginning of a file that is ADIF, not a logbook: it holds an <EOH> or
 // <EOR> marker, or begins with a field.
 bool looks_like_adif(std::string_view start);

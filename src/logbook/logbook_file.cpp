@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "console/visible_text.hpp"
+#include "logbook/logbook_reader.hpp"
 #include "logbook/text_encoding.hpp"
 #include "platform/platform.hpp"
 
@@ -117,6 +119,107 @@ platform::status append_locked(platform::locked_file& file, const qso_record& qs
   return written;
 }
 
+// How many bytes before the point where a follower's reading stopped are
+// compared, at its next call, to those it saw there: a file edited in place
+// to another length has moved them.
+constexpr std::size_t kBeforeBytes = 256;
+
+platform::status read_exactly(platform::locked_file& file, std::uint64_t offset, std::size_t count,
+                              std::string& bytes) {
+  bytes.assign(count, '\0');
+  std::size_t filled = 0;
+  while (filled < count) {
+    std::size_t got = 0;
+    platform::status s = file.read_at(offset + filled, bytes.data() + filled, count - filled, got);
+    if (!s.ok()) return s;
+    if (got == 0) break;
+    filled += got;
+  }
+  bytes.resize(filled);
+  return platform::status::success();
+}
+
+// The bytes [from, to) of a locked file, noting where the last whole line
+// among them ends.
+class range_source : public byte_source {
+ public:
+  range_source(platform::locked_file& file, std::uint64_t from, std::uint64_t to)
+      : file_(file), at_(from), to_(to), lines_end_(from) {}
+  platform::status read(char* buffer, std::size_t count, std::size_t& got) override {
+    got = 0;
+    if (at_ >= to_) return platform::status::success();
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, to_ - at_));
+    if (platform::status s = file_.read_at(at_, buffer, count, got); !s.ok()) return s;
+    const auto newline = std::string_view(buffer, got).rfind('\n');
+    if (newline != std::string_view::npos) lines_end_ = at_ + newline + 1;
+    at_ += got;
+    return platform::status::success();
+  }
+  std::uint64_t lines_end() const { return lines_end_; }
+
+ private:
+  platform::locked_file& file_;
+  std::uint64_t at_;
+  std::uint64_t to_;
+  std::uint64_t lines_end_;
+};
+
+// Brings `follower` up to date with the locked file: from where its reading
+// stopped when the file is the same and its first bytes and those before
+// that point are unchanged, from the start otherwise.
+platform::status catch_up(platform::locked_file& file, logbook_follower& follower,
+                          std::string& failure) {
+  logbook_follower::position& at = follower.read_so_far;
+  const std::uint64_t size = file.size_when_locked();
+  bool from_start = !at.known || at.identity != file.identity() || size < at.offset;
+  if (!from_start) {
+    std::string bytes;
+    if (platform::status s = read_exactly(file, 0, at.start.size(), bytes); !s.ok()) return s;
+    from_start = bytes != at.start;
+  }
+  if (!from_start) {
+    std::string bytes;
+    platform::status s = read_exactly(file, at.offset - at.before.size(), at.before.size(), bytes);
+    if (!s.ok()) return s;
+    from_start = bytes != at.before;
+  }
+  if (from_start) {
+    at = {};
+    follower.restart();
+  }
+  range_source source(file, at.offset, size);
+  logbook_reader reader(source);
+  logbook_item item;
+  while (reader.next(item)) {
+    if (item.what == logbook_item::kind::qso) {
+      follower.qso(item.qso);
+    } else if (item.what == logbook_item::kind::header && reader.header() != nullptr) {
+      follower.header(reader.header()->header);
+    }
+  }
+  if (reader.failure()) {
+    // Read again from the start next time: the file may be mended meanwhile.
+    at = {};
+    failure = *reader.failure();
+    return platform::status::success();
+  }
+  const std::uint64_t offset = source.lines_end();
+  if (offset != at.offset || !at.known) {
+    const auto start = static_cast<std::size_t>(std::min<std::uint64_t>(offset, kPrefixBytes));
+    if (at.start.size() < start) {
+      if (platform::status s = read_exactly(file, 0, start, at.start); !s.ok()) return s;
+    }
+    const auto before = static_cast<std::size_t>(std::min<std::uint64_t>(offset, kBeforeBytes));
+    if (platform::status s = read_exactly(file, offset - before, before, at.before); !s.ok()) {
+      return s;
+    }
+  }
+  at.known = true;
+  at.identity = file.identity();
+  at.offset = offset;
+  return platform::status::success();
+}
+
 // Makes a new file at `target` holding `contents`, whole or not at all: it is
 // written to a temporary file beside it and put in place only if the name is
 // still free. `taken` is set when another program made the file meanwhile.
@@ -179,9 +282,15 @@ bool logbook_exists(const logbook_file& logbook) {
   return platform::can_open_for_reading(logbook.path);
 }
 
-std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_record& qso,
-                                        bool* started_new_logbook) {
-  if (started_new_logbook != nullptr) *started_new_logbook = false;
+namespace {
+
+// Every append, checked or not: opens the file that the path names, under
+// the exclusive lock; with a follower, brings it up to date and asks
+// `accept`; then appends the line.
+checked_append append_line(const logbook_file& logbook, const qso_record& qso,
+                           logbook_follower* follower, const std::function<bool()>* accept) {
+  checked_append result;
+  const auto accepted = [accept] { return accept == nullptr || (*accept)(); };
   for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
     // The name is opened as it is (a link is followed by the system); its
     // target's name matters only to make a new file or to clean beside it.
@@ -192,6 +301,11 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
     if (s.ok() && missing) {
       // The logbook vanished while the QSO was typed (archived by hand, say):
       // losing the QSO would be worse than a logbook without a header.
+      if (follower != nullptr) {
+        follower->read_so_far = {};
+        follower->restart();
+      }
+      if (!accepted()) return result;
       std::string target;
       s = platform::resolve_links(logbook.path, target);
       bool taken = false;
@@ -199,8 +313,20 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
         s = create_whole(target, format_qso_line(qso, platform::new_file_line_end()), taken);
       }
       if (taken) continue;  // another instance made it: append to that one
-      if (s.ok() && started_new_logbook != nullptr) *started_new_logbook = true;
-      return as_error(s);
+      result.appended = result.started_new_logbook = s.ok();
+      result.error = as_error(s);
+      return result;
+    }
+    std::string unreadable;
+    if (s.ok() && follower != nullptr) s = catch_up(file, *follower, unreadable);
+    if (s.ok() && !unreadable.empty()) {
+      (void)file.close();
+      result.error = logbook_error{unreadable};
+      return result;
+    }
+    if (s.ok() && !accepted()) {
+      (void)file.close();
+      return result;
     }
     if (s.ok() && first_write_to(logbook.path)) {
       std::string target;
@@ -212,9 +338,32 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
     // Once the data is on disk the operation has succeeded: a failing close
     // must not make the user copy by hand a QSO that is already recorded.
     (void)file.close();
-    return as_error(s);
+    result.appended = s.ok();
+    result.error = as_error(s);
+    return result;
   }
-  return logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
+  result.error = logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
+  return result;
+}
+
+}  // namespace
+
+std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_record& qso,
+                                        bool* started_new_logbook) {
+  const checked_append done = append_line(logbook, qso, nullptr, nullptr);
+  if (started_new_logbook != nullptr) *started_new_logbook = done.started_new_logbook;
+  return done.error;
+}
+
+checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
+                                  logbook_follower& follower, const std::function<bool()>& accept) {
+  return append_line(logbook, qso, &follower, &accept);
+}
+
+std::optional<logbook_error> follow_logbook(const logbook_file& logbook,
+                                            logbook_follower& follower) {
+  // Nothing is accepted, so the QSO is never looked at.
+  return append_qso_checked(logbook, qso_record{}, follower, [] { return false; }).error;
 }
 
 std::optional<logbook_error> write_header(const logbook_file& logbook,
@@ -243,9 +392,9 @@ std::optional<logbook_error> write_header(const logbook_file& logbook,
   return logbook_error{"ouverture : " + platform::errno_reason(EBUSY)};
 }
 
-std::string write_failure_message(const logbook_error& error) {
-  return "Erreur : le journal de bord \"" + std::string(kLogbookFileName) +
-         "\" n'a pas pu etre ecrit (" + error.reason + ").";
+std::string write_failure_message(const logbook_error& error, std::string_view path) {
+  return "Erreur : le journal de bord \"" + visible(path) + "\" n'a pas pu etre ecrit (" +
+         error.reason + ").";
 }
 
 std::string new_logbook_message() {

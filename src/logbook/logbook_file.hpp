@@ -16,6 +16,7 @@
 // its target is updated.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -57,6 +58,58 @@ bool logbook_exists(const logbook_file& logbook);
                                                       const qso_record& qso,
                                                       bool* started_new_logbook = nullptr);
 
+// What a caller of append_qso_checked() is shown of the logbook, in file
+// order, and where its reading stands between calls, so that each call reads
+// only the lines added since the one before.
+class logbook_follower {
+ public:
+  virtual ~logbook_follower() = default;
+  // The logbook is read again from its start (it is new to the follower,
+  // was replaced by another file, lost lines, or had its first bytes
+  // rewritten): forget every header and QSO shown so far.
+  virtual void restart() = 0;
+  // A header read in the logbook.
+  virtual void header(const logbook_header& header) = 0;
+  // A QSO line read in the logbook; the QSO that a call appends is shown at
+  // the next call, read back from the file like any other.
+  virtual void qso(const qso_record& qso) = 0;
+
+  // Where the reading stands; kept by append_qso_checked() alone.
+  struct position {
+    bool known = false;
+    std::pair<std::uint64_t, std::uint64_t> identity{0, 0};
+    std::uint64_t offset = 0;  // the end of the last whole line read
+    std::string start;         // the file's first bytes, none past `offset`
+    std::string before;        // the bytes just before `offset`
+  };
+  position read_so_far;
+};
+
+struct checked_append {
+  bool appended = false;
+  bool started_new_logbook = false;  // as for append_qso
+  std::optional<logbook_error> error;
+};
+
+// As one operation under the logbook's exclusive lock, on the file that the
+// path names at that moment: shows `follower` what was added to the logbook
+// since its last call (all of it when the file is new to it), asks `accept`
+// whether the QSO goes in, and if so appends it exactly as append_qso does.
+// Nothing else can write between the reading and the append, so a QSO that
+// another program wrote meanwhile is always seen. A logbook that cannot be
+// read (not text, a read error) is an error, and nothing is written. A
+// vanished logbook is shown as an empty one and, if accepted, the QSO starts
+// a new file as with append_qso.
+[[nodiscard]] checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
+                                                logbook_follower& follower,
+                                                const std::function<bool()>& accept);
+
+// Brings `follower` up to date with the logbook under its exclusive lock,
+// as append_qso_checked() does, and writes nothing. A vanished logbook is
+// shown as an empty one.
+[[nodiscard]] std::optional<logbook_error> follow_logbook(const logbook_file& logbook,
+                                                          logbook_follower& follower);
+
 // Gives the logbook a new header block, creating the file when missing (a
 // new logbook appears with its whole header or not at all). A header of this
 // program at the start of the file is replaced; any other content is kept
@@ -65,8 +118,10 @@ bool logbook_exists(const logbook_file& logbook);
                                                         const logbook_header& header);
 
 // The French message for a failed write: 'Erreur : le journal de bord
-// "journal_de_bord.txt" n'a pas pu etre ecrit (reason).'
-std::string write_failure_message(const logbook_error& error);
+// "journal_de_bord.txt" n'a pas pu etre ecrit (reason).', naming `path` as
+// given (with its control characters shown visibly).
+std::string write_failure_message(const logbook_error& error,
+                                  std::string_view path = kLogbookFileName);
 
 // The note for a QSO that started a new logbook, without a header, because
 // the logbook had vanished: 'Attention : le journal de bord

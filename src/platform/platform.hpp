@@ -362,6 +362,17 @@ using ipv4_address = std::uint32_t;
 // True for a multicast group (224.0.0.0 to 239.255.255.255).
 inline bool is_multicast(ipv4_address address) { return (address >> 28) == 0xE; }
 
+// Where a datagram came from and the address it was sent to (a multicast
+// group, or one of this machine's addresses).
+struct datagram_addresses {
+  ipv4_address sender = 0;
+  ipv4_address destination = 0;
+};
+
+// The IPv4 addresses of this machine's network interfaces, loopback
+// included (127.0.0.1), read anew at each call.
+status local_addresses(std::vector<ipv4_address>& addresses);
+
 // A UDP socket that receives datagrams on one address and port.
 class udp_receiver {
  public:
@@ -374,18 +385,25 @@ class udp_receiver {
   // being shared with the other programs that listen to the same group; a
   // unicast port already in use is a failure.
   status bind(ipv4_address address, std::uint16_t port);
-  // Waits at most `timeout_ms` for one datagram. `received` is false when
-  // none came in time or the wait was interrupted (see interrupt_requested).
-  status receive(std::string& datagram, int timeout_ms, bool& received);
+  // Waits at most `timeout_ms` for one datagram, and says who sent it to
+  // which address. `received` is false when none came in time or the wait
+  // was interrupted (see interrupt_requested).
+  status receive(std::string& datagram, int timeout_ms, bool& received,
+                 datagram_addresses& addresses);
   void close();
 
  private:
   std::intptr_t handle_ = -1;
 };
 
-// From this call on, Ctrl-C (and on POSIX SIGTERM, on Windows closing the
-// console) no longer ends the program at once: it sets a flag that
+// From this call on, Ctrl-C (and on POSIX SIGTERM and SIGHUP, on Windows
+// Ctrl+Break) no longer ends the program at once: it sets a flag that
 // interrupt_requested() reports, and cuts short a wait in receive().
+// Closing the console window on Windows still ends it, as before. The same handlers serve the temporary files (see
+// "Temporary files" above): once this is called they no longer remove them
+// and end the program, since the program goes on and removes or commits
+// each one itself. Ctrl-C and SIGTERM are caught even when the program
+// started with them ignored, as in a script's background job.
 void catch_interrupt();
 bool interrupt_requested();
 

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <ostream>
 #include <vector>
 
@@ -137,31 +138,53 @@ constexpr int kSignalsToClean[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kLiveSlots = 8;
 std::atomic<const char*> live_temporaries[kLiveSlots];
 
-extern "C" void remove_live_temporaries_and_reraise(int signal_number) {
+// Set by catch_interrupt(): a signal then only raises interrupt_flag.
+std::atomic<bool> interrupts_caught{false};
+volatile std::sig_atomic_t interrupt_flag = 0;
+
+// The one handler of the cleaning signals, for the whole program.
+extern "C" void on_cleaning_signal(int signal_number) {
+  if (interrupts_caught.load()) {
+    interrupt_flag = 1;
+    return;
+  }
   for (auto& slot : live_temporaries) {
     if (const char* path = slot.load()) ::unlink(path);
   }
-  // SA_RESETHAND gave the signal back its default action; it is blocked
-  // until this handler returns, and then ends the program.
+  // Back to the default action; the signal is blocked until this handler
+  // returns, and then ends the program.
+  ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
 }
 
-void install_signal_handlers_once() {
+// With `take_ignored_interrupts`, SIGINT and SIGTERM are caught even when
+// the program started with them ignored (a background job of a script):
+// catch_interrupt() is how the listener is told to stop.
+void install_signal_handlers(bool take_ignored_interrupts) {
   static bool installed = false;
-  if (installed) return;
+  static bool took_ignored = false;
+  if (installed && (took_ignored || !take_ignored_interrupts)) return;
   installed = true;
+  took_ignored = take_ignored_interrupts;
   struct sigaction action {};
-  action.sa_handler = remove_live_temporaries_and_reraise;
-  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  action.sa_handler = on_cleaning_signal;
+  // No SA_RESTART: once interrupts are caught, a wait in poll() or for a
+  // lock must end with EINTR for the flag to be seen. Before that the
+  // handler ends the program and nothing is resumed.
+  action.sa_flags = 0;
   sigemptyset(&action.sa_mask);
   for (int signal_number : kSignalsToClean) sigaddset(&action.sa_mask, signal_number);
   for (int signal_number : kSignalsToClean) {
     struct sigaction previous {};
     if (::sigaction(signal_number, nullptr, &previous) != 0) continue;
-    if (previous.sa_handler == SIG_IGN) continue;  // nohup, say: stays ignored
+    const bool interrupt = signal_number == SIGINT || signal_number == SIGTERM;
+    // nohup, say: SIGHUP stays ignored.
+    if (previous.sa_handler == SIG_IGN && !(interrupt && take_ignored_interrupts)) continue;
     ::sigaction(signal_number, &action, nullptr);
   }
 }
+
+void install_signal_handlers_once() { install_signal_handlers(false); }
 
 int record_live(const char* path) {
   for (int slot = 0; slot < kLiveSlots; ++slot) {
@@ -663,5 +686,12 @@ bool same_file(const std::string& first, const std::string& second) {
   return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 &&
          a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+void catch_interrupt() {
+  interrupts_caught.store(true);
+  install_signal_handlers(true);
+}
+
+bool interrupt_requested() { return interrupt_flag != 0; }
 
 }  // namespace velkrin::platform

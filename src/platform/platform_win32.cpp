@@ -21,6 +21,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -435,10 +436,20 @@ class live_lock {
   live_lock& operator=(const live_lock&) = delete;
 };
 
+// Set by catch_interrupt(): Ctrl+C and Ctrl+Break then only raise
+// interrupt_flag.
+std::atomic<bool> interrupts_caught{false};
+std::atomic<bool> interrupt_flag{false};
+
+// The one console control handler of the whole program.
 BOOL WINAPI remove_live_temporaries_and_end(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
     return FALSE;
   }
+  interrupt_flag = true;
+  // Closing the window ends the program whatever the handler says, as soon
+  // as it returns: the temporary files are removed then too.
+  if (interrupts_caught && event != CTRL_CLOSE_EVENT) return TRUE;
   // Entered and never left: the program must not start another temporary
   // file before the default handler ends it.
   EnterCriticalSection(&the_live_temporaries().lock);
@@ -1214,5 +1225,12 @@ bool same_file(const std::string& first, const std::string& second) {
   return widen(first, a).ok() && widen(second, b).ok() && identify(a, info_a) &&
          identify(b, info_b) && same_file(info_a, info_b);
 }
+
+void catch_interrupt() {
+  interrupts_caught = true;
+  install_control_handler_once();
+}
+
+bool interrupt_requested() { return interrupt_flag; }
 
 }  // namespace velkrin::platform

@@ -1,13 +1,13 @@
 // POSIX side of the network part of the platform layer.
 #include <arpa/inet.h>
 #include <errno.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <cstring>
 
 #include "platform/platform.hpp"
 
@@ -16,10 +16,6 @@ namespace {
 
 // The largest UDP payload.
 constexpr std::size_t kMaxDatagram = 65536;
-
-volatile std::sig_atomic_t interrupt_flag = 0;
-
-extern "C" void on_interrupt(int) { interrupt_flag = 1; }
 
 std::string socket_reason(int error) {
   switch (error) {
@@ -65,10 +61,19 @@ status udp_receiver::bind(ipv4_address address, std::uint16_t port) {
       return failure("partage du port", error);
     }
   }
+  // Each datagram's destination is asked for: a unicast datagram to the
+  // port must not pass for one sent to the group.
+  const int yes = 1;
+  if (::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &yes, sizeof yes) != 0) {
+    const int error = errno;
+    close();
+    return failure("ecoute", error);
+  }
+  // Bound to the group itself, the socket is not even given the others.
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
-  local.sin_addr.s_addr = htonl(group ? INADDR_ANY : address);
+  local.sin_addr.s_addr = htonl(address);
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
     const int error = errno;
     close();
@@ -98,10 +103,12 @@ status udp_receiver::bind(ipv4_address address, std::uint16_t port) {
   return status::success();
 }
 
-status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& received) {
+status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& received,
+                             datagram_addresses& addresses) {
   received = false;
+  addresses = {};
   if (handle_ < 0) return status::failure("reception", "socket fermee");
-  if (interrupt_flag != 0) return status::success();
+  if (interrupt_requested()) return status::success();
   pollfd wait{static_cast<int>(handle_), POLLIN, 0};
   const int ready = ::poll(&wait, 1, timeout_ms);
   if (ready < 0) {
@@ -110,26 +117,48 @@ status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& receiv
   }
   if (ready == 0) return status::success();
   datagram.resize(kMaxDatagram);
-  const ssize_t got = ::recv(static_cast<int>(handle_), datagram.data(), datagram.size(), 0);
+  sockaddr_in sender{};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+  iovec piece{datagram.data(), datagram.size()};
+  msghdr message{};
+  message.msg_name = &sender;
+  message.msg_namelen = sizeof sender;
+  message.msg_iov = &piece;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t got = ::recvmsg(static_cast<int>(handle_), &message, 0);
   if (got < 0) {
     datagram.clear();
     if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) return status::success();
     return failure("reception", errno);
   }
   datagram.resize(static_cast<std::size_t>(got));
+  addresses.sender = ntohl(sender.sin_addr.s_addr);
+  for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
+       part = CMSG_NXTHDR(&message, part)) {
+    if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_PKTINFO) {
+      in_pktinfo info{};
+      std::memcpy(&info, CMSG_DATA(part), sizeof info);
+      addresses.destination = ntohl(info.ipi_addr.s_addr);
+    }
+  }
   received = true;
   return status::success();
 }
 
-void catch_interrupt() {
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a wait in poll() ends with EINTR
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+status local_addresses(std::vector<ipv4_address>& addresses) {
+  addresses.clear();
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return failure("adresses de cette machine", errno);
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    sockaddr_in address{};
+    std::memcpy(&address, entry->ifa_addr, sizeof address);
+    addresses.push_back(ntohl(address.sin_addr.s_addr));
+  }
+  ::freeifaddrs(list);
+  return status::success();
 }
-
-bool interrupt_requested() { return interrupt_flag != 0; }
 
 }  // namespace velkrin::platform

@@ -1,5 +1,5 @@
 // Windows side of the network part of the platform layer (Winsock 2, linked
-// with ws2_32).
+// with ws2_32; the interfaces' addresses from the IP helper, iphlpapi).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -10,8 +10,12 @@
 // After winsock2.h, which they need.
 #include <windows.h>
 #include <ws2tcpip.h>
+// After winsock2.h and ws2tcpip.h, which they need.
+#include <iphlpapi.h>
+#include <mswsock.h>
 
-#include <atomic>
+#include <cstring>
+#include <vector>
 
 #include "platform/platform.hpp"
 
@@ -19,16 +23,6 @@ namespace velkrin::platform {
 namespace {
 
 constexpr std::size_t kMaxDatagram = 65536;
-
-std::atomic<bool> interrupt_flag{false};
-
-BOOL WINAPI on_console_event(DWORD event) {
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
-    interrupt_flag = true;
-    return TRUE;
-  }
-  return FALSE;
-}
 
 std::string socket_reason(int error) {
   switch (error) {
@@ -64,6 +58,21 @@ status start_winsock() {
 
 SOCKET as_socket(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
 
+// WSARecvMsg, the one receive that tells a datagram's destination, is found
+// through the socket.
+LPFN_WSARECVMSG receive_message_function(SOCKET s) {
+  static LPFN_WSARECVMSG function = nullptr;
+  if (function == nullptr) {
+    GUID id = WSAID_WSARECVMSG;
+    DWORD bytes = 0;
+    if (WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function,
+                 &bytes, nullptr, nullptr) != 0) {
+      function = nullptr;
+    }
+  }
+  return function;
+}
+
 }  // namespace
 
 udp_receiver::~udp_receiver() { close(); }
@@ -94,6 +103,17 @@ status udp_receiver::bind(ipv4_address address, std::uint16_t port) {
     const BOOL yes = TRUE;
     ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
                  sizeof yes);
+  }
+  // Each datagram's destination is asked for: a unicast datagram to the
+  // port must not pass for one sent to the group (Windows binds a group's
+  // port on every address).
+  const DWORD with_destination = TRUE;
+  if (::setsockopt(s, IPPROTO_IP, IP_PKTINFO, reinterpret_cast<const char*>(&with_destination),
+                   sizeof with_destination) != 0 ||
+      receive_message_function(s) == nullptr) {
+    const int error = WSAGetLastError();
+    close();
+    return failure("ecoute", error);
   }
   sockaddr_in local{};
   local.sin_family = AF_INET;
@@ -129,13 +149,15 @@ status udp_receiver::bind(ipv4_address address, std::uint16_t port) {
   return status::success();
 }
 
-status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& received) {
+status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& received,
+                             datagram_addresses& addresses) {
   received = false;
+  addresses = {};
   if (handle_ == -1) return status::failure("reception", "socket fermee");
   // Short waits, so that a Ctrl-C seen by the console handler (another
   // thread) ends the wait soon.
   constexpr int kSliceMs = 100;
-  for (int waited = 0; waited < timeout_ms && !interrupt_flag; waited += kSliceMs) {
+  for (int waited = 0; waited < timeout_ms && !interrupt_requested(); waited += kSliceMs) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(as_socket(handle_), &readable);
@@ -149,9 +171,18 @@ status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& receiv
     }
     if (ready == 0) continue;
     datagram.resize(kMaxDatagram);
-    const int got =
-        ::recv(as_socket(handle_), datagram.data(), static_cast<int>(datagram.size()), 0);
-    if (got == SOCKET_ERROR) {
+    sockaddr_in sender{};
+    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    WSABUF piece{static_cast<ULONG>(datagram.size()), datagram.data()};
+    WSAMSG message{};
+    message.name = reinterpret_cast<sockaddr*>(&sender);
+    message.namelen = sizeof sender;
+    message.lpBuffers = &piece;
+    message.dwBufferCount = 1;
+    message.Control = WSABUF{sizeof control, control};
+    DWORD got = 0;
+    if (receive_message_function(as_socket(handle_))(as_socket(handle_), &message, &got, nullptr,
+                                                     nullptr) == SOCKET_ERROR) {
       const int error = WSAGetLastError();
       datagram.clear();
       // An ICMP "port unreachable" after a send of ours, or a datagram cut
@@ -162,14 +193,54 @@ status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& receiv
       return failure("reception", error);
     }
     datagram.resize(static_cast<std::size_t>(got));
+    addresses.sender = ntohl(sender.sin_addr.s_addr);
+    for (WSACMSGHDR* part = WSA_CMSG_FIRSTHDR(&message); part != nullptr;
+         part = WSA_CMSG_NXTHDR(&message, part)) {
+      if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_PKTINFO) {
+        IN_PKTINFO info{};
+        std::memcpy(&info, WSA_CMSG_DATA(part), sizeof info);
+        addresses.destination = ntohl(info.ipi_addr.s_addr);
+      }
+    }
     received = true;
     return status::success();
   }
   return status::success();
 }
 
-void catch_interrupt() { SetConsoleCtrlHandler(on_console_event, TRUE); }
-
-bool interrupt_requested() { return interrupt_flag; }
+status local_addresses(std::vector<ipv4_address>& addresses) {
+  addresses.clear();
+  // The list's size is known only by asking; it may grow between two calls.
+  std::vector<unsigned char> buffer(16 * 1024);
+  ULONG size = 0;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  for (int tries = 0; tries < 4 && result == ERROR_BUFFER_OVERFLOW; ++tries) {
+    size = static_cast<ULONG>(buffer.size());
+    result = GetAdaptersAddresses(
+        AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER,
+        nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
+    if (result == ERROR_BUFFER_OVERFLOW) buffer.resize(size);
+  }
+  if (result == ERROR_NO_DATA) result = NO_ERROR;
+  if (result != NO_ERROR) {
+    return status::failure("adresses de cette machine", "erreur " + std::to_string(result));
+  }
+  if (size > 0) {
+    for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+         adapter = adapter->Next) {
+      for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
+           unicast = unicast->Next) {
+        const SOCKET_ADDRESS& where = unicast->Address;
+        if (where.lpSockaddr == nullptr || where.lpSockaddr->sa_family != AF_INET) continue;
+        sockaddr_in address{};
+        std::memcpy(&address, where.lpSockaddr, sizeof address);
+        addresses.push_back(ntohl(address.sin_addr.s_addr));
+      }
+    }
+  }
+  // The loopback address is this machine's on every Windows, listed or not.
+  addresses.push_back(INADDR_LOOPBACK);
+  return status::success();
+}
 
 }  // namespace velkrin::platform

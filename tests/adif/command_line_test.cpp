@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "adif/adif_writer.hpp"
+#include "adif/logbook_import.hpp"
 #include "logbook/line_format.hpp"
 
 namespace velkrin::adif {
@@ -179,6 +180,51 @@ TEST(DefaultOutputTest, ReplacesTxtOrAddsAdi) {
   EXPECT_EQ(default_output("vieux/Journal.TXT"), "vieux/Journal.adi");
   EXPECT_EQ(default_output("journal"), "journal.adi");
   EXPECT_EQ(default_output("journal.adi"), "journal.adi.adi");
+}
+
+// Who the listener takes datagrams from: on a group only what was sent to
+// it; off loopback only this machine's own addresses (exactly) and those of
+// --accepte.
+TEST(ListenerSendersTest, GroupAndOwnAddressesAndAcceptedRanges) {
+  const auto ip = [](std::string_view text) {
+    address_range range;
+    EXPECT_TRUE(parse_address_range(text, range)) << text;
+    return range.address;
+  };
+  const std::vector<std::uint32_t> own = {ip("127.0.0.1"), ip("192.168.1.10")};
+  std::vector<address_range> accepted(2);
+  ASSERT_TRUE(parse_address_range("192.168.1.20", accepted[0]));
+  ASSERT_TRUE(parse_address_range("10.1.0.0/16", accepted[1]));
+  const struct {
+    const char *listened, *sender, *destination;
+    bool taken;
+  } cases[] = {
+      {"224.0.0.73", "127.0.0.1", "224.0.0.73", true},
+      {"224.0.0.73", "192.168.1.10", "224.0.0.73", true},
+      {"224.0.0.73", "127.0.0.2", "224.0.0.73", false},
+      {"224.0.0.73", "127.0.0.1", "127.0.0.1", false},      // to the port, not the group
+      {"224.0.0.73", "192.168.1.20", "224.0.0.74", false},  // another group
+      {"224.0.0.73", "192.168.1.20", "224.0.0.73", true},
+      {"224.0.0.73", "192.168.1.21", "224.0.0.73", false},
+      {"224.0.0.73", "10.1.255.9", "224.0.0.73", true},
+      {"224.0.0.73", "10.2.0.1", "224.0.0.73", false},
+      {"192.168.1.10", "8.8.8.8", "192.168.1.10", false},
+      {"192.168.1.10", "192.168.1.20", "192.168.1.10", true},
+      {"127.0.0.1", "127.0.0.2", "127.0.0.1", true},  // loopback: this machine only
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(sender_accepted(ip(c.listened), ip(c.sender), ip(c.destination), own, accepted),
+              c.taken)
+        << c.listened << " " << c.sender << " " << c.destination;
+  }
+  address_range range;
+  for (const std::string_view wrong :
+       {"", "192.168.1", "192.168.1.256", "192.168.1.0/33", "192.168.1.0/", "localhost",
+        "192.168.1.1:2237", "/24", "a.b.c.d"}) {
+    EXPECT_FALSE(parse_address_range(wrong, range)) << wrong;
+  }
+  ASSERT_TRUE(parse_address_range("0.0.0.0/0", range));
+  EXPECT_TRUE(sender_accepted(ip("224.0.0.73"), ip("8.8.8.8"), ip("224.0.0.73"), {}, {range}));
 }
 
 }  // namespace

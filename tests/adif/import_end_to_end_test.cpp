@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
@@ -295,6 +297,122 @@ TEST_F(ImportEndToEnd, RefusesWhatItCannotImportAndChangesNothing) {
   EXPECT_EQ(names, (std::vector<std::string>{"in.adi", "journal_de_bord.txt"}));
 }
 
+// A free UDP port of the loopback interface, for the listener to take.
+std::uint16_t free_port() {
+  const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    address.sin_port = 0;
+  }
+  ::close(probe);  // the port is free again, for the program to take
+  return ntohs(address.sin_port);
+}
+
+// velkrin-adif --ecoute running in `folder`, its messages in out.txt and
+// err.txt there; stopped with Ctrl-C.
+class listener {
+ public:
+  listener(const std::string& folder, const std::vector<std::string>& args) : folder_(folder) {
+    const auto command = adif_command(args);
+    // No message of an earlier run may be taken for one of this run.
+    std::filesystem::remove(folder + "/out.txt");
+    std::filesystem::remove(folder + "/err.txt");
+    child_ = ::fork();
+    if (child_ == 0) {
+      if (::chdir(folder.c_str()) != 0) ::_exit(126);
+      const int out = ::open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(out, STDOUT_FILENO);
+      ::dup2(err, STDERR_FILENO);
+      std::vector<char*> argv;
+      for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+      argv.push_back(nullptr);
+      ::execvp(argv[0], argv.data());
+      ::_exit(127);
+    }
+  }
+  pid_t pid() const { return child_; }
+  ~listener() {
+    if (child_ > 0) stop();
+  }
+  std::string out() const { return without_cr(read_file(folder_ + "/out.txt")); }
+  std::string err() const { return without_cr(read_file(folder_ + "/err.txt")); }
+  // True once `text` is in err.txt (or out.txt), within 15 seconds.
+  bool wait_for(const std::string& text, bool in_out = false) const {
+    for (int tries = 0; tries < 300; ++tries) {
+      if ((in_out ? out() : err()).find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  // Ctrl-C; the exit status, or -1 when the program did not exit by itself.
+  int stop() {
+    ::kill(child_, SIGINT);
+    int status = 0;
+    const bool ended = ::waitpid(child_, &status, 0) == child_;
+    child_ = -1;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  std::string folder_;
+  pid_t child_ = -1;
+};
+
+// Sends datagrams from `from` (an address of the loopback interface) to
+// `to`:`port`, multicast going out on the loopback interface.
+class sender {
+ public:
+  explicit sender(const char* from = "127.0.0.1") : socket_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &local.sin_addr);
+    ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    in_addr loopback{};
+    loopback.s_addr = htonl(INADDR_LOOPBACK);
+    ::setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
+  }
+  ~sender() { ::close(socket_); }
+  void send(const std::string& bytes, const char* to, std::uint16_t port) const {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    ::inet_pton(AF_INET, to, &address.sin_addr);
+    ::sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
+             sizeof address);
+  }
+
+ private:
+  int socket_;
+};
+
+// One FT8 QSO with `call` of the station F5XYZ, as an ADIF record; with
+// `cut`, one byte short of the call sign, which comes last.
+std::string adif_record(const std::string& call, const std::string& time = "090515",
+                        bool cut = false) {
+  const std::string fields = "<mode:3>FT8 <qso_date:8>20260201 <time_on:6>" + time +
+                             " <freq:9>14.074000 <station_callsign:5>F5XYZ "
+                             "<my_gridsquare:4>JN18 <call:" +
+                             std::to_string(call.size()) + ">";
+  return fields + (cut ? call.substr(0, call.size() - 1) : call + " <eor>\n");
+}
+
+// An ADIF file holding that record.
+std::string adif_text(const std::string& call, const std::string& time = "090515",
+                      bool cut = false) {
+  return "<adif_ver:5>3.1.1\n<EOH>\n" + adif_record(call, time, cut);
+}
+
+// The same as a "Logged ADIF" datagram.
+std::string logged_adif(const std::string& call, const std::string& time = "090515",
+                        bool cut = false) {
+  return wsjtx::testing::datagram().header(12).utf8(adif_text(call, time, cut)).bytes();
+}
+
 // Once the new logbook is in place, nothing that fails after can undo the
 // import: a failing close of the old file must not be reported as a failure.
 TEST_F(ImportEndToEnd, AFailingCloseAfterTheImportIsNoFailure) {
@@ -336,69 +454,181 @@ TEST_F(ImportEndToEnd, AFailingCloseAfterTheImportIsNoFailure) {
 }
 
 // The live log: datagrams as WSJT-X sends them for one QSO (a heartbeat,
-// "QSO Logged", "Logged ADIF"), and garbage; ended by Ctrl-C.
+// "QSO Logged", "Logged ADIF"), a record cut short, and garbage; ended by
+// Ctrl-C.
 TEST_F(ImportEndToEnd, LogsWhatWsjtxSendsUntilInterrupted) {
   make_logbook({}, "", "F5XYZ");
-  const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
-  ::close(probe);  // the port is free again, for the program to take
-  const std::string port = std::to_string(ntohs(address.sin_port));
-
-  const auto command = adif_command({"--ecoute=127.0.0.1:" + port});
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::chdir(folder_.path().c_str()) != 0) ::_exit(126);
-    const int out = ::open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = ::open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(out, STDOUT_FILENO);
-    ::dup2(err, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  const auto wait_for = [&](const std::string& file, const std::string& text) {
-    for (int tries = 0; tries < 300; ++tries) {
-      if (read_file(folder_.file(file)).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  };
-  ASSERT_TRUE(wait_for("err.txt", "A l'ecoute")) << read_file(folder_.file("err.txt"));
-  const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
-  const auto send = [&](const std::string& bytes) {
-    ::sendto(sender, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-             sizeof address);
-  };
+  const std::uint16_t port = free_port();
+  listener running(folder_.path().string(), {"--ecoute=127.0.0.1:" + std::to_string(port)});
+  ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
+  const sender wsjtx;
   using wsjtx::testing::datagram;
-  send(datagram().header(0).u32(3).utf8("2.7.0").utf8("abc").bytes());
-  send(wsjtx::testing::qso_logged_f4abc().bytes());
-  send(datagram()
-           .header(12)
-           .utf8("<adif_ver:5>3.1.1\n<programid:6>WSJT-X\n<EOH>\n<call:5>F4ABC <gridsquare:4>JN03 "
-                 "<mode:3>FT8 <qso_date:8>20260201 <time_on:6>090515 <time_off:6>090630 "
-                 "<freq:9>14.074000 <station_callsign:5>F5XYZ <my_gridsquare:4>JN18 <eor>")
-           .bytes());
-  send("garbage");
-  ASSERT_TRUE(wait_for("err.txt", "Datagramme ignore")) << read_file(folder_.file("err.txt"));
-  ::close(sender);
-  ::kill(child, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_EQ(without_cr(read_file(folder_.file("out.txt"))),
+  wsjtx.send(datagram().header(0).u32(3).utf8("2.7.0").utf8("abc").bytes(), "127.0.0.1", port);
+  wsjtx.send(wsjtx::testing::qso_logged_f4abc().bytes(), "127.0.0.1", port);
+  wsjtx.send(datagram()
+                 .header(12)
+                 .utf8("<adif_ver:5>3.1.1\n<programid:6>WSJT-X\n<EOH>\n<call:5>F4ABC "
+                       "<gridsquare:4>JN03 <mode:3>FT8 <qso_date:8>20260201 <time_on:6>090515 "
+                       "<time_off:6>090630 <freq:9>14.074000 <station_callsign:5>F5XYZ "
+                       "<my_gridsquare:4>JN18 <eor>")
+                 .bytes(),
+             "127.0.0.1", port);
+  // Cut short, the call sign would read DL1XY.
+  wsjtx.send(logged_adif("DL1XYZ", "100000", true), "127.0.0.1", port);
+  wsjtx.send("garbage", "127.0.0.1", port);
+  ASSERT_TRUE(running.wait_for("Datagramme ignore")) << running.err();
+  EXPECT_EQ(running.stop(), 0);
+  EXPECT_EQ(running.out(),
             "QSO inscrit : F4ABC le 01-02-2026 a 0905, 14074 kHz, FT8\n"
-            "QSO deja dans le journal, ignore : F4ABC le 01-02-2026 a 0905, 14074 kHz, FT8\n");
+            "QSO deja dans le journal, ignore : F4ABC le 01-02-2026 a 0905, 14074 kHz, FT8\n"
+            "QSO non inscrit : pas de <EOR>, l'enregistrement s'arrete avant sa fin\n");
   EXPECT_EQ(qso_lines(logbook()),
             "01-02-2026    905    906       F4ABC       -                14074 kHz   FT8    JN18"
             "                     \n");
+  // The import refuses the same bytes for the same reason.
+  write_file(folder_.file("coupe.adi"), adif_text("DL1XYZ", "100000", true));
+  const auto imported = adif({"--importe", "coupe.adi"});
+  EXPECT_EQ(imported.status, 1);
+  EXPECT_NE(imported.err.find("pas de <EOR>, l'enregistrement s'arrete avant sa fin"),
+            std::string::npos)
+      << imported.err;
+}
+
+// A QSO that cannot be written is given back whole, the logbook named as it
+// is, and the run ends with status 2; Ctrl-C still ends it cleanly after a
+// new logbook had to be started.
+TEST_F(ImportEndToEnd, ListenerReportsALostQsoAndStillEndsOnCtrlC) {
+  make_logbook({}, "", "F5XYZ");
+  std::filesystem::rename(folder_.file("journal_de_bord.txt"), folder_.file("carnet.txt"));
+  const std::uint16_t port = free_port();
+  listener running(folder_.path().string(),
+                   {"--ecoute=127.0.0.1:" + std::to_string(port), "carnet.txt"});
+  ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
+  const sender wsjtx;
+  std::filesystem::remove(folder_.file("carnet.txt"));
+  wsjtx.send(logged_adif("DL1ABC"), "127.0.0.1", port);
+  ASSERT_TRUE(running.wait_for("n'existait plus")) << running.err();
+  std::filesystem::remove(folder_.file("carnet.txt"));
+  std::filesystem::create_directory(folder_.file("carnet.txt"));
+  wsjtx.send(logged_adif("DL2ABC"), "127.0.0.1", port);
+  ASSERT_TRUE(running.wait_for("QSO non inscrit", true)) << running.out();
+  EXPECT_EQ(running.stop(), 2) << running.err();
+  const std::string err = running.err();
+  EXPECT_NE(err.find("Erreur : le journal de bord \"carnet.txt\" n'a pas pu etre ecrit"),
+            std::string::npos)
+      << err;
+  // The line to copy by hand, then the end, each on its own line.
+  const auto line = err.find("01-02-2026    905");
+  ASSERT_NE(line, std::string::npos) << err;
+  EXPECT_NE(err.find(" DL2ABC ", line), std::string::npos) << err;
+  EXPECT_EQ(err.find('\n', line) + 1, err.find("Fin de l'ecoute.\n")) << err;
+}
+
+// Ctrl-C while the first record of a datagram of three waits for the
+// logbook's lock: the two others are left, and said to be.
+TEST_F(ImportEndToEnd, ListenerStopsBetweenTheRecordsOfADatagram) {
+  if (std::getenv("VELKRIN_LAUNCHER") != nullptr) GTEST_SKIP() << "the lock held is POSIX's";
+  make_logbook({}, "", "F5XYZ");
+  const std::uint16_t port = free_port();
+  listener running(folder_.path().string(), {"--ecoute=127.0.0.1:" + std::to_string(port)});
+  ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
+  const int held = ::open(folder_.file("journal_de_bord.txt").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const sender wsjtx;
+  wsjtx.send(wsjtx::testing::datagram()
+                 .header(12)
+                 .utf8(adif_text("DL1ONE") + adif_record("DL2TWO") + adif_record("DL3THR"))
+                 .bytes(),
+             "127.0.0.1", port);
+  // Until the listener waits for the lock (a waiter in /proc/locks).
+  const std::string waiter = "-> FLOCK";
+  for (int tries = 0; tries < 500 && read_file("/proc/locks").find(waiter) == std::string::npos;
+       ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(running.pid(), SIGINT);
+  ::close(held);
+  running.stop();
+  EXPECT_NE(running.err().find("Interrompu : 2 enregistrements de ce datagramme non inscrits."),
+            std::string::npos)
+      << running.err();
+  EXPECT_EQ(running.err().find("DL2TWO"), std::string::npos) << running.err();
+  EXPECT_EQ(logbook().find("DL2TWO"), std::string::npos);
+  EXPECT_EQ(logbook().find("DL3THR"), std::string::npos);
+}
+
+// An import renaming its copy of the logbook into place while the listener
+// receives a QSO that the import also brings: the QSO is written once.
+TEST_F(ImportEndToEnd, ListenerAndImportRacingWriteAQsoOnce) {
+  make_logbook({}, "", "F5XYZ");
+  {
+    // Enough lines for the import's copy to last a moment.
+    std::string lines;
+    const std::string line =
+        "01-01-2020    905    906       K1ABC       -                14074 kHz   FT8    JN18\n";
+    for (int i = 0; i < 200'000; ++i) lines += line;
+    std::ofstream(folder_.file("journal_de_bord.txt"), std::ios::app | std::ios::binary) << lines;
+  }
+  const std::uint16_t port = free_port();
+  listener running(folder_.path().string(), {"--ecoute=127.0.0.1:" + std::to_string(port)});
+  ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
+  const sender wsjtx;
+  constexpr int kRounds = 2;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string call = "DL" + std::to_string(round) + "RACE";
+    write_file(folder_.file("in.adi"), adif_text(call));
+    std::thread import([&] { (void)adif({"--importe", "in.adi"}); });
+    // The datagram goes out while the import's copy is being written.
+    for (int tries = 0; tries < 5000; ++tries) {
+      bool copying = false;
+      for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
+        copying =
+            copying || entry.path().filename().string().find("velkrin-tmp") != std::string::npos;
+      }
+      if (copying) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    wsjtx.send(logged_adif(call), "127.0.0.1", port);
+    import.join();
+    ASSERT_TRUE(running.wait_for(call, true)) << running.out();
+    std::size_t written = 0;
+    for (std::size_t at = 0; (at = logbook().find(" " + call + " ", at)) != std::string::npos;
+         ++at) {
+      ++written;
+    }
+    EXPECT_EQ(written, 1u) << call << "\n" << running.out();
+  }
+  EXPECT_EQ(running.stop(), 0);
+}
+
+// In multicast mode only what was sent to the group, and only from this
+// machine's own addresses or those of --accepte, is logged.
+TEST_F(ImportEndToEnd, ListenerTakesOnlyTheGroupFromAcceptedSenders) {
+  make_logbook({}, "", "F5XYZ");
+  const std::uint16_t port = free_port();
+  const std::string group = "224.0.0.73:" + std::to_string(port);
+  {
+    listener running(folder_.path().string(), {"--ecoute=" + group});
+    ASSERT_TRUE(running.wait_for("Ctrl-C pour finir")) << running.err();
+    EXPECT_NE(running.err().find("127.0.0.1"), std::string::npos) << running.err();
+    const sender local;
+    const sender stranger("127.0.0.2");
+    local.send(logged_adif("DL1UNI"), "127.0.0.1", port);
+    stranger.send(logged_adif("DL2STR"), "224.0.0.73", port);
+    local.send(logged_adif("DL3OWN"), "224.0.0.73", port);
+    ASSERT_TRUE(running.wait_for("DL3OWN", true)) << running.out() << running.err();
+    EXPECT_EQ(running.stop(), 0);
+    EXPECT_EQ(running.out(), "QSO inscrit : DL3OWN le 01-02-2026 a 0905, 14074 kHz, FT8\n");
+    EXPECT_NE(running.err().find("Datagramme refuse : envoye par 127.0.0.2"), std::string::npos)
+        << running.err();
+  }
+  listener running(folder_.path().string(), {"--ecoute=" + group, "--accepte", "127.0.0.2"});
+  ASSERT_TRUE(running.wait_for("Ctrl-C pour finir")) << running.err();
+  const sender stranger("127.0.0.2");
+  stranger.send(logged_adif("DL2STR"), "224.0.0.73", port);
+  ASSERT_TRUE(running.wait_for("DL2STR", true)) << running.out() << running.err();
+  EXPECT_EQ(running.stop(), 0);
+  EXPECT_EQ(running.out(), "QSO inscrit : DL2STR le 01-02-2026 a 0905, 14074 kHz, FT8\n");
 }
 
 }  // namespace
