@@ -229,6 +229,10 @@ int run_listen(const command_options& options, std::ostream& out, std::ostream& 
       return kExitFailure;
     }
     const logbook_facts facts = scan_logbook(source, [](const qso_record&) {});
+    if (facts.failure) {
+      err << unreadable_logbook_message(options.logbook, *facts.failure);
+      return kExitFailure;
+    }
     if (!facts.owner) {
       err << "Erreur : le journal de bord \"" << options.logbook
           << "\" n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin.\n";
