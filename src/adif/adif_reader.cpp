@@ -58,6 +58,17 @@ std::size_t utf8_end(std::string_view text, std::size_t from, std::size_t count)
   return at;
 }
 
+// True when `value` holds an <EOR>, in any case and with blanks inside its
+// brackets as the reader takes it.
+bool holds_record_end(std::string_view value) {
+  for (std::size_t open = value.find('<'); open != kNotFound; open = value.find('<', open + 1)) {
+    const std::size_t close = value.find('>', open + 1);
+    if (close == kNotFound) return false;
+    if (is_marker(trim_blanks(value.substr(open + 1, close - open - 1)), "EOR")) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string_view trim_blanks(std::string_view text) {
@@ -205,9 +216,10 @@ adif_reader::step adif_reader::parse_one() {
 
 adif_reader::step adif_reader::parse_value(std::size_t value_start, std::string name,
                                            std::size_t length) {
-  // A length that no record can hold, or that runs past the end of the
-  // input, is wrong: skipping that many bytes would swallow the records that
-  // follow. The record is marked, and reading goes on right after the tag.
+  // A length that no record can hold, that runs past the end of the input,
+  // or whose value holds an <EOR>, is wrong: taking that many bytes would
+  // swallow the records that follow. The record is marked, and reading goes
+  // on right after the tag.
   const auto wrong_length = [&](std::string_view why) {
     start_record();
     if (current_.unreadable.empty()) {
@@ -231,6 +243,7 @@ adif_reader::step adif_reader::parse_value(std::size_t value_start, std::string 
   const bool plain_ascii =
       std::all_of(value_begin, value_begin + static_cast<std::ptrdiff_t>(length),
                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  bool characters_counted = false;
   if (!plain_ascii) {
     // Enough bytes to see where a character count would end, and beyond.
     if (!finished_ && buffer_.size() < value_start + 4 * length + kLookahead) return step::more;
@@ -238,10 +251,13 @@ adif_reader::step adif_reader::parse_value(std::size_t value_start, std::string 
     if (characters_end != kNotFound && characters_end > bytes_end && !tag_follows(bytes_end) &&
         tag_follows(characters_end) && buffer_.find('<', bytes_end) >= characters_end) {
       end = characters_end;
-      current_.characters_counted = true;
+      characters_counted = true;
     }
   }
-  add_field(std::move(name), std::string_view(buffer_).substr(value_start, end - value_start));
+  const std::string_view value = std::string_view(buffer_).substr(value_start, end - value_start);
+  if (holds_record_end(value)) return wrong_length("au-dela de la fin de son enregistrement");
+  current_.characters_counted = current_.characters_counted || characters_counted;
+  add_field(std::move(name), value);
   consume(end - pos_);
   return step::again;
 }

@@ -45,9 +45,10 @@ struct adif_read_record {
   bool characters_counted = false;  // a length counted characters, not bytes
   std::string problem;              // French: a field dropped
   // French: why the record cannot be trusted, empty when it can: a field's
-  // declared length runs past the end of the input or beyond kMaxRecordBytes.
-  // Its value is not taken, and the reader goes on right after its tag, so
-  // that a wrong length swallows none of the records that follow.
+  // declared length runs past the end of the input, beyond kMaxRecordBytes,
+  // or over the record's <EOR>. Its value is not taken, and the reader goes
+  // on right after its tag, so that a wrong length swallows none of the
+  // records that follow.
   std::string unreadable;
 
   // The value of the first field of that name (upper case), if any.
