@@ -13,6 +13,19 @@
 #include <stdexcept>
 
 namespace velkrin::testing {
+namespace {
+
+// In a forked child: runs `command` in `folder`, never returning.
+[[noreturn]] void exec_in(const std::string& folder, const std::vector<std::string>& command) {
+  if (::chdir(folder.c_str()) != 0) ::_exit(126);
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  ::execvp(argv[0], argv.data());
+  ::_exit(127);
+}
+
+}  // namespace
 
 std::vector<std::string> program_command(const std::string& default_program) {
   std::vector<std::string> command;
@@ -45,12 +58,7 @@ program_run run_program(const std::vector<std::string>& command, const std::stri
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
       ::close(fd);
     }
-    if (::chdir(folder.c_str()) != 0) ::_exit(126);
-    std::vector<char*> argv;
-    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
+    exec_in(folder, command);
   }
   ::close(in_pipe[0]);
   ::close(out_pipe[1]);
@@ -116,12 +124,7 @@ stalled_program::stalled_program(const std::vector<std::string>& command,
     ::dup2(nothing, STDIN_FILENO);
     ::dup2(pipe_ends[1], STDOUT_FILENO);
     ::dup2(nothing, STDERR_FILENO);
-    if (::chdir(folder.c_str()) != 0) ::_exit(126);
-    std::vector<char*> argv;
-    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
+    exec_in(folder, command);
   }
   ::close(pipe_ends[1]);
   pid_ = child;
