@@ -23,7 +23,7 @@ struct kept_qso {
   std::string owner;
 };
 
-using qso_handler = std::function<void(const qso_record&, const qso_facts&, std::size_t line,
+using qso_handler = std::function<void(const qso_values&, const qso_facts&, std::size_t line,
                                        std::string_view owner)>;
 
 void report_failure(const command_context& c, const std::string& reason) {
@@ -44,6 +44,7 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
       reader.set_line_filter(
           [&quick_needle](std::string_view line) { return may_hold(line, quick_needle); });
     }
+    reader.read_values_only();
     logbook_item item;
     qso_facts facts;
     while (reader.next(item)) {
@@ -52,20 +53,20 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
         continue;
       }
       if (item.what != logbook_item::kind::qso) continue;
-      finder.find(item.qso, facts);
-      if (!selection.matches(item.qso, facts)) continue;
+      finder.find(item.values, facts);
+      if (!selection.matches(item.values, facts)) continue;
       const header_block* header = reader.header();
       const std::string_view owner = header ? std::string_view(header->header.indicatif) : "";
       if (!selection.last) {
-        take(item.qso, facts, item.line, owner);
+        take(item.values, facts, item.line, owner);
         continue;
       }
       if (*selection.last == 0) continue;
       if (ring.size() < *selection.last) {
-        ring.push_back({item.qso, item.line, std::string(owner)});
+        ring.push_back({item.values.record(), item.line, std::string(owner)});
       } else {
         kept_qso& slot = ring[next_slot];
-        slot.qso = item.qso;
+        item.values.copy_to(slot.qso);
         slot.line = item.line;
         slot.owner = owner;
         next_slot = (next_slot + 1) % ring.size();
@@ -104,7 +105,7 @@ class qso_rows {
   qso_rows(output& out, bool short_table, bool with_group = false)
       : short_(short_table), group_(with_group), table_(columns(), out, minimum_widths()) {}
 
-  void add(const qso_record& qso, const qso_facts& facts, std::size_t line,
+  void add(const qso_values& qso, const qso_facts& facts, std::size_t line,
            std::string_view group = {}) {
     cells_.clear();
     if (group_) cells_.emplace_back(group);
@@ -320,7 +321,7 @@ int list_qsos(const command_context& c) {
       c.options.selection.call ? literal_part(*c.options.selection.call) : std::string();
   const bool read = read_selected(
       c, finder,
-      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
         rows.add(qso, facts, line);
       },
       needle);
@@ -338,11 +339,11 @@ int worked_before(const command_context& c) {
   std::optional<calendar_date> last;
   const bool read = read_selected(
       c, finder,
-      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
         if (!contains_any_case(qso.indicatif, station) || base_call(qso.indicatif) != station) {
           return;
         }
-        found.push_back({qso, line, {}});
+        found.push_back({qso.record(), line, {}});
         grid.add(facts.band.value_or(kNoBand), qso.frequence, mode_name(qso, facts));
         if (facts.date && (!first || *facts.date < *first)) first = facts.date;
         if (facts.date && (!last || *facts.date > *last)) last = facts.date;
@@ -504,6 +505,7 @@ int check_logbook(const command_context& c) {
   fact_finder finder(c.options.user_modes);
   std::optional<std::string> read_failure;
   const auto opened = c.open([&](logbook_reader& reader) {
+    reader.read_values_only();
     logbook_item item;
     qso_facts facts;
     std::optional<calendar_date> header_start;
@@ -529,7 +531,7 @@ int check_logbook(const command_context& c) {
         continue;
       }
       ++qsos;
-      const qso_record& qso = item.qso;
+      const qso_values& qso = item.values;
       const std::size_t line = item.line;
       finder.find(qso, facts);
       if (reader.header() == nullptr) {
@@ -616,7 +618,7 @@ int logbook_statistics(const command_context& c) {
   std::string mode;
   const bool read = read_selected(
       c, finder,
-      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
         ++total;
         ++years[facts.date ? facts.date->year : 0];
         mode = mode_name(qso, facts);
@@ -720,7 +722,7 @@ int export_csv(const command_context& c) {
   fact_finder finder(c.options.user_modes);
   std::string value;
   const bool read = read_selected(c, finder,
-                                  [&](const qso_record& qso, const qso_facts& facts,
+                                  [&](const qso_values& qso, const qso_facts& facts,
                                       std::size_t number, std::string_view owner) {
                                     line.clear();
                                     bool first_field = true;

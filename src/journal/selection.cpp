@@ -108,7 +108,7 @@ std::string clock_time(std::int32_t hhmm) {
           static_cast<char>('0' + minutes / 10), static_cast<char>('0' + minutes % 10)};
 }
 
-void fact_finder::find(const qso_record& qso, qso_facts& facts) {
+void fact_finder::find(const qso_values& qso, qso_facts& facts) {
   // QSOs come in date order: most lines repeat the date of the one before.
   if (!have_date_ || qso.date != last_date_) {
     last_date_ = qso.date;
@@ -137,13 +137,13 @@ const std::optional<adif_mode>& fact_finder::mode_of(std::string_view emission_c
   return classes_.back().mode;
 }
 
-std::string mode_name(const qso_record& qso, const qso_facts& facts) {
+std::string mode_name(const qso_values& qso, const qso_facts& facts) {
   const std::optional<adif_mode>& mode = *facts.mode;
   if (!mode) return to_upper(qso.mode);
   return mode->submode.empty() ? mode->mode : mode->submode;
 }
 
-bool filters::matches(const qso_record& qso, const qso_facts& facts) const {
+bool filters::matches(const qso_values& qso, const qso_facts& facts) const {
   if (call && !wildcard_match(*call, qso.indicatif)) return false;
   if (from || to) {
     if (!facts.date || (from && *facts.date < *from) || (to && *facts.date > *to)) return false;

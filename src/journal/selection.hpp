@@ -53,7 +53,7 @@ class fact_finder {
   explicit fact_finder(const mode_table& user_modes) : user_modes_(user_modes) {
     classes_.reserve(kMaxKnownClasses);  // what mode_of returns stays in place
   }
-  void find(const qso_record& qso, qso_facts& facts);
+  void find(const qso_values& qso, qso_facts& facts);
   const std::optional<adif_mode>& mode_of(std::string_view emission_class, std::int32_t khz,
                                           std::optional<std::string_view> band);
 
@@ -74,7 +74,7 @@ class fact_finder {
 
 // The name a mode is shown and counted under: the submode when there is
 // one, else the mode; the class as typed, in upper case, when it has none.
-std::string mode_name(const qso_record& qso, const qso_facts& facts);
+std::string mode_name(const qso_values& qso, const qso_facts& facts);
 
 struct filters {
   std::optional<std::string> call;   // --indicatif
@@ -86,7 +86,7 @@ struct filters {
   std::optional<std::size_t> last;       // --derniers
 
   bool any() const { return call || place || from || to || band || !modes.empty() || last; }
-  bool matches(const qso_record& qso, const qso_facts& facts) const;
+  bool matches(const qso_values& qso, const qso_facts& facts) const;
 };
 
 }  // namespace velkrin::journal

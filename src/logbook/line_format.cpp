@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "console/text_format.hpp"
+#include "logbook/eight_bytes.hpp"
 
 namespace velkrin {
 namespace {
@@ -71,22 +72,12 @@ constexpr column_bits kSeparatorBits = [] {
   return bits;
 }();
 
-constexpr std::uint64_t kEachByte = 0x0101010101010101ull;
-constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-
-// The high bit of each of the eight bytes that is `least` or above
-// (`least` from 1 to 0x80), without carries between bytes.
-constexpr std::uint64_t bytes_at_least(std::uint64_t eight, unsigned least) {
-  return (((eight & ~kHighBits) + kEachByte * (0x80 - least)) | eight) & kHighBits;
-}
-
 // Marks in `word_bits` the bytes above ' ' of the eight at `at`, and in
 // `below_space` the bytes below it (a tab, a control byte).
 inline void mark_eight(std::string_view line, std::size_t at, column_bits& word_bits,
                        std::uint64_t& below_space) {
   if constexpr (std::endian::native == std::endian::little) {
-    std::uint64_t eight = 0;
-    std::memcpy(&eight, line.data() + at, 8);
+    const std::uint64_t eight = eight_bytes(line, at);
     below_space |= ~bytes_at_least(eight, 0x20) & kHighBits;
     // The eight high bits gathered into one byte, the first byte's lowest.
     const std::uint64_t gathered =
@@ -140,9 +131,8 @@ bool read_columns(std::string_view line, const column_bits& word_bits,
 // True when `text` holds no byte at or below ' '.
 bool is_one_word(std::string_view text) {
   std::size_t at = 0;
-  for (std::uint64_t eight = 0; at + 8 <= text.size(); at += 8) {
-    std::memcpy(&eight, text.data() + at, 8);
-    if (bytes_at_least(eight, 0x21) != kHighBits) return false;
+  for (; at + 8 <= text.size(); at += 8) {
+    if (bytes_at_least(eight_bytes(text, at), 0x21) != kHighBits) return false;
   }
   for (; at < text.size(); ++at) {
     if (static_cast<unsigned char>(text[at]) <= 0x20) return false;

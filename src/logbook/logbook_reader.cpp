@@ -65,7 +65,7 @@ std::string_view value_of(std::string_view word) { return word == kEmptyValue ? 
 
 // The reason the line is no QSO, or nothing when `qso` was filled with
 // views of its words.
-std::optional<std::string> parse_qso(std::string_view line, qso_view& qso) {
+std::optional<std::string> parse_qso(std::string_view line, qso_values& qso) {
   std::string_view words[kQsoWordCount];
   // Lines in the program's own layout are read by their columns.
   if (!split_by_columns(line, words) && !split_on_blanks(line, words)) {

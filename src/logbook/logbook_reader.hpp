@@ -92,7 +92,7 @@ struct logbook_item {
   kind what = kind::qso;
   std::size_t line = 0;  // 1 for the first line of the file
   qso_record qso;        // left as it was after logbook_reader::read_values_only()
-  qso_view values;       // the same values, valid until the reader's next call
+  qso_values values;     // the same values, valid until the reader's next call
   std::string reason;
   line_encoding encoding = line_encoding::ascii;  // of the line as stored
 };

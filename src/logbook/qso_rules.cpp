@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "logbook/eight_bytes.hpp"
+
 namespace velkrin {
 namespace {
 
@@ -152,7 +154,24 @@ std::uint64_t hash_parts(std::initializer_list<std::string_view> parts) {
 }  // namespace
 
 std::optional<calendar_date> parse_date(std::string_view typed) {
-  // Plain loops: every QSO line's date comes through here.
+  // Plain loops: every QSO line's date comes through here, nearly always
+  // written JJ-MM-AAAA.
+  if (typed.size() == 10 && typed[2] == '-' && typed[5] == '-') {
+    int digits[8];
+    bool all_digits = true;
+    for (std::size_t i = 0, k = 0; i < typed.size(); ++i) {
+      if (i == 2 || i == 5) continue;
+      digits[k] = typed[i] - '0';
+      all_digits &= typed[i] >= '0' && typed[i] <= '9';
+      ++k;
+    }
+    if (all_digits) {
+      const calendar_date date{digits[4] * 1000 + digits[5] * 100 + digits[6] * 10 + digits[7],
+                               digits[2] * 10 + digits[3], digits[0] * 10 + digits[1]};
+      if (date.year < kFirstAdifYear || !as_chrono(date).ok()) return std::nullopt;
+      return date;
+    }
+  }
   std::size_t first = 0;
   while (first < typed.size() && !is_date_separator(typed[first])) ++first;
   std::size_t second = first + 1;
@@ -290,7 +309,13 @@ bool is_call_sign_form(std::string_view call_sign) {
 }
 
 bool has_control_characters(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  // Printable ASCII needs no closer look, eight bytes at a time.
+  std::size_t start = 0;
+  for (; start + 8 <= text.size(); start += 8) {
+    const std::uint64_t eight = eight_bytes(text, start);
+    if ((bytes_at_least(eight, 0x20) & ~bytes_at_least(eight, 0x7F)) != kHighBits) break;
+  }
+  for (std::size_t i = start; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x20 || byte == 0x7F) return true;
     // U+0080 to U+009F in UTF-8.

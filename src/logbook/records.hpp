@@ -25,9 +25,9 @@ struct qso_record {
 // A QSO's values without copies of its words: views into a qso_record, or
 // into the memory of the reader that read the line (then valid until its
 // next call). The empty value is an empty view.
-struct qso_view {
-  qso_view() = default;
-  qso_view(const qso_record& qso)  // NOLINT: a view of it, as string_view of a string
+struct qso_values {
+  qso_values() = default;
+  qso_values(const qso_record& qso)  // NOLINT: a view of it, as string_view of a string
       : date(qso.date),
         debut(qso.debut),
         fin(qso.fin),
