@@ -2,6 +2,7 @@
 // logbook: each byte's answer is its high bit, without carries between bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -19,10 +20,23 @@ inline std::uint64_t eight_bytes(std::string_view text, std::size_t at) {
   return eight;
 }
 
+// The bytes of `text` from `at` to its end (fewer than eight), followed by
+// spaces up to eight.
+inline std::uint64_t last_bytes_and_spaces(std::string_view text, std::size_t at) {
+  std::uint64_t eight = kEachByte * ' ';
+  std::memcpy(&eight, text.data() + at, text.size() - at);
+  return eight;
+}
+
 // The high bit of each byte that is `least` or above (`least` from 1 to
 // 0x80).
 constexpr std::uint64_t bytes_at_least(std::uint64_t eight, unsigned least) {
   return (((eight & ~kHighBits) + kEachByte * (0x80 - least)) | eight) & kHighBits;
+}
+
+// True when the eight bytes are all printable ASCII (' ' to '~').
+constexpr bool is_printable_ascii(std::uint64_t eight) {
+  return (bytes_at_least(eight, 0x20) & ~bytes_at_least(eight, 0x7F)) == kHighBits;
 }
 
 }  // namespace velkrin

@@ -238,8 +238,9 @@ bool split_on_blanks(std::string_view line, std::string_view (&words)[kQsoWordCo
 
 bool split_by_columns(std::string_view line, std::string_view (&words)[kQsoWordCount]) {
   // The class, a blank and the place follow the fixed columns.
-  if (line.size() < kModeColumn + 3 || line.substr(kUnitColumn, kUnit.size()) != kUnit) {
-    return false;
+  if (line.size() < kModeColumn + 3) return false;
+  for (std::size_t i = 0; i < kUnit.size(); ++i) {
+    if (line[kUnitColumn + i] != kUnit[i]) return false;
   }
   column_bits word_bits;
   if (!mark_word_bytes(line, word_bits, std::make_index_sequence<kModeColumn / 8>())) return false;

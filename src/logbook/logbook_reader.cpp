@@ -72,15 +72,20 @@ std::optional<std::string> parse_qso(std::string_view line, qso_values& qso) {
     return "ligne non reconnue (attendu : date, debut, fin, indicatif, prenom, frequence, kHz, "
            "classe, lieu)";
   }
-  const auto number = [&](std::size_t index, std::string_view name, std::int32_t& value) {
-    return parse_number(words[index], value)
-               ? std::nullopt
-               : std::optional<std::string>(std::string(name) + " \"" + std::string(words[index]) +
-                                            "\" n'est pas un nombre entier");
-  };
-  if (auto error = number(1, "debut", qso.debut)) return error;
-  if (auto error = number(2, "fin", qso.fin)) return error;
-  if (auto error = number(5, "frequence", qso.frequence)) return error;
+  constexpr struct {
+    std::size_t word;
+    std::string_view name;
+  } kNumbers[] = {{1, "debut"}, {2, "fin"}, {5, "frequence"}};
+  std::int32_t numbers[std::size(kNumbers)];
+  for (std::size_t i = 0; i < std::size(kNumbers); ++i) {
+    if (!parse_number(words[kNumbers[i].word], numbers[i])) {
+      return std::string(kNumbers[i].name) + " \"" + std::string(words[kNumbers[i].word]) +
+             "\" n'est pas un nombre entier";
+    }
+  }
+  qso.debut = numbers[0];
+  qso.fin = numbers[1];
+  qso.frequence = numbers[2];
   qso.date = words[0];
   qso.indicatif = value_of(words[3]);
   qso.prenom = value_of(words[4]);

@@ -132,8 +132,8 @@ std::chrono::year_month_day as_chrono(calendar_date date) {
           std::chrono::day{static_cast<unsigned>(date.day)}};
 }
 
-bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool is_operating_suffix(std::string_view part) {
   if (part.size() == 1 && is_digit(part[0])) return true;
@@ -157,18 +157,24 @@ std::optional<calendar_date> parse_date(std::string_view typed) {
   // Plain loops: every QSO line's date comes through here, nearly always
   // written JJ-MM-AAAA.
   if (typed.size() == 10 && typed[2] == '-' && typed[5] == '-') {
+    constexpr std::size_t kDigitAt[] = {0, 1, 3, 4, 6, 7, 8, 9};
     int digits[8];
     bool all_digits = true;
-    for (std::size_t i = 0, k = 0; i < typed.size(); ++i) {
-      if (i == 2 || i == 5) continue;
-      digits[k] = typed[i] - '0';
-      all_digits &= typed[i] >= '0' && typed[i] <= '9';
-      ++k;
+    for (std::size_t k = 0; k < 8; ++k) {
+      const char c = typed[kDigitAt[k]];
+      digits[k] = c - '0';
+      all_digits &= c >= '0' && c <= '9';
     }
     if (all_digits) {
       const calendar_date date{digits[4] * 1000 + digits[5] * 100 + digits[6] * 10 + digits[7],
                                digits[2] * 10 + digits[3], digits[0] * 10 + digits[1]};
-      if (date.year < kFirstAdifYear || !as_chrono(date).ok()) return std::nullopt;
+      constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+      if (date.year < kFirstAdifYear || date.month < 1 || date.month > 12 || date.day < 1) {
+        return std::nullopt;
+      }
+      const bool leap = date.year % 4 == 0 && (date.year % 100 != 0 || date.year % 400 == 0);
+      const int days = date.month == 2 && leap ? 29 : kDays[date.month - 1];
+      if (date.day > days) return std::nullopt;
       return date;
     }
   }
@@ -298,22 +304,35 @@ std::string base_call(std::string_view call_sign) {
 
 bool is_call_sign_form(std::string_view call_sign) {
   if (call_sign.size() < 3 || call_sign.front() == '/' || call_sign.back() == '/') return false;
-  bool letter = false;
-  bool digit = false;
+  // What each byte is, as a table: this runs for every line of verifie.
+  enum : unsigned char { kOther = 0, kLetter = 1, kDigit = 2, kSlash = 4 };
+  static constexpr std::array<unsigned char, 256> kKinds = [] {
+    std::array<unsigned char, 256> kinds{};
+    for (int c = 0; c < 256; ++c) {
+      const char byte = static_cast<char>(c);
+      kinds[static_cast<std::size_t>(c)] = is_letter(byte)  ? kLetter
+                                           : is_digit(byte) ? kDigit
+                                           : byte == '/'    ? kSlash
+                                                            : kOther;
+    }
+    return kinds;
+  }();
+  unsigned seen = 0;
   for (const char c : call_sign) {
-    letter |= is_letter(c);
-    digit |= is_digit(c);
-    if (!is_letter(c) && !is_digit(c) && c != '/') return false;
+    const unsigned kind = kKinds[static_cast<unsigned char>(c)];
+    if (kind == kOther) return false;
+    seen |= kind;
   }
-  return letter && digit;
+  return (seen & (kLetter | kDigit)) == (kLetter | kDigit);
 }
 
 bool has_control_characters(std::string_view text) {
   // Printable ASCII needs no closer look, eight bytes at a time.
   std::size_t start = 0;
-  for (; start + 8 <= text.size(); start += 8) {
-    const std::uint64_t eight = eight_bytes(text, start);
-    if ((bytes_at_least(eight, 0x20) & ~bytes_at_least(eight, 0x7F)) != kHighBits) break;
+  for (; start < text.size(); start += 8) {
+    const std::uint64_t eight =
+        text.size() - start >= 8 ? eight_bytes(text, start) : last_bytes_and_spaces(text, start);
+    if (!is_printable_ascii(eight)) break;
   }
   for (std::size_t i = start; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
