@@ -1,6 +1,7 @@
 #include "journal/commands.hpp"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <ostream>
 
@@ -258,32 +259,53 @@ class band_mode_grid {
 };
 
 // The stations seen, as 64-bit hashes of their base calls in an open
-// addressing table: 8 bytes a station, whatever their number.
+// addressing table: 8 bytes a station, whatever their number. The table
+// outgrows the processor's caches with the stations of a big logbook, so
+// hashes are placed a batch at a time, their slots fetched ahead together
+// rather than waited for one after the other.
 class station_set {
  public:
   void add(std::string_view base) {
     std::uint64_t hash = 0xcbf29ce484222325ull;
     for (const char c : base) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
     if (hash == 0) hash = 1;  // 0 marks a free slot
-    if ((count_ + 1) * 2 > slots_.size()) grow();
-    if (place(slots_, hash)) ++count_;
+    pending_[pending_count_++] = hash;
+    if (pending_count_ == pending_.size()) place_pending();
   }
-  std::size_t size() const { return count_; }
+  std::size_t size() {
+    place_pending();
+    return count_;
+  }
 
  private:
+  // The slot from the hash's high bits after a multiplication: FNV-1a's
+  // low bits differ little between call signs that differ in their last
+  // letters, which made long runs of probes.
+  static std::size_t first_slot(std::uint64_t hash, std::size_t mask) {
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+  }
   static bool place(std::vector<std::uint64_t>& slots, std::uint64_t hash) {
     const std::size_t mask = slots.size() - 1;
-    // The slot from the hash's high bits after a multiplication: FNV-1a's
-    // low bits differ little between call signs that differ in their last
-    // letters, which made long runs of probes.
-    for (std::size_t i = static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32) & mask;;
-         i = (i + 1) & mask) {
+    for (std::size_t i = first_slot(hash, mask);; i = (i + 1) & mask) {
       if (slots[i] == hash) return false;
       if (slots[i] == 0) {
         slots[i] = hash;
         return true;
       }
     }
+  }
+  void place_pending() {
+    while ((count_ + pending_count_) * 2 > slots_.size()) grow();
+#if defined(__GNUC__)
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = 0; i < pending_count_; ++i) {
+      __builtin_prefetch(&slots_[first_slot(pending_[i], mask)]);
+    }
+#endif
+    for (std::size_t i = 0; i < pending_count_; ++i) {
+      if (place(slots_, pending_[i])) ++count_;
+    }
+    pending_count_ = 0;
   }
   void grow() {
     std::vector<std::uint64_t> bigger(slots_.empty() ? 1024 : slots_.size() * 2, 0);
@@ -294,6 +316,8 @@ class station_set {
   }
   std::vector<std::uint64_t> slots_;
   std::size_t count_ = 0;
+  std::array<std::uint64_t, 16> pending_{};
+  std::size_t pending_count_ = 0;
 };
 
 // When a QSO took place, for first and last: minutes since 1970, or none.

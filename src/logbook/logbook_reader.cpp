@@ -65,8 +65,8 @@ std::string_view value_of(std::string_view word) { return word == kEmptyValue ? 
 
 // The reason the line is no QSO, or nothing when `qso` was filled with
 // views of its words.
-std::optional<std::string> parse_qso(std::string_view line, qso_values& qso) {
-  std::string_view words[kQsoWordCount];
+std::optional<std::string> parse_qso(std::string_view line, qso_values& qso,
+                                     std::string_view (&words)[kQsoWordCount]) {
   // Lines in the program's own layout are read by their columns.
   if (!split_by_columns(line, words) && !split_on_blanks(line, words)) {
     return "ligne non reconnue (attendu : date, debut, fin, indicatif, prenom, frequence, kHz, "
@@ -274,7 +274,7 @@ bool logbook_reader::handle_ordinary(std::string_view line, std::size_t number,
     to_utf8(line, item.encoding, converted_);
     line = converted_;
   }
-  if (auto error = parse_qso(line, item.values)) {
+  if (auto error = parse_qso(line, item.values, words_)) {
     item.what = logbook_item::kind::unreadable;
     item.reason = std::move(*error);
   } else {

@@ -9,10 +9,11 @@
 // belongs to the nearest header above it. A QSO line is nine words split on
 // blanks (a typed value never holds one, so a value wider than its column
 // reads correctly), the seventh "kHz"; a value of exactly "-" stands for an
-// empty one. A line in the layout that the program writes is read by its
-// columns instead, to the same words (split_by_columns in line_format.hpp). Empty lines, the lines
-// of headers and the echo lines that a header rewrite in a Windows command interpreter leaves are
-// skipped; any other line is reported with its number and why.
+// empty one; a line in the layout that the program writes is read by its
+// columns instead, to the same words (split_by_columns in line_format.hpp).
+// Empty lines, the lines of headers and the echo lines that a header
+// rewrite in a Windows command interpreter leaves are skipped; any other
+// line is reported with its number and why.
 //
 // Each line is read in its own encoding (see text_encoding.hpp) and handed
 // out in UTF-8.
@@ -27,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logbook/line_format.hpp"
 #include "logbook/records.hpp"
 #include "logbook/text_encoding.hpp"
 #include "platform/platform.hpp"
@@ -163,7 +165,8 @@ class logbook_reader {
 
   header_block current_;
   std::size_t headers_ = 0;
-  std::string converted_;  // a line in UTF-8 when stored in another encoding
+  std::string converted_;                  // a line in UTF-8 when stored in another encoding
+  std::string_view words_[kQsoWordCount];  // the QSO line's, a member: clearing them costs
   std::function<bool(std::string_view)> keep_;
   bool values_only_ = false;
 };
