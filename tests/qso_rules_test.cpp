@@ -34,6 +34,15 @@ TEST(QsoRulesTest, CallSignForm) {
   EXPECT_TRUE(has_control_characters("F5XY\x1b[DZ"));
   EXPECT_TRUE(has_control_characters("a\xc2\x85"));  // NEL, a C1 control
   EXPECT_FALSE(has_control_characters("H\xc3\xa9l\xc3\xa8ne \xc2\xa0"));
+  // Values are looked at eight bytes at a time, then byte by byte: a control
+  // at either side of each boundary, and a C1 control split across one.
+  const std::string_view controls[] = {"1234567\x7f",     "12345678\x01",
+                                       "\t2345678",       "123456789012345\x1b",
+                                       "1234567\xc2\x9b", std::string_view("12345678\0", 9)};
+  for (const std::string_view control : controls) {
+    EXPECT_TRUE(has_control_characters(control)) << control;
+  }
+  EXPECT_FALSE(has_control_characters("Toulouse_(QRA_JN03)_~"));
 }
 
 TEST(QsoRulesTest, DuplicatesAreTheSameStationBandAndModeWithinTwoMinutes) {

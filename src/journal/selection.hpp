@@ -61,6 +61,7 @@ class fact_finder {
   static constexpr std::size_t kMaxKnownClasses = 256;
   struct known_class {
     std::string typed;
+    std::uint64_t first_bytes = 0;  // of `typed`, see mode_of
     bool upper_sideband = false;
     std::optional<adif_mode> mode;
   };

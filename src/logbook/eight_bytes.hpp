@@ -20,14 +20,6 @@ inline std::uint64_t eight_bytes(std::string_view text, std::size_t at) {
   return eight;
 }
 
-// The bytes of `text` from `at` to its end (fewer than eight), followed by
-// spaces up to eight.
-inline std::uint64_t last_bytes_and_spaces(std::string_view text, std::size_t at) {
-  std::uint64_t eight = kEachByte * ' ';
-  std::memcpy(&eight, text.data() + at, text.size() - at);
-  return eight;
-}
-
 // The high bit of each byte that is `least` or above (`least` from 1 to
 // 0x80).
 constexpr std::uint64_t bytes_at_least(std::uint64_t eight, unsigned least) {

@@ -327,12 +327,18 @@ bool is_call_sign_form(std::string_view call_sign) {
 }
 
 bool has_control_characters(std::string_view text) {
-  // Printable ASCII needs no closer look, eight bytes at a time.
+  // Printable ASCII needs no closer look: eight bytes at a time, then the
+  // last ones without a branch each.
   std::size_t start = 0;
-  for (; start < text.size(); start += 8) {
-    const std::uint64_t eight =
-        text.size() - start >= 8 ? eight_bytes(text, start) : last_bytes_and_spaces(text, start);
-    if (!is_printable_ascii(eight)) break;
+  for (; start + 8 <= text.size(); start += 8) {
+    if (!is_printable_ascii(eight_bytes(text, start))) break;
+  }
+  if (start + 8 > text.size()) {
+    bool printable = true;
+    for (std::size_t i = start; i < text.size(); ++i) {
+      printable &= static_cast<unsigned char>(text[i] - ' ') < 0x5F;
+    }
+    if (printable) return false;
   }
   for (std::size_t i = start; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
