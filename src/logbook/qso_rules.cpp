@@ -327,17 +327,19 @@ bool is_call_sign_form(std::string_view call_sign) {
 }
 
 bool has_control_characters(std::string_view text) {
-  // Printable ASCII needs no closer look: eight bytes at a time, then the
-  // last ones without a branch each.
+  // Printable ASCII needs no closer look: eight bytes at a time (the last
+  // eight overlapping the others), or one by one without a branch each.
   std::size_t start = 0;
-  for (; start + 8 <= text.size(); start += 8) {
-    if (!is_printable_ascii(eight_bytes(text, start))) break;
-  }
-  if (start + 8 > text.size()) {
-    bool printable = true;
-    for (std::size_t i = start; i < text.size(); ++i) {
-      printable &= static_cast<unsigned char>(text[i] - ' ') < 0x5F;
+  if (text.size() >= 8) {
+    for (; start + 8 <= text.size(); start += 8) {
+      if (!is_printable_ascii(eight_bytes(text, start))) break;
     }
+    if (start + 8 > text.size() && is_printable_ascii(eight_bytes(text, text.size() - 8))) {
+      return false;
+    }
+  } else {
+    bool printable = true;
+    for (const char c : text) printable &= static_cast<unsigned char>(c - ' ') < 0x5F;
     if (printable) return false;
   }
   for (std::size_t i = start; i < text.size(); ++i) {
