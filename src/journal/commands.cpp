@@ -178,9 +178,19 @@ struct band_count {
   std::size_t count = 0;
 };
 
+// `a == b` for the short names of bands and modes, without a call to
+// compare them: every line looks its band and mode up.
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 std::size_t band_slot(std::vector<band_count>& bands, std::string_view name, std::int32_t khz) {
   for (std::size_t i = 0; i < bands.size(); ++i) {
-    if (bands[i].name == name) {
+    if (same_name(bands[i].name, name)) {
       bands[i].lowest_khz = std::min(bands[i].lowest_khz, khz);
       return i;
     }
@@ -192,7 +202,7 @@ std::size_t band_slot(std::vector<band_count>& bands, std::string_view name, std
 std::size_t name_slot(std::vector<std::pair<std::string, std::size_t>>& names,
                       std::string_view name) {
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i].first == name) return i;
+    if (same_name(names[i].first, name)) return i;
   }
   names.emplace_back(std::string(name), 0);
   return names.size() - 1;
@@ -640,11 +650,17 @@ int logbook_statistics(const command_context& c) {
   kept_qso first;
   kept_qso last;
   std::string mode;
+  std::size_t* year_count = nullptr;  // in `years`, of the QSO before
+  int last_year = 0;
   const bool read = read_selected(
       c, finder,
       [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
         ++total;
-        ++years[facts.date ? facts.date->year : 0];
+        if (const int year = facts.date ? facts.date->year : 0; !year_count || year != last_year) {
+          year_count = &years[year];  // std::map keeps it in place
+          last_year = year;
+        }
+        ++*year_count;
         mode = mode_name(qso, facts);
         grid.add(facts.band.value_or(kNoBand), qso.frequence, mode);
         stations.add(base_call(qso.indicatif));
