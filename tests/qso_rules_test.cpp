@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace velkrin {
 namespace {
 
@@ -21,6 +23,35 @@ TEST(QsoRulesTest, BaseCallIsTheStationWhateverItsPrefixOrSuffix) {
                {"/P", "/P"},
                {"", ""}};
   for (const auto& c : cases) EXPECT_EQ(base_call(c.typed), c.base) << c.typed;
+}
+
+// Dates written JJ-MM-AAAA are read by position, any other form by its
+// separators: both must agree with the calendar.
+TEST(QsoRulesTest, DatesAreCalendarDates) {
+  const struct {
+    std::string_view typed;
+    std::optional<calendar_date> date;
+  } cases[] = {{"05-01-2026", calendar_date{2026, 1, 5}},
+               {"29-02-2024", calendar_date{2024, 2, 29}},
+               {"29-02-2000", calendar_date{2000, 2, 29}},
+               {"31-12-1930", calendar_date{1930, 12, 31}},
+               {"5/1/2026", calendar_date{2026, 1, 5}},
+               {"29-02-2025", std::nullopt},
+               {"29-02-2100", std::nullopt},
+               {"31-04-2026", std::nullopt},
+               {"00-01-2026", std::nullopt},
+               {"01-13-2026", std::nullopt},
+               {"01-00-2026", std::nullopt},
+               {"31-12-1929", std::nullopt},
+               {"1a-01-2026", std::nullopt},
+               {"01-01-2O26", std::nullopt},
+               {"01-01-\xb2"
+                "026",
+                std::nullopt}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_date(c.typed), c.date) << c.typed;
+    EXPECT_EQ(is_strict_date(c.typed), c.date && c.typed.size() == 10) << c.typed;
+  }
 }
 
 TEST(QsoRulesTest, CallSignForm) {

@@ -157,17 +157,14 @@ std::optional<calendar_date> parse_date(std::string_view typed) {
   // Plain loops: every QSO line's date comes through here, nearly always
   // written JJ-MM-AAAA.
   if (typed.size() == 10 && typed[2] == '-' && typed[5] == '-') {
-    constexpr std::size_t kDigitAt[] = {0, 1, 3, 4, 6, 7, 8, 9};
-    int digits[8];
-    bool all_digits = true;
-    for (std::size_t k = 0; k < 8; ++k) {
-      const char c = typed[kDigitAt[k]];
-      digits[k] = c - '0';
-      all_digits &= c >= '0' && c <= '9';
-    }
-    if (all_digits) {
-      const calendar_date date{digits[4] * 1000 + digits[5] * 100 + digits[6] * 10 + digits[7],
-                               digits[2] * 10 + digits[3], digits[0] * 10 + digits[1]};
+    // Each digit's value, or a large number for any other byte.
+    const auto digit = [&](std::size_t at) { return static_cast<unsigned>(typed[at] - '0'); };
+    const unsigned d0 = digit(0), d1 = digit(1), d3 = digit(3), d4 = digit(4), d6 = digit(6),
+                   d7 = digit(7), d8 = digit(8), d9 = digit(9);
+    if ((d0 < 10) & (d1 < 10) & (d3 < 10) & (d4 < 10) & (d6 < 10) & (d7 < 10) & (d8 < 10) &
+        (d9 < 10)) {
+      const calendar_date date{static_cast<int>(d6 * 1000 + d7 * 100 + d8 * 10 + d9),
+                               static_cast<int>(d3 * 10 + d4), static_cast<int>(d0 * 10 + d1)};
       constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
       if (date.year < kFirstAdifYear || date.month < 1 || date.month > 12 || date.day < 1) {
         return std::nullopt;
