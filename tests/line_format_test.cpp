@@ -236,6 +236,8 @@ TEST(LineFormatTest, ColumnsReadWhatBlanksReadOrLeaveTheLine) {
       {line(sample_qso()) + "\x1b", "none",
        "01-02-2024|905|930|F4XYZ|Jean|14070|kHz|SSB|Paris\x1b"},
       {line(sample_qso()) + " Nord", "none", "none"},
+      // Blanks left at the end: the columns leave the line, the blanks end there.
+      {line(sample_qso()) + " \t ", "none", "01-02-2024|905|930|F4XYZ|Jean|14070|kHz|SSB|Paris"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(words_of(c.line, split_by_columns), c.by_columns) << c.line;

@@ -223,11 +223,10 @@ std::string format_qso_line(const qso_record& qso, std::string_view eol) {
 
 bool split_on_blanks(std::string_view line, std::string_view (&words)[kQsoWordCount]) {
   std::size_t count = 0;
-  // The line's trailing blanks are cut, so a run of blanks always ends
-  // inside it.
   const char* const end = line.data() + line.size();
   for (const char* p = line.data(); p != end;) {
-    while (is_blank(*p)) ++p;
+    while (p != end && is_blank(*p)) ++p;
+    if (p == end) break;  // blanks at the end of a line that still has them
     const char* const start = p;
     while (p != end && !is_blank(*p)) ++p;
     if (count == kQsoWordCount) return false;

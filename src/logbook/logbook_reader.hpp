@@ -165,8 +165,10 @@ class logbook_reader {
 
   header_block current_;
   std::size_t headers_ = 0;
-  std::string converted_;                  // a line in UTF-8 when stored in another encoding
-  std::string_view words_[kQsoWordCount];  // the QSO line's, a member: clearing them costs
+  std::string converted_;  // a line in UTF-8 when stored in another encoding
+  // The words of the QSO line being read: a member, as clearing them for
+  // every line costs.
+  std::string_view words_[kQsoWordCount];
   std::function<bool(std::string_view)> keep_;
   bool values_only_ = false;
 };

@@ -27,7 +27,9 @@ struct qso_record {
 // next call). The empty value is an empty view.
 struct qso_values {
   qso_values() = default;
-  qso_values(const qso_record& qso)  // NOLINT: a view of it, as string_view of a string
+  // Implicit, as a string_view from a string: what takes values takes a
+  // record too.
+  qso_values(const qso_record& qso)
       : date(qso.date),
         debut(qso.debut),
         fin(qso.fin),
