@@ -105,6 +105,11 @@ run_fuzzer() {
 }
 run_fuzzer velkrin_menu_fuzzer "$fuzz_seconds" "$root/fuzz/corpus" -dict="$root/fuzz/menu.dict"
 run_fuzzer velkrin_logbook_fuzzer $((fuzz_seconds / 2)) "$root/fuzz/logbook_corpus" -max_len=8192
+# The reader's two ways of splitting a QSO line (by its columns, on blanks)
+# must give the same words on any line.
+cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_line_columns_fuzzer
+run_fuzzer velkrin_line_columns_fuzzer $((fuzz_seconds / 3)) "$root/fuzz/corpus-line-columns" \
+  -max_len=1024
 
 # ---------------------------------------------------------------------------
 # Fuzzing the readers of what comes from outside: ADIF files given to the

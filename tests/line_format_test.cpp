@@ -178,3 +178,73 @@ TEST(LineFormatTest, RejectsNearMissHeaders) {
 
 }  // namespace
 }  // namespace velkrin
+
+namespace velkrin {
+namespace {
+
+// The words of a line as one text, "|" between them; "none" when the split
+// refused the line.
+template <typename Split>
+std::string words_of(std::string_view line, Split split) {
+  std::string_view words[kQsoWordCount];
+  if (!split(line, words)) return "none";
+  std::string joined;
+  for (const std::string_view word : words) joined.append(joined.empty() ? "" : "|").append(word);
+  return joined;
+}
+
+// A line read by its columns gives the words that blanks give; a line that
+// the columns cannot vouch for is left to the blanks.
+TEST(LineFormatTest, ColumnsReadWhatBlanksReadOrLeaveTheLine) {
+  const auto line = [](qso_record qso) {
+    return std::string(trim_right(format_qso_line(qso, "")));
+  };
+  qso_record wide = sample_qso();
+  wide.mode = "RTTY";
+  wide.lieu = "Toulouse_(QRA_JN03)_et_environs";
+  wide.prenom = "Fran\xc3\xa7oise";
+  qso_record odd_numbers = sample_qso();
+  odd_numbers.debut = -5;
+  odd_numbers.frequence = 144300;
+  qso_record long_call = sample_qso();
+  long_call.indicatif = "EA8/F4XYZ/P";
+  qso_record no_name = sample_qso();
+  no_name.prenom = "";
+  std::string tab_in_name = line(sample_qso());
+  tab_in_name.replace(tab_in_name.find("Jean") + 4, 1, "\t");
+  std::string blank_in_call = line(sample_qso());
+  blank_in_call.replace(blank_in_call.find("F4XYZ") + 2, 1, " ");
+  std::string glued_unit = line(sample_qso());
+  glued_unit.replace(glued_unit.find(" kHz"), 1, "x");
+
+  const struct {
+    std::string line;
+    std::string by_columns;
+    std::string on_blanks;
+  } cases[] = {
+      {line(sample_qso()), "01-02-2024|905|930|F4XYZ|Jean|14070|kHz|SSB|Paris", ""},
+      {line(wide),
+       "01-02-2024|905|930|F4XYZ|Fran\xc3\xa7oise|14070|kHz|RTTY|Toulouse_(QRA_JN03)_et_environs",
+       ""},
+      {line(odd_numbers), "01-02-2024|-5|930|F4XYZ|Jean|144300|kHz|SSB|Paris", ""},
+      // A wider call shifts the unit out of its column.
+      {line(long_call), "none", "01-02-2024|905|930|EA8/F4XYZ/P|Jean|14070|kHz|SSB|Paris"},
+      {line(no_name), "none", "none"},
+      {tab_in_name, "none", "01-02-2024|905|930|F4XYZ|Jean|14070|kHz|SSB|Paris"},
+      {blank_in_call, "none", "none"},
+      {glued_unit, "none", "none"},
+      {line(sample_qso()) + "\x1b", "none",
+       "01-02-2024|905|930|F4XYZ|Jean|14070|kHz|SSB|Paris\x1b"},
+      {line(sample_qso()) + " Nord", "none", "none"},
+      // Blanks left at the end: the columns leave the line, the blanks end there.
+      {line(sample_qso()) + " \t ", "none", "01-02-2024|905|930|F4XYZ|Jean|14070|kHz|SSB|Paris"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(words_of(c.line, split_by_columns), c.by_columns) << c.line;
+    const std::string& expected = c.by_columns == "none" ? c.on_blanks : c.by_columns;
+    EXPECT_EQ(words_of(c.line, split_on_blanks), expected) << c.line;
+  }
+}
+
+}  // namespace
+}  // namespace velkrin

@@ -129,5 +129,25 @@ TEST(LogbookReaderTest, FilterSkipsOnlyLinesInTheProgramsShape) {
   EXPECT_EQ(lines, (std::vector<std::size_t>{1, 8, 9, 10}));
 }
 
+// A line in the program's layout is read by its columns, with the same
+// meaning of "-"; with read_values_only() the record is left as it was.
+TEST(LogbookReaderTest, HandsOutValuesOfWrittenLines) {
+  qso_record dashes = kQso;
+  dashes.prenom = "-";
+  dashes.mode = "-";
+  const std::string text = format_qso_line(dashes) + format_qso_line(kQso);
+  text_source source(text);
+  logbook_reader reader(source);
+  reader.read_values_only();
+  logbook_item item;
+  item.qso.indicatif = "untouched";
+  ASSERT_TRUE(reader.next(item));
+  const qso_record emptied{"01-02-2026", 905, 930, "F4XYZ", "", 7055, "", "Rennes"};
+  EXPECT_EQ(format_qso_line(item.values.record()), format_qso_line(emptied));
+  ASSERT_TRUE(reader.next(item));
+  EXPECT_EQ(format_qso_line(item.values.record()), format_qso_line(kQso));
+  EXPECT_EQ(item.qso.indicatif, "untouched");
+}
+
 }  // namespace
 }  // namespace velkrin

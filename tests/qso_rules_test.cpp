@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace velkrin {
 namespace {
 
@@ -23,6 +25,35 @@ TEST(QsoRulesTest, BaseCallIsTheStationWhateverItsPrefixOrSuffix) {
   for (const auto& c : cases) EXPECT_EQ(base_call(c.typed), c.base) << c.typed;
 }
 
+// Dates written JJ-MM-AAAA are read by position, any other form by its
+// separators: both must agree with the calendar.
+TEST(QsoRulesTest, DatesAreCalendarDates) {
+  const struct {
+    std::string_view typed;
+    std::optional<calendar_date> date;
+  } cases[] = {{"05-01-2026", calendar_date{2026, 1, 5}},
+               {"29-02-2024", calendar_date{2024, 2, 29}},
+               {"29-02-2000", calendar_date{2000, 2, 29}},
+               {"31-12-1930", calendar_date{1930, 12, 31}},
+               {"5/1/2026", calendar_date{2026, 1, 5}},
+               {"29-02-2025", std::nullopt},
+               {"29-02-2100", std::nullopt},
+               {"31-04-2026", std::nullopt},
+               {"00-01-2026", std::nullopt},
+               {"01-13-2026", std::nullopt},
+               {"01-00-2026", std::nullopt},
+               {"31-12-1929", std::nullopt},
+               {"1a-01-2026", std::nullopt},
+               {"01-01-2O26", std::nullopt},
+               {"01-01-\xb2"
+                "026",
+                std::nullopt}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_date(c.typed), c.date) << c.typed;
+    EXPECT_EQ(is_strict_date(c.typed), c.date && c.typed.size() == 10) << c.typed;
+  }
+}
+
 TEST(QsoRulesTest, CallSignForm) {
   for (const std::string_view good : {"F4ABC", "f4abc", "EA8/F4ABC/P", "3D2A", "K1ABC/4"}) {
     EXPECT_TRUE(is_call_sign_form(good)) << good;
@@ -34,6 +65,15 @@ TEST(QsoRulesTest, CallSignForm) {
   EXPECT_TRUE(has_control_characters("F5XY\x1b[DZ"));
   EXPECT_TRUE(has_control_characters("a\xc2\x85"));  // NEL, a C1 control
   EXPECT_FALSE(has_control_characters("H\xc3\xa9l\xc3\xa8ne \xc2\xa0"));
+  // Values are looked at eight bytes at a time, then byte by byte: a control
+  // at either side of each boundary, and a C1 control split across one.
+  const std::string_view controls[] = {"1234567\x7f",     "12345678\x01",
+                                       "\t2345678",       "123456789012345\x1b",
+                                       "1234567\xc2\x9b", std::string_view("12345678\0", 9)};
+  for (const std::string_view control : controls) {
+    EXPECT_TRUE(has_control_characters(control)) << control;
+  }
+  EXPECT_FALSE(has_control_characters("Toulouse_(QRA_JN03)_~"));
 }
 
 // French operators name single sideband BLU (BLI, BLS for one sideband).

@@ -1,6 +1,7 @@
 #include "journal/commands.hpp"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <map>
 #include <ostream>
@@ -25,7 +26,7 @@ struct kept_qso {
   std::string owner;
 };
 
-using qso_handler = std::function<void(const qso_record&, const qso_facts&, std::size_t line,
+using qso_handler = std::function<void(const qso_values&, const qso_facts&, std::size_t line,
                                        std::string_view owner)>;
 
 void report_failure(const command_context& c, const std::string& reason) {
@@ -49,6 +50,7 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
       reader.set_line_filter(
           [&quick_needle](std::string_view line) { return may_hold(line, quick_needle); });
     }
+    reader.read_values_only();
     logbook_item item;
     qso_facts facts;
     while (reader.next(item)) {
@@ -58,25 +60,25 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
       }
       if (item.what != logbook_item::kind::qso) continue;
       if (!classes.empty()) {
-        const std::string typed = to_upper(item.qso.mode);
+        const std::string typed = to_upper(item.values.mode);
         for (std::size_t k = 0; k < classes.size(); ++k) {
           if (classes[k] == typed) class_found[k] = true;
         }
       }
-      finder.find(item.qso, facts);
-      if (!selection.matches(item.qso, facts)) continue;
+      finder.find(item.values, facts);
+      if (!selection.matches(item.values, facts)) continue;
       const header_block* header = reader.header();
       const std::string_view owner = header ? std::string_view(header->header.indicatif) : "";
       if (!selection.last) {
-        take(item.qso, facts, item.line, owner);
+        take(item.values, facts, item.line, owner);
         continue;
       }
       if (*selection.last == 0) continue;
       if (ring.size() < *selection.last) {
-        ring.push_back({item.qso, item.line, std::string(owner)});
+        ring.push_back({item.values.record(), item.line, std::string(owner)});
       } else {
         kept_qso& slot = ring[next_slot];
-        slot.qso = item.qso;
+        item.values.copy_to(slot.qso);
         slot.line = item.line;
         slot.owner = owner;
         next_slot = (next_slot + 1) % ring.size();
@@ -123,7 +125,7 @@ class qso_rows {
   qso_rows(output& out, bool short_table, bool with_group = false)
       : short_(short_table), group_(with_group), table_(columns(), out, minimum_widths()) {}
 
-  void add(const qso_record& qso, const qso_facts& facts, std::size_t line,
+  void add(const qso_values& qso, const qso_facts& facts, std::size_t line,
            std::string_view group = {}) {
     cells_.clear();
     if (group_) cells_.emplace_back(group);
@@ -196,9 +198,19 @@ struct band_count {
   std::size_t count = 0;
 };
 
+// `a == b` for the short names of bands and modes, without a call to
+// compare them: every line looks its band and mode up.
+bool same_name(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 std::size_t band_slot(std::vector<band_count>& bands, std::string_view name, std::int32_t khz) {
   for (std::size_t i = 0; i < bands.size(); ++i) {
-    if (bands[i].name == name) {
+    if (same_name(bands[i].name, name)) {
       bands[i].lowest_khz = std::min(bands[i].lowest_khz, khz);
       return i;
     }
@@ -210,7 +222,7 @@ std::size_t band_slot(std::vector<band_count>& bands, std::string_view name, std
 std::size_t name_slot(std::vector<std::pair<std::string, std::size_t>>& names,
                       std::string_view name) {
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i].first == name) return i;
+    if (same_name(names[i].first, name)) return i;
   }
   names.emplace_back(std::string(name), 0);
   return names.size() - 1;
@@ -279,32 +291,53 @@ class band_mode_grid {
 };
 
 // The stations seen, as 64-bit hashes of their base calls in an open
-// addressing table: 8 bytes a station, whatever their number.
+// addressing table: 8 bytes a station, whatever their number. The table
+// outgrows the processor's caches with the stations of a big logbook, so
+// hashes are placed a batch at a time, their slots fetched ahead together
+// rather than waited for one after the other.
 class station_set {
  public:
   void add(std::string_view base) {
     std::uint64_t hash = 0xcbf29ce484222325ull;
     for (const char c : base) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
     if (hash == 0) hash = 1;  // 0 marks a free slot
-    if ((count_ + 1) * 2 > slots_.size()) grow();
-    if (place(slots_, hash)) ++count_;
+    pending_[pending_count_++] = hash;
+    if (pending_count_ == pending_.size()) place_pending();
   }
-  std::size_t size() const { return count_; }
+  std::size_t size() {
+    place_pending();
+    return count_;
+  }
 
  private:
+  // The slot from the hash's high bits after a multiplication: FNV-1a's
+  // low bits differ little between call signs that differ in their last
+  // letters, which made long runs of probes.
+  static std::size_t first_slot(std::uint64_t hash, std::size_t mask) {
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+  }
   static bool place(std::vector<std::uint64_t>& slots, std::uint64_t hash) {
     const std::size_t mask = slots.size() - 1;
-    // The slot from the hash's high bits after a multiplication: FNV-1a's
-    // low bits differ little between call signs that differ in their last
-    // letters, which made long runs of probes.
-    for (std::size_t i = static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32) & mask;;
-         i = (i + 1) & mask) {
+    for (std::size_t i = first_slot(hash, mask);; i = (i + 1) & mask) {
       if (slots[i] == hash) return false;
       if (slots[i] == 0) {
         slots[i] = hash;
         return true;
       }
     }
+  }
+  void place_pending() {
+    while ((count_ + pending_count_) * 2 > slots_.size()) grow();
+#if defined(__GNUC__)
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = 0; i < pending_count_; ++i) {
+      __builtin_prefetch(&slots_[first_slot(pending_[i], mask)]);
+    }
+#endif
+    for (std::size_t i = 0; i < pending_count_; ++i) {
+      if (place(slots_, pending_[i])) ++count_;
+    }
+    pending_count_ = 0;
   }
   void grow() {
     std::vector<std::uint64_t> bigger(slots_.empty() ? 1024 : slots_.size() * 2, 0);
@@ -315,6 +348,8 @@ class station_set {
   }
   std::vector<std::uint64_t> slots_;
   std::size_t count_ = 0;
+  std::array<std::uint64_t, 16> pending_{};
+  std::size_t pending_count_ = 0;
 };
 
 // When a QSO took place, for first and last: minutes since 1970, or none.
@@ -342,7 +377,7 @@ int list_qsos(const command_context& c) {
       c.options.selection.call ? literal_part(*c.options.selection.call) : std::string();
   const bool read = read_selected(
       c, finder,
-      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
         rows.add(qso, facts, line);
       },
       needle);
@@ -360,11 +395,11 @@ int worked_before(const command_context& c) {
   std::optional<calendar_date> last;
   const bool read = read_selected(
       c, finder,
-      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
         if (!contains_any_case(qso.indicatif, station) || base_call(qso.indicatif) != station) {
           return;
         }
-        found.push_back({qso, line, {}});
+        found.push_back({qso.record(), line, {}});
         grid.add(facts.band.value_or(kNoBand), qso.frequence, mode_name(qso, facts));
         if (facts.date && (!first || *facts.date < *first)) first = facts.date;
         if (facts.date && (!last || *facts.date > *last)) last = facts.date;
@@ -528,6 +563,7 @@ int check_logbook(const command_context& c) {
   fact_finder finder(c.options.user_modes);
   std::optional<std::string> read_failure;
   const auto opened = c.open([&](logbook_reader& reader) {
+    reader.read_values_only();
     logbook_item item;
     qso_facts facts;
     std::optional<calendar_date> header_start;
@@ -553,7 +589,7 @@ int check_logbook(const command_context& c) {
         continue;
       }
       ++qsos;
-      const qso_record& qso = item.qso;
+      const qso_values& qso = item.values;
       const std::size_t line = item.line;
       finder.find(qso, facts);
       if (reader.header() == nullptr) {
@@ -645,11 +681,17 @@ int logbook_statistics(const command_context& c) {
   kept_qso first;
   kept_qso last;
   std::string mode;
+  std::size_t* year_count = nullptr;  // in `years`, of the QSO before
+  int last_year = 0;
   const bool read = read_selected(
       c, finder,
-      [&](const qso_record& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
         ++total;
-        ++years[facts.date ? facts.date->year : 0];
+        if (const int year = facts.date ? facts.date->year : 0; !year_count || year != last_year) {
+          year_count = &years[year];  // std::map keeps it in place
+          last_year = year;
+        }
+        ++*year_count;
         mode = mode_name(qso, facts);
         grid.add(facts.band.value_or(kNoBand), qso.frequence, mode);
         stations.add(base_call(qso.indicatif));
@@ -776,7 +818,7 @@ int export_csv(const command_context& c) {
   fact_finder finder(c.options.user_modes);
   std::string value;
   const bool read = read_selected(c, finder,
-                                  [&](const qso_record& qso, const qso_facts& facts,
+                                  [&](const qso_values& qso, const qso_facts& facts,
                                       std::size_t number, std::string_view owner) {
                                     line.clear();
                                     std::size_t column = 0;

@@ -168,7 +168,7 @@ std::string clock_time(std::int32_t hhmm) {
           static_cast<char>('0' + minutes / 10), static_cast<char>('0' + minutes % 10)};
 }
 
-void fact_finder::find(const qso_record& qso, qso_facts& facts) {
+void fact_finder::find(const qso_values& qso, qso_facts& facts) {
   // QSOs come in date order: most lines repeat the date of the one before.
   if (!have_date_ || qso.date != last_date_) {
     last_date_ = qso.date;
@@ -185,25 +185,35 @@ const std::optional<adif_mode>& fact_finder::mode_of(std::string_view emission_c
                                                      std::optional<std::string_view> band) {
   // Only the sideband of SSB depends on the frequency.
   const bool upper_sideband = khz >= 10000 || band == "60m";
+  // Classes are short: their first eight bytes tell most apart without a
+  // call to compare them.
+  std::uint64_t first_bytes = 0;
+  for (std::size_t i = 0; i < emission_class.size() && i < 8; ++i) {
+    first_bytes |= std::uint64_t{static_cast<unsigned char>(emission_class[i])} << (8 * i);
+  }
   for (const known_class& known : classes_) {
-    if (known.upper_sideband == upper_sideband && known.typed == emission_class) return known.mode;
+    if (known.first_bytes == first_bytes && known.upper_sideband == upper_sideband &&
+        known.typed.size() == emission_class.size() &&
+        (emission_class.size() <= 8 || known.typed == emission_class)) {
+      return known.mode;
+    }
   }
   auto mode = velkrin::mode_of(emission_class, khz, user_modes_);
   if (classes_.size() >= kMaxKnownClasses) {
     spare_ = std::move(mode);
     return spare_;
   }
-  classes_.push_back({std::string(emission_class), upper_sideband, std::move(mode)});
+  classes_.push_back({std::string(emission_class), first_bytes, upper_sideband, std::move(mode)});
   return classes_.back().mode;
 }
 
-std::string mode_name(const qso_record& qso, const qso_facts& facts) {
+std::string mode_name(const qso_values& qso, const qso_facts& facts) {
   const std::optional<adif_mode>& mode = *facts.mode;
   if (!mode) return to_upper(qso.mode);
   return mode->submode.empty() ? mode->mode : mode->submode;
 }
 
-bool filters::matches(const qso_record& qso, const qso_facts& facts) const {
+bool filters::matches(const qso_values& qso, const qso_facts& facts) const {
   if (call && !wildcard_match(*call, qso.indicatif)) return false;
   if (from || to) {
     if (!facts.date || (from && *facts.date < *from) || (to && *facts.date > *to)) return false;

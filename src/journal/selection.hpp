@@ -57,7 +57,7 @@ class fact_finder {
   explicit fact_finder(const mode_table& user_modes) : user_modes_(user_modes) {
     classes_.reserve(kMaxKnownClasses);  // what mode_of returns stays in place
   }
-  void find(const qso_record& qso, qso_facts& facts);
+  void find(const qso_values& qso, qso_facts& facts);
   const std::optional<adif_mode>& mode_of(std::string_view emission_class, std::int32_t khz,
                                           std::optional<std::string_view> band);
 
@@ -65,6 +65,7 @@ class fact_finder {
   static constexpr std::size_t kMaxKnownClasses = 256;
   struct known_class {
     std::string typed;
+    std::uint64_t first_bytes = 0;  // of `typed`, see mode_of
     bool upper_sideband = false;
     std::optional<adif_mode> mode;
   };
@@ -78,7 +79,7 @@ class fact_finder {
 
 // The name a mode is shown and counted under: the submode when there is
 // one, else the mode; the class as typed, in upper case, when it has none.
-std::string mode_name(const qso_record& qso, const qso_facts& facts);
+std::string mode_name(const qso_values& qso, const qso_facts& facts);
 
 struct filters {
   std::optional<std::string> call;   // --indicatif
@@ -93,7 +94,7 @@ struct filters {
   std::optional<std::size_t> last;  // --derniers
 
   bool any() const { return call || place || from || to || band || !modes.empty() || last; }
-  bool matches(const qso_record& qso, const qso_facts& facts) const;
+  bool matches(const qso_values& qso, const qso_facts& facts) const;
 
  private:
   // The last place folded, for the next QSO that has the same.

@@ -31,6 +31,24 @@ std::string format_header(const logbook_header& header, std::string_view eol = "
 // value fits its column; a wider value shifts the rest, nothing is cut.
 std::string format_qso_line(const qso_record& qso, std::string_view eol = "\n");
 
+// The words of a QSO line: date, debut, fin, indicatif, prenom, frequence,
+// the unit "kHz", class, place.
+inline constexpr std::size_t kQsoWordCount = 9;
+
+// The words of a QSO line (its trailing blanks cut) split on blanks (space,
+// tab, CR, VT, FF); false unless they are nine, the seventh "kHz".
+bool split_on_blanks(std::string_view line, std::string_view (&words)[kQsoWordCount]);
+
+// Reads a QSO line (its trailing blanks cut) by the columns format_qso_line
+// writes, without looking for blanks: true when each of the first six values
+// fills its column as one word, every separator holds spaces only and the
+// unit reads "kHz" in its place, then the class and the place follow as two
+// words (either may be wider than its column). The words are then exactly
+// those that splitting the line on blanks gives. False for any other line
+// (a tab or a control byte among the first columns, a value that shifts the
+// unit, an empty column), which must be split on blanks.
+bool split_by_columns(std::string_view line, std::string_view (&words)[kQsoWordCount]);
+
 // The start of a header's second line, whatever follows it.
 inline constexpr std::string_view kHeaderOwnerTitle = "Journal de Bord de :";
 inline constexpr std::string_view kUtf8Bom = "\xef\xbb\xbf";

@@ -12,9 +12,6 @@ namespace velkrin {
 namespace {
 
 constexpr std::size_t kChunkBytes = 64 * 1024;
-constexpr std::string_view kUnitWord = "kHz";
-constexpr std::size_t kUnitIndex = 6;
-constexpr std::size_t kQsoWordCount = 9;
 constexpr std::string_view kEmptyValue = "-";
 
 // What "echo" without text prints under Windows, in English and in French,
@@ -22,22 +19,16 @@ constexpr std::string_view kEmptyValue = "-";
 constexpr std::array<std::string_view, 4> kEchoLines{
     "ECHO is on.", "ECHO est activ\x82.", "ECHO est activ\xe9.", "ECHO est activ\xc3\xa9."};
 
-// The blanks that separate words, as a table: the test runs for every byte.
-constexpr std::array<bool, 256> kBlanks = [] {
-  std::array<bool, 256> blanks{};
-  for (const unsigned char c : {' ', '\t', '\r', '\v', '\f'}) blanks[c] = true;
-  return blanks;
-}();
-
-bool is_blank(char c) { return kBlanks[static_cast<unsigned char>(c)]; }
-
 constexpr std::string_view kTitles = [] {
   std::string_view titles = kHeaderTitles;
   while (titles.ends_with(' ')) titles.remove_suffix(1);
   return titles;
 }();
 
-bool is_rule(std::string_view line) { return is_header_line(0, line); }
+// A row of dashes, for a line whose trailing blanks are cut.
+bool is_rule(std::string_view line) {
+  return line.size() == kHeaderRuleWidth && line.find_first_not_of('-') == std::string_view::npos;
+}
 
 bool is_skipped(std::string_view line) {
   return line.empty() || is_rule(line) || line == kHeaderTimeNote || line == kTitles ||
@@ -70,49 +61,36 @@ bool parse_number(std::string_view word, std::int32_t& value) {
   return error == std::errc{} && end == word.data() + word.size();
 }
 
-void assign_value(std::string& field, std::string_view word) {
-  if (word == kEmptyValue) {
-    field.clear();
-  } else {
-    field.assign(word);
-  }
-}
+std::string_view value_of(std::string_view word) { return word == kEmptyValue ? "" : word; }
 
-// The reason the words are no QSO, or nothing when `qso` was filled.
-std::optional<std::string> parse_qso(std::string_view line, qso_record& qso) {
-  std::string_view words[kQsoWordCount];
-  std::size_t count = 0;
-  // The line's trailing blanks are cut, so a run of blanks always ends
-  // inside it.
-  const char* const end = line.data() + line.size();
-  for (const char* p = line.data(); p != end;) {
-    while (is_blank(*p)) ++p;
-    const char* const start = p;
-    while (p != end && !is_blank(*p)) ++p;
-    if (count == kQsoWordCount) {
-      count = kQsoWordCount + 1;
-      break;
-    }
-    words[count++] = std::string_view(start, static_cast<std::size_t>(p - start));
-  }
-  if (count != kQsoWordCount || words[kUnitIndex] != kUnitWord) {
+// The reason the line is no QSO, or nothing when `qso` was filled with
+// views of its words.
+std::optional<std::string> parse_qso(std::string_view line, qso_values& qso,
+                                     std::string_view (&words)[kQsoWordCount]) {
+  // Lines in the program's own layout are read by their columns.
+  if (!split_by_columns(line, words) && !split_on_blanks(line, words)) {
     return "ligne non reconnue (attendu : date, debut, fin, indicatif, prenom, frequence, kHz, "
            "classe, lieu)";
   }
-  const auto number = [&](std::size_t index, std::string_view name, std::int32_t& value) {
-    return parse_number(words[index], value)
-               ? std::nullopt
-               : std::optional<std::string>(std::string(name) + " \"" + std::string(words[index]) +
-                                            "\" n'est pas un nombre entier");
-  };
-  if (auto error = number(1, "debut", qso.debut)) return error;
-  if (auto error = number(2, "fin", qso.fin)) return error;
-  if (auto error = number(5, "frequence", qso.frequence)) return error;
-  qso.date.assign(words[0]);
-  assign_value(qso.indicatif, words[3]);
-  assign_value(qso.prenom, words[4]);
-  assign_value(qso.mode, words[7]);
-  assign_value(qso.lieu, words[8]);
+  constexpr struct {
+    std::size_t word;
+    std::string_view name;
+  } kNumbers[] = {{1, "debut"}, {2, "fin"}, {5, "frequence"}};
+  std::int32_t numbers[std::size(kNumbers)];
+  for (std::size_t i = 0; i < std::size(kNumbers); ++i) {
+    if (!parse_number(words[kNumbers[i].word], numbers[i])) {
+      return std::string(kNumbers[i].name) + " \"" + std::string(words[kNumbers[i].word]) +
+             "\" n'est pas un nombre entier";
+    }
+  }
+  qso.debut = numbers[0];
+  qso.fin = numbers[1];
+  qso.frequence = numbers[2];
+  qso.date = words[0];
+  qso.indicatif = value_of(words[3]);
+  qso.prenom = value_of(words[4]);
+  qso.mode = value_of(words[7]);
+  qso.lieu = value_of(words[8]);
   return std::nullopt;
 }
 
@@ -339,11 +317,12 @@ bool logbook_reader::handle_ordinary(std::string_view line, std::size_t number,
     to_utf8(line, item.encoding, converted_);
     line = converted_;
   }
-  if (auto error = parse_qso(line, item.qso)) {
+  if (auto error = parse_qso(line, item.values, words_)) {
     item.what = logbook_item::kind::unreadable;
     item.reason = std::move(*error);
   } else {
     item.what = logbook_item::kind::qso;
+    if (!values_only_) item.values.copy_to(item.qso);
   }
   return true;
 }

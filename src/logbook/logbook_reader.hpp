@@ -9,9 +9,11 @@
 // belongs to the nearest header above it. A QSO line is nine words split on
 // blanks (a typed value never holds one, so a value wider than its column
 // reads correctly), the seventh "kHz"; a value of exactly "-" stands for an
-// empty one. Empty lines, the lines of headers and the echo lines that a
-// header rewrite in a Windows command interpreter leaves are skipped; any
-// other line is reported with its number and why.
+// empty one; a line in the layout that the program writes is read by its
+// columns instead, to the same words (split_by_columns in line_format.hpp).
+// Empty lines, the lines of headers and the echo lines that a header
+// rewrite in a Windows command interpreter leaves are skipped; any other
+// line is reported with its number and why.
 //
 // Each line is read in its own encoding (see text_encoding.hpp) and handed
 // out in UTF-8.
@@ -26,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logbook/line_format.hpp"
 #include "logbook/records.hpp"
 #include "logbook/text_encoding.hpp"
 #include "platform/platform.hpp"
@@ -98,7 +101,8 @@ struct logbook_item {
   };
   kind what = kind::qso;
   std::size_t line = 0;  // 1 for the first line of the file
-  qso_record qso;
+  qso_record qso;        // left as it was after logbook_reader::read_values_only()
+  qso_values values;     // the same values, valid until the reader's next call
   std::string reason;
   line_encoding encoding = line_encoding::ascii;  // of the line as stored
 };
@@ -116,6 +120,10 @@ class logbook_reader {
   // into a QSO. Every other line is read and, if need be, reported as usual.
   // `keep` must accept every line that holds a QSO the caller wants.
   void set_line_filter(std::function<bool(std::string_view)> keep) { keep_ = std::move(keep); }
+
+  // Leaves logbook_item::qso untouched: the caller reads each QSO from
+  // logbook_item::values and copies only what it keeps.
+  void read_values_only() { values_only_ = true; }
 
   // The next QSO, header or unreadable line; false at the end of the file or
   // when reading failed (see failure()).
@@ -166,7 +174,11 @@ class logbook_reader {
   header_block current_;
   std::size_t headers_ = 0;
   std::string converted_;  // a line in UTF-8 when stored in another encoding
+  // The words of the QSO line being read: a member, as clearing them for
+  // every line costs.
+  std::string_view words_[kQsoWordCount];
   std::function<bool(std::string_view)> keep_;
+  bool values_only_ = false;
 };
 
 // What every command says when it cannot read a logbook, with its line end:

@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "logbook/eight_bytes.hpp"
+
 namespace velkrin {
 namespace {
 
@@ -139,8 +141,8 @@ std::chrono::year_month_day as_chrono(calendar_date date) {
           std::chrono::day{static_cast<unsigned>(date.day)}};
 }
 
-bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool is_operating_suffix(std::string_view part) {
   if (part.size() == 1 && is_digit(part[0])) return true;
@@ -161,7 +163,27 @@ std::uint64_t hash_parts(std::initializer_list<std::string_view> parts) {
 }  // namespace
 
 std::optional<calendar_date> parse_date(std::string_view typed) {
-  // Plain loops: every QSO line's date comes through here.
+  // Plain loops: every QSO line's date comes through here, nearly always
+  // written JJ-MM-AAAA.
+  if (typed.size() == 10 && typed[2] == '-' && typed[5] == '-') {
+    // Each digit's value, or a large number for any other byte.
+    const auto digit = [&](std::size_t at) { return static_cast<unsigned>(typed[at] - '0'); };
+    const unsigned d0 = digit(0), d1 = digit(1), d3 = digit(3), d4 = digit(4), d6 = digit(6),
+                   d7 = digit(7), d8 = digit(8), d9 = digit(9);
+    if ((d0 < 10) & (d1 < 10) & (d3 < 10) & (d4 < 10) & (d6 < 10) & (d7 < 10) & (d8 < 10) &
+        (d9 < 10)) {
+      const calendar_date date{static_cast<int>(d6 * 1000 + d7 * 100 + d8 * 10 + d9),
+                               static_cast<int>(d3 * 10 + d4), static_cast<int>(d0 * 10 + d1)};
+      constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+      if (date.year < kFirstAdifYear || date.month < 1 || date.month > 12 || date.day < 1) {
+        return std::nullopt;
+      }
+      const bool leap = date.year % 4 == 0 && (date.year % 100 != 0 || date.year % 400 == 0);
+      const int days = date.month == 2 && leap ? 29 : kDays[date.month - 1];
+      if (date.day > days) return std::nullopt;
+      return date;
+    }
+  }
   std::size_t first = 0;
   while (first < typed.size() && !is_date_separator(typed[first])) ++first;
   std::size_t second = first + 1;
@@ -293,14 +315,26 @@ std::string base_call(std::string_view call_sign) {
 
 bool is_call_sign_form(std::string_view call_sign) {
   if (call_sign.size() < 3 || call_sign.front() == '/' || call_sign.back() == '/') return false;
-  bool letter = false;
-  bool digit = false;
+  // What each byte is, as a table: this runs for every line of verifie.
+  enum : unsigned char { kOther = 0, kLetter = 1, kDigit = 2, kSlash = 4 };
+  static constexpr std::array<unsigned char, 256> kKinds = [] {
+    std::array<unsigned char, 256> kinds{};
+    for (int c = 0; c < 256; ++c) {
+      const char byte = static_cast<char>(c);
+      kinds[static_cast<std::size_t>(c)] = is_letter(byte)  ? kLetter
+                                           : is_digit(byte) ? kDigit
+                                           : byte == '/'    ? kSlash
+                                                            : kOther;
+    }
+    return kinds;
+  }();
+  unsigned seen = 0;
   for (const char c : call_sign) {
-    letter |= is_letter(c);
-    digit |= is_digit(c);
-    if (!is_letter(c) && !is_digit(c) && c != '/') return false;
+    const unsigned kind = kKinds[static_cast<unsigned char>(c)];
+    if (kind == kOther) return false;
+    seen |= kind;
   }
-  return letter && digit;
+  return (seen & (kLetter | kDigit)) == (kLetter | kDigit);
 }
 
 bool is_owner_station(std::string_view station, std::string_view owner) {
@@ -340,7 +374,22 @@ bool is_maidenhead_locator(std::string_view place) {
 }
 
 bool has_control_characters(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  // Printable ASCII needs no closer look: eight bytes at a time (the last
+  // eight overlapping the others), or one by one without a branch each.
+  std::size_t start = 0;
+  if (text.size() >= 8) {
+    for (; start + 8 <= text.size(); start += 8) {
+      if (!is_printable_ascii(eight_bytes(text, start))) break;
+    }
+    if (start + 8 > text.size() && is_printable_ascii(eight_bytes(text, text.size() - 8))) {
+      return false;
+    }
+  } else {
+    bool printable = true;
+    for (const char c : text) printable &= static_cast<unsigned char>(c - ' ') < 0x5F;
+    if (printable) return false;
+  }
+  for (std::size_t i = start; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x20 || byte == 0x7F) return true;
     // U+0080 to U+009F in UTF-8.

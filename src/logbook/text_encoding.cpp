@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "logbook/eight_bytes.hpp"
+
 namespace velkrin {
 namespace {
 
@@ -86,15 +88,20 @@ bool is_valid_utf8(std::string_view bytes) {
 }
 
 line_encoding encoding_of(std::string_view bytes) {
-  // ASCII first, eight bytes at a time: nearly every line is, and the ASCII
-  // start of any other line needs no second look.
-  std::size_t i = 0;
-  for (std::uint64_t word = 0; i + 8 <= bytes.size(); i += 8) {
-    std::memcpy(&word, bytes.data() + i, 8);
-    if ((word & 0x8080808080808080ull) != 0) break;
+  // ASCII first, eight bytes at a time (the last eight overlapping the
+  // others): nearly every line is.
+  std::uint64_t high = 0;
+  if (bytes.size() >= 8) {
+    for (std::size_t at = 0; at + 8 <= bytes.size(); at += 8) high |= eight_bytes(bytes, at);
+    high |= eight_bytes(bytes, bytes.size() - 8);
+  } else {
+    for (const char byte : bytes) high |= static_cast<unsigned char>(byte);
   }
-  while (i < bytes.size() && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
-  if (i == bytes.size()) return line_encoding::ascii;
+  if ((high & kHighBits) == 0) return line_encoding::ascii;
+
+  // The ASCII start of any other line needs no second look.
+  std::size_t i = 0;
+  while (static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
 
   const std::string_view rest = bytes.substr(i);
   if (is_valid_utf8(rest)) return line_encoding::utf8;
