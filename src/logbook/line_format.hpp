@@ -53,7 +53,7 @@ bool split_by_columns(std::string_view line, std::string_view (&words)[kQsoWordC
 inline constexpr std::string_view kHeaderOwnerTitle = "Journal de Bord de :";
 inline constexpr std::string_view kUtf8Bom = "\xef\xbb\xbf";
 
-// `text` without its trailing blanks, tabs and CR.
+// `text` without its trailing blanks, tabs, CR, VT and FF.
 std::string_view trim_right(std::string_view text);
 
 // True when `line`, its trailing blanks cut, can be line `index` (0 to 5) of
