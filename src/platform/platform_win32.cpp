@@ -1235,6 +1235,10 @@ bool same_file(const std::string& first, const std::string& second) {
 
 void catch_interrupt() {
   interrupts_caught = true;
+  // A program started with Ctrl+C ignored ("start /b", a new process group)
+  // is given it back, as the POSIX side takes an ignored SIGINT: Ctrl+C is
+  // how the listener is told to stop.
+  SetConsoleCtrlHandler(nullptr, FALSE);
   install_control_handler_once();
 }
 
