@@ -172,7 +172,7 @@ status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& receiv
     if (ready == 0) continue;
     datagram.resize(kMaxDatagram);
     sockaddr_in sender{};
-    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
     WSABUF piece{static_cast<ULONG>(datagram.size()), datagram.data()};
     WSAMSG message{};
     message.name = reinterpret_cast<sockaddr*>(&sender);
