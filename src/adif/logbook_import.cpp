@@ -1,6 +1,7 @@
 #include "adif/logbook_import.hpp"
 
 #include <ostream>
+#include <sstream>
 #include <vector>
 
 #include "adif/logbook_scan.hpp"
@@ -153,6 +154,15 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   }
   batch.set_owner(*facts.owner);
 
+  // Nothing reaches standard output or error while the logbook is locked: a
+  // pager that nobody reads would keep velkrin and the listener waiting. The
+  // records' messages are held until release() has closed the logbook.
+  std::ostringstream held;
+  const auto release = [&] {
+    (void)logbook.close();
+    err << held.str();
+    held.str("");
+  };
   // Standard output ends its lines as the platform's text output does.
   const std::string line_end = options.simulation ? "\n" : facts.line_end;
   std::string added = facts.ends_with_line_end || options.simulation ? "" : facts.line_end;
@@ -164,17 +174,17 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
     std::string message;
     while (auto record = reader.next()) {
       if (record->characters_counted) {
-        err << record_label(*record)
-            << " : longueurs comptees en caracteres et non en octets, lu quand meme\n";
+        held << record_label(*record)
+             << " : longueurs comptees en caracteres et non en octets, lu quand meme\n";
       }
       if (record->complete && !record->problem.empty()) {
-        err << record_label(*record) << " : " << record->problem << "\n";
+        held << record_label(*record) << " : " << record->problem << "\n";
       }
       ++records;
       if (batch.take(*record, qso, message) == import_batch::outcome::added) {
         added += format_qso_line(qso, line_end);
       } else if (!message.empty()) {
-        err << message << "\n";
+        held << message << "\n";
         message.clear();
       }
     }
@@ -182,6 +192,7 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   for (;;) {
     std::size_t got = 0;
     if (const platform::status s = adif_file.read(piece.data(), piece.size(), got); !s.ok()) {
+      release();
       err << "Erreur : le fichier ADIF \"" << options.adif_file << "\" n'a pas pu etre lu ("
           << s.cause() << ") ; le journal est inchange.\n";
       return kExitFailure;
@@ -193,6 +204,7 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   reader.finish();
   take_records();
   if (records == 0 && !reader.header_seen()) {
+    release();
     err << "Erreur : \"" << options.adif_file
         << "\" n'est pas un fichier ADIF (ni en-tete ni enregistrement) ; le journal est "
            "inchange.\n";
@@ -200,12 +212,14 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   }
 
   if (options.simulation) {
+    release();
     if (const platform::status s = platform::write_stream(out, added); !s.ok()) {
       err << "Erreur : la sortie standard n'a pas pu etre ecrite (" << s.cause() << ").\n";
       return kExitFailure;
     }
   } else if (batch.added() > 0) {
     if (const platform::status s = replace_with_added(logbook, added); !s.ok()) {
+      release();
       return logbook_failure("n'a pas pu etre ecrit (" + s.cause() +
                              ") ; aucun QSO n'a ete importe, il est inchange");
     }
@@ -213,7 +227,7 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   // The new lines were flushed before they took the old file's place, and
   // nothing else was written: a failing close of the old file loses nothing,
   // and the import has done what it says below.
-  (void)logbook.close();
+  release();
   const std::string dropped = batch.dropped_summary();
   if (!dropped.empty()) err << dropped << "\n";
   const auto s = [](std::size_t count) { return count > 1 ? "s" : ""; };

@@ -968,9 +968,16 @@ status replacement_file::commit(locked_file& original) {
   // the logbook stays open and locked: no instance, in any session or on any
   // computer, can append between the copy and the rename. Other instances
   // waiting for the lock then find that the name holds another file, and
-  // open that one.
-  if (rename_over_open_file(file, original.path_)) {
-    mark_closed(live_slot_);
+  // open that one. The console handler deletes a live temporary file through
+  // its handle: renamed, that handle is the logbook's, so the rename and the
+  // forgetting of the handle are one step for the handler.
+  bool renamed = false;
+  {
+    const live_lock held;
+    renamed = rename_over_open_file(file, original.path_);
+    if (renamed) mark_closed(live_slot_);
+  }
+  if (renamed) {
     handle_ = kNoHandle;
     CloseHandle(file);
     path_.clear();
@@ -1228,6 +1235,10 @@ bool same_file(const std::string& first, const std::string& second) {
 
 void catch_interrupt() {
   interrupts_caught = true;
+  // A program started with Ctrl+C ignored ("start /b", a new process group)
+  // is given it back, as the POSIX side takes an ignored SIGINT: Ctrl+C is
+  // how the listener is told to stop.
+  SetConsoleCtrlHandler(nullptr, FALSE);
   install_control_handler_once();
 }
 

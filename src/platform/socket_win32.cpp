@@ -172,7 +172,7 @@ status udp_receiver::receive(std::string& datagram, int timeout_ms, bool& receiv
     if (ready == 0) continue;
     datagram.resize(kMaxDatagram);
     sockaddr_in sender{};
-    char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+    alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
     WSABUF piece{static_cast<ULONG>(datagram.size()), datagram.data()};
     WSAMSG message{};
     message.name = reinterpret_cast<sockaddr*>(&sender);
@@ -221,11 +221,13 @@ status local_addresses(std::vector<ipv4_address>& addresses) {
         nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
     if (result == ERROR_BUFFER_OVERFLOW) buffer.resize(size);
   }
-  if (result == ERROR_NO_DATA) result = NO_ERROR;
-  if (result != NO_ERROR) {
+  // No adapter: the buffer holds nothing to read, whatever a failed call
+  // before left in it.
+  const bool none = result == ERROR_NO_DATA;
+  if (result != NO_ERROR && !none) {
     return status::failure("adresses de cette machine", "erreur " + std::to_string(result));
   }
-  if (size > 0) {
+  if (!none && size > 0) {
     for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
          adapter = adapter->Next) {
       for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;

@@ -416,6 +416,45 @@ std::string logged_adif(const std::string& call, const std::string& time = "0905
   return wsjtx::testing::datagram().header(12).utf8(adif_text(call, time, cut)).bytes();
 }
 
+// An import whose lines (--simulation) or messages wait on a pager that
+// nobody reads keeps velkrin waiting for nothing: it writes neither while it
+// holds the logbook.
+TEST_F(ImportEndToEnd, ImportWaitingOnItsOutputKeepsVelkrinWaitingForNothing) {
+  std::string adif = "<adif_ver:5>3.1.1\n<EOH>\n";
+  const auto two = [](int n) { return std::string(n < 10 ? "0" : "") + std::to_string(n); };
+  for (int n = 0; n < 300; ++n) {
+    const std::string call = std::string("DL1") + char('A' + n % 26) + char('A' + n / 26);
+    adif += adif_record(call, "10" + two(n / 60) + two(n % 60));
+  }
+  write_file(folder_.file("qsos.adi"), adif);
+  const struct {
+    const char* owner;  // F5XYZ takes the records, F4ABC reports each one
+    stalled_program::stream stalled;
+  } cases[] = {{"F5XYZ", stalled_program::stream::output},
+               {"F4ABC", stalled_program::stream::errors}};
+  for (const auto& c : cases) {
+    temp_folder made;
+    make_logbook({}, made.path().string(), c.owner);
+    std::filesystem::copy_file(made.file("journal_de_bord.txt"),
+                               folder_.file("journal_de_bord.txt"),
+                               std::filesystem::copy_options::overwrite_existing);
+    stalled_program importer(adif_command({"--importe", "qsos.adi", "--simulation"}),
+                             folder_.path().string(), c.stalled);
+    ASSERT_TRUE(importer.wait_until_stalled()) << c.owner;
+    auto recorded = std::async(std::launch::async, [&] {
+      return run_program({VELKRIN_DEFAULT_PROGRAM}, folder_.path().string(),
+                         "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n");
+    });
+    if (recorded.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+      importer.stop();
+      ADD_FAILURE() << c.owner << ": the import kept velkrin waiting";
+    }
+    const program_run run = recorded.get();
+    EXPECT_EQ(run.err, "") << c.owner;
+    EXPECT_NE(logbook().find("G4AAA"), std::string::npos) << c.owner;
+  }
+}
+
 // Once the new logbook is in place, nothing that fails after can undo the
 // import: a failing close of the old file must not be reported as a failure.
 TEST_F(ImportEndToEnd, AFailingCloseAfterTheImportIsNoFailure) {

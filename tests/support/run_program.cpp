@@ -112,8 +112,8 @@ program_run run_program(const std::vector<std::string>& command, const std::stri
   return run;
 }
 
-stalled_program::stalled_program(const std::vector<std::string>& command,
-                                 const std::string& folder) {
+stalled_program::stalled_program(const std::vector<std::string>& command, const std::string& folder,
+                                 stream stalled) {
   int pipe_ends[2];
   if (::pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   ::fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);  // quick to fill
@@ -122,8 +122,9 @@ stalled_program::stalled_program(const std::vector<std::string>& command,
   if (child == 0) {
     const int nothing = ::open("/dev/null", O_RDWR);
     ::dup2(nothing, STDIN_FILENO);
-    ::dup2(pipe_ends[1], STDOUT_FILENO);
-    ::dup2(nothing, STDERR_FILENO);
+    const bool errors = stalled == stream::errors;
+    ::dup2(errors ? nothing : pipe_ends[1], STDOUT_FILENO);
+    ::dup2(errors ? pipe_ends[1] : nothing, STDERR_FILENO);
     exec_in(folder, command);
   }
   ::close(pipe_ends[1]);

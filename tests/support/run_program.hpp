@@ -23,12 +23,14 @@ program_run run_program(const std::vector<std::string>& command, const std::stri
                         const std::string& input);
 
 // A program left waiting on its output, as one whose output goes to a pager
-// that nobody reads: its standard output is a pipe (of one page) that this
-// never reads, its standard input and error are /dev/null. Killed when
-// destroyed, or by stop().
+// that nobody reads: its standard output (or, with `stalled` errors, its
+// standard error) is a pipe (of one page) that this never reads; its other
+// streams are /dev/null. Killed when destroyed, or by stop().
 class stalled_program {
  public:
-  stalled_program(const std::vector<std::string>& command, const std::string& folder);
+  enum class stream { output, errors };
+  stalled_program(const std::vector<std::string>& command, const std::string& folder,
+                  stream stalled = stream::output);
   ~stalled_program() { stop(); }
   stalled_program(const stalled_program&) = delete;
   stalled_program& operator=(const stalled_program&) = delete;
