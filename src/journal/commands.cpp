@@ -460,6 +460,7 @@ int find_duplicates(const command_context& c) {
   struct member {
     std::size_t line;
     std::size_t group;
+    duplicate_key key;
   };
   std::vector<member> members;
   std::vector<std::size_t> group_first_line;
@@ -469,7 +470,7 @@ int find_duplicates(const command_context& c) {
     if (end - i > 1) {
       std::size_t lowest = keys[i].line;
       for (std::size_t k = i; k < end; ++k) {
-        members.push_back({keys[k].line, group_first_line.size()});
+        members.push_back({keys[k].line, group_first_line.size(), keys[k].key});
         lowest = std::min(lowest, keys[k].line);
       }
       group_first_line.push_back(lowest);
@@ -495,20 +496,29 @@ int find_duplicates(const command_context& c) {
             [](const member& a, const member& b) { return a.line < b.line; });
 
   // The second pass keeps the duplicated lines, then they are written group
-  // after group.
+  // after group. Each must still be the QSO the first pass saw on its line:
+  // a header given by menu 4 in between moves every line, and the rows shown
+  // would be other QSOs.
   std::vector<std::pair<std::size_t, kept_qso>> rows;  // group, QSO
   std::size_t next = 0;
+  bool moved = false;
   const auto second_pass = c.open([&](logbook_reader& reader) {
     logbook_item item;
     while (next < members.size() && reader.next(item)) {
       if (item.what != logbook_item::kind::qso || item.line != members[next].line) continue;
+      if (duplicate_key_of(item.qso, c.options.user_modes) != members[next].key) break;
       rows.push_back({members[next].group, {item.qso, item.line, {}}});
       ++next;
     }
     read_failure = reader.failure();
+    moved = !read_failure && next < members.size();
   });
   if (second_pass || read_failure) {
     report_failure(c, second_pass ? *second_pass : *read_failure);
+    return kExitFailure;
+  }
+  if (moved) {
+    report_failure(c, "il a change pendant la lecture ; relancez la commande");
     return kExitFailure;
   }
   std::stable_sort(rows.begin(), rows.end(),

@@ -26,12 +26,15 @@ struct result {
   std::string err;
 };
 
-// Runs a command, given as on the command line, over `logbook`.
-result run(const std::vector<std::string>& args, const std::string& logbook) {
+// Runs a command, given as on the command line, over `logbook` (over
+// `changed` from the second reading on, when given).
+result run(const std::vector<std::string>& args, const std::string& logbook,
+           const std::string* changed = nullptr) {
   const parsed_options parsed = parse_options(args);
   EXPECT_EQ(parsed.error, "");
-  const logbook_opener open = [&logbook](const std::function<void(logbook_reader&)>& read) {
-    text_source source(logbook);
+  int readings = 0;
+  const logbook_opener open = [&](const std::function<void(logbook_reader&)>& read) {
+    text_source source(changed != nullptr && readings++ > 0 ? *changed : logbook);
     logbook_reader reader(source);
     read(reader);
     return std::optional<std::string>();
@@ -214,6 +217,13 @@ TEST(Journal, DuplicatesAreChainedIntoGroups) {
   EXPECT_TRUE(found.out.ends_with("\n2 groupes de doublons (5 QSO).\n"));
   EXPECT_EQ(run({"doublons"}, kHeader + qso("01-01-2020", 900, 905, "F4ABC", 7055, "J3E")).out,
             "Aucun doublon.\n");
+  // A header given by menu 4 between the two readings moves every line: the
+  // QSOs then found on the lines noted are others, and are not shown as such.
+  const std::string with_header = kHeader + logbook;
+  const result moved = run({"doublons"}, logbook, &with_header);
+  EXPECT_EQ(moved.status, kExitFailure);
+  EXPECT_EQ(moved.out, "");
+  EXPECT_NE(moved.err.find("il a change pendant la lecture"), std::string::npos) << moved.err;
 }
 
 TEST(Journal, CheckReportsProblemsAndNotes) {
