@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <sstream>
 #include <thread>
 
@@ -27,6 +26,9 @@
 
 namespace velkrin::testing {
 namespace {
+
+// velkrin's standard input that records one QSO, G4AAA, and ends.
+const std::string kRecordOneQso = "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n";
 
 std::vector<std::string> adif_command(std::vector<std::string> args) {
   std::vector<std::string> command;
@@ -124,17 +126,9 @@ TEST_F(ImportEndToEnd, ExportWaitingOnItsOutputKeepsVelkrinWaitingForNothing) {
   write_file(folder_.file("journal_de_bord.txt"), text);
   stalled_program exporter(adif_command({"-o", "-"}), folder_.path().string());
   ASSERT_TRUE(exporter.wait_until_stalled());
-  // velkrin runs on a thread of its own: should it wait for the export,
-  // stopping the export lets it end, and the test fails instead of hanging.
-  auto recorded = std::async(std::launch::async, [&] {
-    return run_program({VELKRIN_DEFAULT_PROGRAM}, folder_.path().string(),
-                       "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n");
-  });
-  if (recorded.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-    exporter.stop();
-    ADD_FAILURE() << "the export kept velkrin waiting";
-  }
-  const program_run run = recorded.get();
+  const auto [run, kept_waiting] =
+      run_beside(exporter, {VELKRIN_DEFAULT_PROGRAM}, folder_.path().string(), kRecordOneQso);
+  EXPECT_FALSE(kept_waiting) << "the export kept velkrin waiting";
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   const std::string after = logbook();
@@ -441,15 +435,9 @@ TEST_F(ImportEndToEnd, ImportWaitingOnItsOutputKeepsVelkrinWaitingForNothing) {
     stalled_program importer(adif_command({"--importe", "qsos.adi", "--simulation"}),
                              folder_.path().string(), c.stalled);
     ASSERT_TRUE(importer.wait_until_stalled()) << c.owner;
-    auto recorded = std::async(std::launch::async, [&] {
-      return run_program({VELKRIN_DEFAULT_PROGRAM}, folder_.path().string(),
-                         "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n");
-    });
-    if (recorded.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-      importer.stop();
-      ADD_FAILURE() << c.owner << ": the import kept velkrin waiting";
-    }
-    const program_run run = recorded.get();
+    const auto [run, kept_waiting] =
+        run_beside(importer, {VELKRIN_DEFAULT_PROGRAM}, folder_.path().string(), kRecordOneQso);
+    EXPECT_FALSE(kept_waiting) << c.owner << ": the import kept velkrin waiting";
     EXPECT_EQ(run.err, "") << c.owner;
     EXPECT_NE(logbook().find("G4AAA"), std::string::npos) << c.owner;
   }

@@ -4,9 +4,7 @@
 // under Wine.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <future>
 #include <string>
 
 #include "support/run_program.hpp"
@@ -85,17 +83,10 @@ TEST_F(JournalEndToEnd, ReaderWaitingOnItsOutputKeepsVelkrinWaitingForNothing) {
   for (const std::string command : {"csv", "liste"}) {
     stalled_program reader(journal_command({command}), folder_.path().string());
     ASSERT_TRUE(reader.wait_until_stalled()) << command;
-    // velkrin runs on a thread of its own: should it wait for the reader,
-    // stopping the reader lets it end, and the test fails instead of hanging.
-    auto recorded = std::async(std::launch::async, [&] {
-      return run_program(program_command(VELKRIN_DEFAULT_PROGRAM), folder_.path().string(),
-                         "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n");
-    });
-    if (recorded.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-      reader.stop();
-      ADD_FAILURE() << command << " kept velkrin waiting";
-    }
-    const program_run run = recorded.get();
+    const auto [run, kept_waiting] =
+        run_beside(reader, program_command(VELKRIN_DEFAULT_PROGRAM), folder_.path().string(),
+                   "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n");
+    EXPECT_FALSE(kept_waiting) << command << " kept velkrin waiting";
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_EQ(run.err, "") << command;
   }

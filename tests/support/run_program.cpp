@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <sstream>
 #include <stdexcept>
 
@@ -161,6 +163,19 @@ void stalled_program::stop() {
   pid_ = -1;
   if (output_ >= 0) ::close(output_);
   output_ = -1;
+}
+
+run_beside_stalled run_beside(stalled_program& stalled, const std::vector<std::string>& command,
+                              const std::string& folder, const std::string& input) {
+  auto running =
+      std::async(std::launch::async, [&] { return run_program(command, folder, input); });
+  run_beside_stalled result;
+  if (running.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+    stalled.stop();
+    result.kept_waiting = true;
+  }
+  result.run = running.get();
+  return result;
 }
 
 }  // namespace velkrin::testing

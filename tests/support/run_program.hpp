@@ -45,4 +45,14 @@ class stalled_program {
   int output_ = -1;
 };
 
+// Runs `command` while `stalled` waits on its output. Should the run wait
+// for `stalled` (for 30 s), `stalled` is stopped, so that the run ends and a
+// test fails instead of hanging, and `kept_waiting` is set.
+struct run_beside_stalled {
+  program_run run;
+  bool kept_waiting = false;
+};
+run_beside_stalled run_beside(stalled_program& stalled, const std::vector<std::string>& command,
+                              const std::string& folder, const std::string& input);
+
 }  // namespace velkrin::testing
