@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/live_programs.hpp"
 #include "support/run_program.hpp"
 #include "support/temp_folder.hpp"
 #include "wsjtx/datagram_builder.hpp"
@@ -31,15 +32,7 @@ namespace {
 const std::string kRecordOneQso = "1\n04-02-2026 1000 1010 G4AAA Bill 3700 J3E Paris\n1\n0\n5\n";
 
 std::vector<std::string> adif_command(std::vector<std::string> args) {
-  std::vector<std::string> command;
-  if (const char* launcher = std::getenv("VELKRIN_LAUNCHER")) {
-    std::istringstream words(launcher);
-    for (std::string word; words >> word;) command.push_back(word);
-  }
-  const char* program = std::getenv("VELKRIN_ADIF_PROGRAM");
-  command.push_back(program != nullptr && *program != '\0' ? program : VELKRIN_ADIF_PROGRAM);
-  command.insert(command.end(), args.begin(), args.end());
-  return command;
+  return program_command(VELKRIN_ADIF_PROGRAM, "VELKRIN_ADIF_PROGRAM", args);
 }
 
 std::string without_cr(std::string text) {
@@ -294,99 +287,6 @@ TEST_F(ImportEndToEnd, RefusesWhatItCannotImportAndChangesNothing) {
   EXPECT_EQ(names, (std::vector<std::string>{"in.adi", "journal_de_bord.txt"}));
 }
 
-// A free UDP port of the loopback interface, for the listener to take.
-std::uint16_t free_port() {
-  const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    address.sin_port = 0;
-  }
-  ::close(probe);  // the port is free again, for the program to take
-  return ntohs(address.sin_port);
-}
-
-// velkrin-adif --ecoute running in `folder`, its messages in out.txt and
-// err.txt there; stopped with Ctrl-C.
-class listener {
- public:
-  listener(const std::string& folder, const std::vector<std::string>& args) : folder_(folder) {
-    const auto command = adif_command(args);
-    // No message of an earlier run may be taken for one of this run.
-    std::filesystem::remove(folder + "/out.txt");
-    std::filesystem::remove(folder + "/err.txt");
-    child_ = ::fork();
-    if (child_ == 0) {
-      if (::chdir(folder.c_str()) != 0) ::_exit(126);
-      const int out = ::open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = ::open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      ::dup2(out, STDOUT_FILENO);
-      ::dup2(err, STDERR_FILENO);
-      std::vector<char*> argv;
-      for (const auto& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-      argv.push_back(nullptr);
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
-    }
-  }
-  pid_t pid() const { return child_; }
-  ~listener() {
-    if (child_ > 0) stop();
-  }
-  std::string out() const { return without_cr(read_file(folder_ + "/out.txt")); }
-  std::string err() const { return without_cr(read_file(folder_ + "/err.txt")); }
-  // True once `text` is in err.txt (or out.txt), within 15 seconds.
-  bool wait_for(const std::string& text, bool in_out = false) const {
-    for (int tries = 0; tries < 300; ++tries) {
-      if ((in_out ? out() : err()).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  }
-  // Ctrl-C; the exit status, or -1 when the program did not exit by itself.
-  int stop() {
-    ::kill(child_, SIGINT);
-    int status = 0;
-    const bool ended = ::waitpid(child_, &status, 0) == child_;
-    child_ = -1;
-    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
- private:
-  std::string folder_;
-  pid_t child_ = -1;
-};
-
-// Sends datagrams from `from` (an address of the loopback interface) to
-// `to`:`port`, multicast going out on the loopback interface.
-class sender {
- public:
-  explicit sender(const char* from = "127.0.0.1") : socket_(::socket(AF_INET, SOCK_DGRAM, 0)) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, from, &local.sin_addr);
-    ::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    in_addr loopback{};
-    loopback.s_addr = htonl(INADDR_LOOPBACK);
-    ::setsockopt(socket_, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof loopback);
-  }
-  ~sender() { ::close(socket_); }
-  void send(const std::string& bytes, const char* to, std::uint16_t port) const {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    ::inet_pton(AF_INET, to, &address.sin_addr);
-    ::sendto(socket_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-             sizeof address);
-  }
-
- private:
-  int socket_;
-};
-
 // One FT8 QSO with `call` of the station F5XYZ, as an ADIF record; with
 // `cut`, one byte short of the call sign, which comes last.
 std::string adif_record(const std::string& call, const std::string& time = "090515",
@@ -491,10 +391,11 @@ TEST_F(ImportEndToEnd, AFailingCloseAfterTheImportIsNoFailure) {
 // Ctrl-C.
 TEST_F(ImportEndToEnd, LogsWhatWsjtxSendsUntilInterrupted) {
   make_logbook({}, "", "F5XYZ");
-  const std::uint16_t port = free_port();
-  listener running(folder_.path().string(), {"--ecoute=127.0.0.1:" + std::to_string(port)});
+  const std::uint16_t port = free_udp_port();
+  background_program running(adif_command({"--ecoute=127.0.0.1:" + std::to_string(port)}),
+                             folder_.path().string());
   ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
-  const sender wsjtx;
+  const datagram_sender wsjtx;
   using wsjtx::testing::datagram;
   wsjtx.send(datagram().header(0).u32(3).utf8("2.7.0").utf8("abc").bytes(), "127.0.0.1", port);
   wsjtx.send(wsjtx::testing::qso_logged_f4abc().bytes(), "127.0.0.1", port);
@@ -533,11 +434,12 @@ TEST_F(ImportEndToEnd, LogsWhatWsjtxSendsUntilInterrupted) {
 TEST_F(ImportEndToEnd, ListenerReportsALostQsoAndStillEndsOnCtrlC) {
   make_logbook({}, "", "F5XYZ");
   std::filesystem::rename(folder_.file("journal_de_bord.txt"), folder_.file("carnet.txt"));
-  const std::uint16_t port = free_port();
-  listener running(folder_.path().string(),
-                   {"--ecoute=127.0.0.1:" + std::to_string(port), "carnet.txt"});
+  const std::uint16_t port = free_udp_port();
+  background_program running(
+      adif_command({"--ecoute=127.0.0.1:" + std::to_string(port), "carnet.txt"}),
+      folder_.path().string());
   ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
-  const sender wsjtx;
+  const datagram_sender wsjtx;
   std::filesystem::remove(folder_.file("carnet.txt"));
   wsjtx.send(logged_adif("DL1ABC"), "127.0.0.1", port);
   ASSERT_TRUE(running.wait_for("n'existait plus")) << running.err();
@@ -562,12 +464,13 @@ TEST_F(ImportEndToEnd, ListenerReportsALostQsoAndStillEndsOnCtrlC) {
 TEST_F(ImportEndToEnd, ListenerStopsBetweenTheRecordsOfADatagram) {
   if (std::getenv("VELKRIN_LAUNCHER") != nullptr) GTEST_SKIP() << "the lock held is POSIX's";
   make_logbook({}, "", "F5XYZ");
-  const std::uint16_t port = free_port();
-  listener running(folder_.path().string(), {"--ecoute=127.0.0.1:" + std::to_string(port)});
+  const std::uint16_t port = free_udp_port();
+  background_program running(adif_command({"--ecoute=127.0.0.1:" + std::to_string(port)}),
+                             folder_.path().string());
   ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
   const int held = ::open(folder_.file("journal_de_bord.txt").c_str(), O_RDONLY);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
-  const sender wsjtx;
+  const datagram_sender wsjtx;
   wsjtx.send(wsjtx::testing::datagram()
                  .header(12)
                  .utf8(adif_text("DL1ONE") + adif_record("DL2TWO") + adif_record("DL3THR"))
@@ -602,10 +505,11 @@ TEST_F(ImportEndToEnd, ListenerAndImportRacingWriteAQsoOnce) {
     for (int i = 0; i < 200'000; ++i) lines += line;
     std::ofstream(folder_.file("journal_de_bord.txt"), std::ios::app | std::ios::binary) << lines;
   }
-  const std::uint16_t port = free_port();
-  listener running(folder_.path().string(), {"--ecoute=127.0.0.1:" + std::to_string(port)});
+  const std::uint16_t port = free_udp_port();
+  background_program running(adif_command({"--ecoute=127.0.0.1:" + std::to_string(port)}),
+                             folder_.path().string());
   ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
-  const sender wsjtx;
+  const datagram_sender wsjtx;
   constexpr int kRounds = 2;
   for (int round = 0; round < kRounds; ++round) {
     const std::string call = "DL" + std::to_string(round) + "RACE";
@@ -638,14 +542,14 @@ TEST_F(ImportEndToEnd, ListenerAndImportRacingWriteAQsoOnce) {
 // machine's own addresses or those of --accepte, is logged.
 TEST_F(ImportEndToEnd, ListenerTakesOnlyTheGroupFromAcceptedSenders) {
   make_logbook({}, "", "F5XYZ");
-  const std::uint16_t port = free_port();
+  const std::uint16_t port = free_udp_port();
   const std::string group = "224.0.0.73:" + std::to_string(port);
   {
-    listener running(folder_.path().string(), {"--ecoute=" + group});
+    background_program running(adif_command({"--ecoute=" + group}), folder_.path().string());
     ASSERT_TRUE(running.wait_for("Ctrl-C pour finir")) << running.err();
     EXPECT_NE(running.err().find("127.0.0.1"), std::string::npos) << running.err();
-    const sender local;
-    const sender stranger("127.0.0.2");
+    const datagram_sender local;
+    const datagram_sender stranger("127.0.0.2");
     local.send(logged_adif("DL1UNI"), "127.0.0.1", port);
     stranger.send(logged_adif("DL2STR"), "224.0.0.73", port);
     local.send(logged_adif("DL3OWN"), "224.0.0.73", port);
@@ -655,9 +559,10 @@ TEST_F(ImportEndToEnd, ListenerTakesOnlyTheGroupFromAcceptedSenders) {
     EXPECT_NE(running.err().find("Datagramme refuse : envoye par 127.0.0.2"), std::string::npos)
         << running.err();
   }
-  listener running(folder_.path().string(), {"--ecoute=" + group, "--accepte", "127.0.0.2"});
+  background_program running(adif_command({"--ecoute=" + group, "--accepte", "127.0.0.2"}),
+                             folder_.path().string());
   ASSERT_TRUE(running.wait_for("Ctrl-C pour finir")) << running.err();
-  const sender stranger("127.0.0.2");
+  const datagram_sender stranger("127.0.0.2");
   stranger.send(logged_adif("DL2STR"), "224.0.0.73", port);
   ASSERT_TRUE(running.wait_for("DL2STR", true)) << running.out() << running.err();
   EXPECT_EQ(running.stop(), 0);

@@ -14,12 +14,7 @@ namespace velkrin::testing {
 namespace {
 
 std::vector<std::string> journal_command(const std::vector<std::string>& args) {
-  std::vector<std::string> command = program_command(VELKRIN_DEFAULT_PROGRAM);
-  const char* journal = std::getenv("VELKRIN_JOURNAL_PROGRAM");
-  command.back() =
-      journal != nullptr && *journal != '\0' ? journal : VELKRIN_JOURNAL_DEFAULT_PROGRAM;
-  command.insert(command.end(), args.begin(), args.end());
-  return command;
+  return program_command(VELKRIN_JOURNAL_DEFAULT_PROGRAM, "VELKRIN_JOURNAL_PROGRAM", args);
 }
 
 // CR LF on a Windows console, LF elsewhere.

@@ -30,13 +30,19 @@ namespace {
 }  // namespace
 
 std::vector<std::string> program_command(const std::string& default_program) {
+  return program_command(default_program, "VELKRIN_PROGRAM", {});
+}
+
+std::vector<std::string> program_command(const std::string& default_program, const char* variable,
+                                         const std::vector<std::string>& args) {
   std::vector<std::string> command;
   if (const char* launcher = std::getenv("VELKRIN_LAUNCHER")) {
     std::istringstream words(launcher);
     for (std::string word; words >> word;) command.push_back(word);
   }
-  const char* program = std::getenv("VELKRIN_PROGRAM");
+  const char* program = std::getenv(variable);
   command.push_back(program != nullptr && *program != '\0' ? program : default_program);
+  command.insert(command.end(), args.begin(), args.end());
   return command;
 }
 

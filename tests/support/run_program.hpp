@@ -18,6 +18,10 @@ struct program_run {
 // The command that starts the program under test: VELKRIN_LAUNCHER's words
 // (if set), then VELKRIN_PROGRAM, or the given default.
 std::vector<std::string> program_command(const std::string& default_program);
+// The same for another program, named by the environment variable
+// `variable`, followed by `args`.
+std::vector<std::string> program_command(const std::string& default_program, const char* variable,
+                                         const std::vector<std::string>& args);
 
 program_run run_program(const std::vector<std::string>& command, const std::string& folder,
                         const std::string& input);

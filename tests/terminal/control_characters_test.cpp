@@ -2,22 +2,13 @@
 // never reach the terminal: every command of velkrin-journal and
 // velkrin-adif, the import and the live log run as built, and nothing they
 // write holds a control character other than a line end.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <sstream>
-#include <thread>
 
+#include "support/live_programs.hpp"
 #include "support/run_program.hpp"
 #include "support/temp_folder.hpp"
 #include "wsjtx/datagram_builder.hpp"
@@ -33,19 +24,6 @@ const std::string kC1 =
     "\xC2\x9B"
     "2J\xC2\x9D"
     "0;X\xC2\x9C";
-
-std::vector<std::string> command(const char* variable, const char* built,
-                                 const std::vector<std::string>& args) {
-  std::vector<std::string> words;
-  if (const char* launcher = std::getenv("VELKRIN_LAUNCHER")) {
-    std::istringstream split(launcher);
-    for (std::string word; split >> word;) words.push_back(word);
-  }
-  const char* program = std::getenv(variable);
-  words.push_back(program != nullptr && *program != '\0' ? program : built);
-  words.insert(words.end(), args.begin(), args.end());
-  return words;
-}
 
 // The first character that would act on a terminal, described; empty when
 // there is none. Line ends are allowed, and only valid UTF-8.
@@ -95,8 +73,8 @@ class ControlCharacters : public ::testing::Test {
  protected:
   void SetUp() override {
     const program_run made =
-        run_program(command("VELKRIN_PROGRAM", VELKRIN_DEFAULT_PROGRAM, {}),
-                    folder_.path().string(), "4\n1\nF5XYZ 01-01-2026\n1\n0\n0\n");
+        run_program(program_command(VELKRIN_DEFAULT_PROGRAM), folder_.path().string(),
+                    "4\n1\nF5XYZ 01-01-2026\n1\n0\n0\n");
     ASSERT_EQ(made.status, 0);
     // Each word of a line may hold anything but a blank.
     const std::string lines =
@@ -111,7 +89,7 @@ class ControlCharacters : public ::testing::Test {
     write_file(folder_.file("hostile.adi"), hostile_adif());
   }
   program_run run(const char* variable, const char* built, const std::vector<std::string>& args) {
-    return run_program(command(variable, built, args), folder_.path().string(), "");
+    return run_program(program_command(built, variable, args), folder_.path().string(), "");
   }
   temp_folder folder_;
 };
@@ -136,12 +114,6 @@ TEST_F(ControlCharacters, NoCommandWritesThemRaw) {
       {kTitle},
       {"--" + kClear},
   };
-  for (const auto& args : journal_runs) {
-    const program_run done = run("VELKRIN_JOURNAL_PROGRAM", VELKRIN_JOURNAL_PROGRAM, args);
-    EXPECT_NE(done.status, -1);
-    EXPECT_EQ(first_control(done.out), "") << args[0] << " " << args.size() << "\n" << done.out;
-    EXPECT_EQ(first_control(done.err), "") << args[0] << " " << args.size() << "\n" << done.err;
-  }
   const std::vector<std::vector<std::string>> adif_runs = {
       {"-o", "-"},
       {"--force"},
@@ -154,12 +126,16 @@ TEST_F(ControlCharacters, NoCommandWritesThemRaw) {
       {"--classe", kRed + "=J3E"},
       {"--" + kC1},
   };
-  for (const auto& args : adif_runs) {
-    const program_run done = run("VELKRIN_ADIF_PROGRAM", VELKRIN_ADIF_PROGRAM, args);
-    EXPECT_NE(done.status, -1);
-    EXPECT_EQ(first_control(done.out), "") << args[0] << " " << args.size() << "\n" << done.out;
-    EXPECT_EQ(first_control(done.err), "") << args[0] << " " << args.size() << "\n" << done.err;
-  }
+  const auto each_run = [&](const char* variable, const char* built, const auto& runs) {
+    for (const auto& args : runs) {
+      const program_run done = run(variable, built, args);
+      EXPECT_NE(done.status, -1);
+      EXPECT_EQ(first_control(done.out), "") << args[0] << " " << args.size() << "\n" << done.out;
+      EXPECT_EQ(first_control(done.err), "") << args[0] << " " << args.size() << "\n" << done.err;
+    }
+  };
+  each_run("VELKRIN_JOURNAL_PROGRAM", VELKRIN_JOURNAL_PROGRAM, journal_runs);
+  each_run("VELKRIN_ADIF_PROGRAM", VELKRIN_ADIF_PROGRAM, adif_runs);
   // What the terminal shows instead: the sequence, visibly.
   const program_run checked = run("VELKRIN_JOURNAL_PROGRAM", VELKRIN_JOURNAL_PROGRAM, {"verifie"});
   EXPECT_NE(checked.out.find("debut \"9^[[2J\" n'est pas un nombre entier"), std::string::npos)
@@ -169,42 +145,15 @@ TEST_F(ControlCharacters, NoCommandWritesThemRaw) {
 // The live log: a "Logged ADIF" and a "QSO Logged" datagram full of escape
 // sequences, then garbage; ended by Ctrl-C.
 TEST_F(ControlCharacters, TheLiveLogWritesThemNeitherRaw) {
-  const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size), 0);
-  ::close(probe);  // the port is free again, for the program to take
-  const auto words = command("VELKRIN_ADIF_PROGRAM", VELKRIN_ADIF_PROGRAM,
-                             {"--ecoute=127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-                              "--lieu-par-defaut", kClear});
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::chdir(folder_.path().c_str()) != 0) ::_exit(126);
-    ::dup2(::open("out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
-    ::dup2(::open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
-    std::vector<char*> argv;
-    for (const auto& word : words) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  const auto wait_for = [&](const std::string& text) {
-    for (int tries = 0; tries < 300; ++tries) {
-      if (read_file(folder_.file("err.txt")).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-  };
-  ASSERT_TRUE(wait_for("A l'ecoute")) << read_file(folder_.file("err.txt"));
-  const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
-  const auto send = [&](const std::string& bytes) {
-    ::sendto(sender, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-             sizeof address);
-  };
+  const std::uint16_t port = free_udp_port();
+  ASSERT_NE(port, 0);
+  background_program listening(
+      program_command(VELKRIN_ADIF_PROGRAM, "VELKRIN_ADIF_PROGRAM",
+                      {"--ecoute=127.0.0.1:" + std::to_string(port), "--lieu-par-defaut", kClear}),
+      folder_.path().string());
+  ASSERT_TRUE(listening.wait_for("A l'ecoute")) << listening.raw_err();
+  const datagram_sender sender;
+  const auto send = [&](const std::string& bytes) { sender.send(bytes, "127.0.0.1", port); };
   using wsjtx::testing::datagram;
   send(datagram().header(12).utf8(hostile_adif()).bytes());
   send(datagram()
@@ -228,13 +177,10 @@ TEST_F(ControlCharacters, TheLiveLogWritesThemNeitherRaw) {
            .utf8(kTitle)
            .bytes());
   send(kTitle + "garbage");
-  ASSERT_TRUE(wait_for("Datagramme ignore")) << read_file(folder_.file("err.txt"));
-  ::close(sender);
-  ::kill(child, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  const std::string out = read_file(folder_.file("out.txt"));
-  const std::string err = read_file(folder_.file("err.txt"));
+  ASSERT_TRUE(listening.wait_for("Datagramme ignore")) << listening.raw_err();
+  listening.stop();
+  const std::string out = listening.raw_out();
+  const std::string err = listening.raw_err();
   EXPECT_NE(out + err, "");
   EXPECT_EQ(first_control(out), "") << out;
   EXPECT_EQ(first_control(err), "") << err;
