@@ -3,45 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "logbook/text_encoding.hpp"
+
 namespace velkrin {
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
-
-// The length of the valid UTF-8 sequence at `text[i]` and its code point;
-// 0 when the bytes there are not one (stray continuation, overlong form,
-// surrogate, beyond U+10FFFF, cut short).
-std::size_t utf8_sequence(std::string_view text, std::size_t i, std::uint32_t& code) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t length = 0;
-  std::uint32_t minimum = 0;
-  if (lead < 0x80) {
-    code = lead;
-    return 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-    code = lead & 0x1F;
-    minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    code = lead & 0x0F;
-    minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    code = lead & 0x07;
-    minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
 
 bool is_shown_code(std::uint32_t code) {
   return code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F) ||
@@ -68,8 +35,8 @@ bool needs_showing(std::string_view text) {
       ++i;
       continue;
     }
-    std::uint32_t code = 0;
-    const std::size_t length = utf8_sequence(text, i, code);
+    char32_t code = 0;
+    const std::size_t length = utf8_sequence_at(text, i, code);
     if (length == 0 || is_shown_code(code)) return true;
     i += length;
   }
@@ -83,8 +50,8 @@ void append_visible(std::string& out, std::string_view text) {
       out += text[i++];
       continue;
     }
-    std::uint32_t code = 0;
-    const std::size_t length = utf8_sequence(text, i, code);
+    char32_t code = 0;
+    const std::size_t length = utf8_sequence_at(text, i, code);
     if (length == 0) {
       out += "\\x";
       out += kHex[byte >> 4];

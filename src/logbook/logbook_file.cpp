@@ -28,18 +28,25 @@ std::optional<logbook_error> as_error(const platform::status& status) {
   return logbook_error{status.reason()};
 }
 
-platform::status read_prefix(platform::locked_file& file, std::uint64_t size, std::string& prefix) {
-  prefix.assign(static_cast<std::size_t>(std::min<std::uint64_t>(size, kPrefixBytes)), '\0');
+// Up to `count` bytes at `offset`: fewer only where the file ends.
+platform::status read_exactly(platform::locked_file& file, std::uint64_t offset, std::size_t count,
+                              std::string& bytes) {
+  bytes.assign(count, '\0');
   std::size_t filled = 0;
-  while (filled < prefix.size()) {
+  while (filled < count) {
     std::size_t got = 0;
-    platform::status s = file.read_at(filled, prefix.data() + filled, prefix.size() - filled, got);
+    platform::status s = file.read_at(offset + filled, bytes.data() + filled, count - filled, got);
     if (!s.ok()) return s;
     if (got == 0) break;
     filled += got;
   }
-  prefix.resize(filled);
+  bytes.resize(filled);
   return platform::status::success();
+}
+
+platform::status read_prefix(platform::locked_file& file, std::uint64_t size, std::string& prefix) {
+  return read_exactly(
+      file, 0, static_cast<std::size_t>(std::min<std::uint64_t>(size, kPrefixBytes)), prefix);
 }
 
 // Refuses a file that the readers would refuse as no text (UTF-16 saved by
@@ -123,21 +130,6 @@ platform::status append_locked(platform::locked_file& file, const qso_record& qs
 // compared, at its next call, to those it saw there: a file edited in place
 // to another length has moved them.
 constexpr std::size_t kBeforeBytes = 256;
-
-platform::status read_exactly(platform::locked_file& file, std::uint64_t offset, std::size_t count,
-                              std::string& bytes) {
-  bytes.assign(count, '\0');
-  std::size_t filled = 0;
-  while (filled < count) {
-    std::size_t got = 0;
-    platform::status s = file.read_at(offset + filled, bytes.data() + filled, count - filled, got);
-    if (!s.ok()) return s;
-    if (got == 0) break;
-    filled += got;
-  }
-  bytes.resize(filled);
-  return platform::status::success();
-}
 
 // The bytes [from, to) of a locked file, noting where the last whole line
 // among them ends.

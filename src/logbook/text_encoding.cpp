@@ -70,6 +70,10 @@ std::optional<std::string> not_text_reason(std::string_view start) {
 
 std::size_t utf8_sequence_length(std::string_view bytes, std::size_t at) {
   char32_t code_point = 0;
+  return utf8_sequence_at(bytes, at, code_point);
+}
+
+std::size_t utf8_sequence_at(std::string_view bytes, std::size_t at, char32_t& code_point) {
   return at < bytes.size() ? sequence_length(bytes, at, code_point) : 0;
 }
 

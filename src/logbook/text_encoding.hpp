@@ -44,6 +44,8 @@ void append_utf8(char32_t code_point, std::string& utf8);
 // The length in bytes of the valid UTF-8 sequence that begins at `at`; 0
 // when the bytes there are not one.
 std::size_t utf8_sequence_length(std::string_view bytes, std::size_t at);
+// The same, with the code point it stands for.
+std::size_t utf8_sequence_at(std::string_view bytes, std::size_t at, char32_t& code_point);
 
 // The code points of valid UTF-8; U+FFFD for each byte that is not.
 std::u32string decode_utf8(std::string_view bytes);
