@@ -1,0 +1,187 @@
+// The logbook's details file: every field a QSO brought beyond what its line
+// holds (reports, locators, comments, confirmations...), kept beside the
+// logbook in "NAME.details.adi" without touching the logbook's format. The
+// logbook stays the legal record; the details file is never required.
+//
+// The file is ADIF-shaped: a header naming the program, the owner's call sign
+// and the logbook's start date (the details belong to that one logbook), then
+// one record per QSO, values in UTF-8, lengths counted in bytes. A record
+// names its QSO by key fields that the line alone gives: CALL, QSO_DATE,
+// TIME_ON (its hours and minutes), BAND and the class as written on the line
+// (APP_VELKRIN_CLASS), so that a hand edit of any other column keeps the
+// details attached and two classes of one ADIF mode stay apart. MODE and
+// SUBMODE are written too, for other readers. When several records carry one
+// key, the last one in the file holds: an append supersedes, and a rewrite
+// keeps one record per key.
+//
+// Writes happen under the logbook's exclusive lock only (logbook_file.hpp),
+// the details record before the logbook line it belongs to, so that a reader
+// that takes the logbook first and its details next finds every line's
+// details.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "logbook/records.hpp"
+#include "platform/platform.hpp"
+
+namespace velkrin {
+
+inline constexpr std::string_view kDetailsSuffix = ".details.adi";
+// Application fields of the program, as ADIF names them (APP_PROGRAM_NAME).
+inline constexpr std::string_view kClassField = "APP_VELKRIN_CLASS";
+inline constexpr std::string_view kOwnerField = "APP_VELKRIN_LOGBOOK_OWNER";
+inline constexpr std::string_view kStartDateField = "APP_VELKRIN_LOGBOOK_START";
+
+// "journal_de_bord.txt" gives "journal_de_bord.details.adi"; a name that does
+// not end in ".txt" gets ".details.adi" added.
+std::string details_path_for(std::string_view logbook_path);
+
+// One field: its ADIF name in upper case and its value, UTF-8.
+struct details_field {
+  std::string name;
+  std::string value;
+  friend bool operator==(const details_field&, const details_field&) = default;
+};
+
+// What joins a logbook line to its details record.
+struct details_key {
+  std::string call;            // upper case
+  std::string date;            // YYYYMMDD
+  std::string time;            // HHMM
+  std::string band;            // "20m"; empty outside the bands
+  std::string emission_class;  // as written on the line
+  friend bool operator==(const details_key&, const details_key&) = default;
+};
+
+// The key of a logbook line; nothing when its date or start time is not
+// valid (such a line can have no details).
+std::optional<details_key> details_key_of(const qso_values& qso);
+
+// A 64-bit digest of a key, for indexes; equal keys give equal digests.
+std::uint64_t key_digest(const details_key& key);
+
+// True for the fields that name the QSO (CALL, QSO_DATE, TIME_ON, BAND, MODE,
+// SUBMODE, APP_VELKRIN_CLASS), upper-case names.
+bool is_key_field(std::string_view name);
+
+struct details_record {
+  std::vector<details_field> fields;  // key fields first, then the others as they came
+
+  // The value of the field of that (upper-case) name; nullptr when absent.
+  const std::string* find(std::string_view name) const;
+  // Replaces the field's value, or adds the field at the end; an empty value
+  // removes it.
+  void set(std::string_view name, std::string value);
+  // The key its fields give; nothing when one is missing or malformed.
+  std::optional<details_key> key() const;
+  // True when it holds a field beyond the key's.
+  bool has_more_than_key() const;
+  friend bool operator==(const details_record&, const details_record&) = default;
+};
+
+// A record for the line `qso`: its key fields (CALL in upper case, QSO_DATE,
+// TIME_ON, BAND, MODE and SUBMODE when the class gives them, the class),
+// then `fields` minus the key fields. A TIME_ON in `fields` with seconds
+// ("090515") whose hours and minutes are the line's is kept as the record's
+// TIME_ON, and MODE and SUBMODE in `fields` are kept over those the class
+// gives. Used again on a corrected line: the key follows its new columns.
+details_record details_for(const qso_values& qso, const std::vector<details_field>& fields);
+
+// The header, up to "<EOH>" and `eol`: a line of text, the ADIF version, the
+// program and its version, the owner's call sign and the start date.
+std::string format_details_header(const logbook_header& logbook, std::string_view eol);
+// One record on one line: "<CALL:5>F4ABC...<EOR>" and `eol`.
+std::string format_details_record(const details_record& record, std::string_view eol);
+
+// The logbook a details file's header names.
+struct details_owner {
+  std::string indicatif;
+  std::string date_debut;
+};
+// True when the header names the logbook whose first header is `first`
+// (nullptr for a logbook without one, which no details file matches).
+bool owner_matches(const details_owner& owner, const logbook_header* first);
+
+// ---------------------------------------------------------------------------
+// Reading.
+
+enum class details_state {
+  absent,         // no details file: the logbook is read as it is
+  ready,          // read and indexed
+  other_logbook,  // its header names another logbook (or none): left unread
+  unreadable,     // it could not be read (failure() says why): left unread
+};
+
+// A record read from the file that cannot be used, for verifie.
+struct details_problem {
+  std::uint64_t line = 0;  // of the details file, from 1
+  std::string reason;      // French
+};
+
+// The details file of one logbook as the commands read it. open() takes the
+// file as it is at that moment (its size), to be called while the logbook's
+// shared lock is held (file_source::open does), so that every line of the
+// logbook read finds its details; load() then reads and indexes it, keeping
+// in memory only a digest and an offset per record (16 bytes), never the
+// records themselves; find() reads a record again from the file.
+class details_reader {
+ public:
+  details_reader() = default;
+  details_reader(const details_reader&) = delete;
+  details_reader& operator=(const details_reader&) = delete;
+
+  // Opens the details file of the logbook `logbook_path`; absent when there
+  // is none.
+  void open(const std::string& logbook_path);
+  // Reads the header and indexes the records, once; `first` is the logbook's
+  // first header (nullptr when it has none). Returns the state.
+  details_state load(const logbook_header* first);
+  details_state state() const { return state_; }
+  const std::string& path() const { return path_; }
+  const std::optional<std::string>& failure() const { return failure_; }
+  // The owner the file's header names (for messages), once loaded.
+  const details_owner& owner() const { return owner_; }
+
+  // The last record of that key, or nullptr; valid until the next call.
+  const details_record* find(const details_key& key);
+
+  // Every readable record in file order, with the line it starts on, and the
+  // unreadable ones as problems (after load(), for verifie).
+  struct visit {
+    std::uint64_t line = 0;
+    const details_record* record = nullptr;    // nullptr for a problem
+    const details_problem* problem = nullptr;  // nullptr for a record
+  };
+  platform::status for_each(const std::function<void(const visit&)>& each);
+
+ private:
+  struct entry {
+    std::uint64_t digest = 0;
+    std::uint64_t offset = 0;
+  };
+  std::string path_;
+  platform::shared_file file_;
+  std::uint64_t size_ = 0;
+  details_state state_ = details_state::absent;
+  bool loaded_ = false;
+  std::optional<std::string> failure_;
+  details_owner owner_;
+  std::vector<entry> index_;  // sorted by digest, then by offset
+  details_record found_;
+  // A window of the file, so that records read in file order cost no call.
+  std::string window_;
+  std::uint64_t window_offset_ = 0;
+};
+
+// What every command says once when it leaves the details file unread
+// (other_logbook or unreadable), with its line end; empty otherwise.
+std::string details_notice(const details_reader& details, std::string_view logbook_path);
+
+}  // namespace velkrin
