@@ -247,6 +247,9 @@ class shared_file {
   std::uint64_t size_when_locked() const { return size_when_locked_; }
   // Reads on from where the last read ended; `got` is 0 only at the end.
   status read(char* buffer, std::size_t count, std::size_t& got);
+  // Reads up to `count` bytes at `offset`; `got` is 0 only at the end. Do not
+  // mix with read() on one file: where it leaves the next read() differs.
+  status read_at(std::uint64_t offset, char* buffer, std::size_t count, std::size_t& got);
   // Releases the lock and closes (also done on destruction).
   void close();
 
@@ -399,11 +402,11 @@ class udp_receiver {
 // From this call on, Ctrl-C (and on POSIX SIGTERM and SIGHUP, on Windows
 // Ctrl+Break) no longer ends the program at once: it sets a flag that
 // interrupt_requested() reports, and cuts short a wait in receive().
-// Closing the console window on Windows still ends it, as before. The same handlers serve the temporary files (see
-// "Temporary files" above): once this is called they no longer remove them
-// and end the program, since the program goes on and removes or commits
-// each one itself. Ctrl-C and SIGTERM are caught even when the program
-// started with them ignored, as in a script's background job.
+// Closing the console window on Windows still ends it, as before. The same handlers serve the
+// temporary files (see "Temporary files" above): once this is called they no longer remove them and
+// end the program, since the program goes on and removes or commits each one itself. Ctrl-C and
+// SIGTERM are caught even when the program started with them ignored, as in a script's background
+// job.
 void catch_interrupt();
 bool interrupt_requested();
 

@@ -666,6 +666,19 @@ status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
   }
 }
 
+status shared_file::read_at(std::uint64_t offset, char* buffer, std::size_t count,
+                            std::size_t& got) {
+  got = 0;
+  for (;;) {
+    const ssize_t done = ::pread(as_fd(handle_), buffer, count, static_cast<off_t>(offset));
+    if (done >= 0) {
+      got = static_cast<std::size_t>(done);
+      return status::success();
+    }
+    if (errno != EINTR) return failure("lecture", errno);
+  }
+}
+
 void shared_file::close() {
   if (handle_ < 0) return;
   ::close(as_fd(handle_));  // releases the lock

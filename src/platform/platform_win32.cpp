@@ -1207,6 +1207,20 @@ status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
   return status::success();
 }
 
+status shared_file::read_at(std::uint64_t offset, char* buffer, std::size_t count,
+                            std::size_t& got) {
+  OVERLAPPED position = at_offset(offset);
+  DWORD read = 0;
+  const auto piece = static_cast<DWORD>(std::min(count, kMaxIoChunk));
+  if (!ReadFile(as_handle(handle_), buffer, piece, &read, &position)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_HANDLE_EOF) return failure("lecture", error);
+    read = 0;
+  }
+  got = read;
+  return status::success();
+}
+
 void shared_file::close() {
   if (locked_) {
     unlock_and_close(handle_);

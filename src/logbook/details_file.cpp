@@ -1,0 +1,412 @@
+#include "logbook/details_file.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "adif/adif_reader.hpp"
+#include "adif/adif_writer.hpp"
+#include "console/text_format.hpp"
+#include "console/visible_text.hpp"
+#include "logbook/qso_rules.hpp"
+
+namespace velkrin {
+namespace {
+
+constexpr std::string_view kTextSuffix = ".txt";
+// The pieces in which the file is read, and the most a record is read in
+// one step when it is looked up again.
+constexpr std::size_t kPieceBytes = 64 * 1024;
+constexpr std::size_t kWindowBytes = 256 * 1024;
+constexpr std::size_t kLookupStepBytes = 4 * 1024;
+
+constexpr std::array<std::string_view, 7> kKeyFields{"CALL", "QSO_DATE", "TIME_ON",  "BAND",
+                                                     "MODE", "SUBMODE",  kClassField};
+
+bool all_digits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string_view trimmed(std::string_view text) { return adif::trim_blanks(text); }
+
+// The "<EOH>" that ends a header, in any case; npos when there is none.
+std::size_t end_of_header(std::string_view text) {
+  for (std::size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1)) {
+    if (to_upper(text.substr(at, 5)) == "<EOH>") return at;
+  }
+  return std::string_view::npos;
+}
+
+// The fields of a header, up to its "<EOH>": "<NAME:length>value" read by
+// its declared length; anything else is skipped as the header's free text.
+std::vector<details_field> header_fields(std::string_view header) {
+  std::vector<details_field> fields;
+  std::size_t at = 0;
+  while ((at = header.find('<', at)) != std::string_view::npos) {
+    const std::size_t close = header.find('>', at);
+    if (close == std::string_view::npos) break;
+    const std::string_view tag = header.substr(at + 1, close - at - 1);
+    const std::size_t colon = tag.find(':');
+    ++at;
+    if (colon == std::string_view::npos) continue;
+    std::string_view digits = tag.substr(colon + 1);
+    digits = digits.substr(0, digits.find(':'));  // a type indicator follows
+    if (digits.empty() || digits.size() > 6 || !all_digits(digits)) continue;
+    const std::size_t length = std::stoul(std::string(digits));
+    if (close + 1 + length > header.size()) break;
+    fields.push_back(
+        {to_upper(trimmed(tag.substr(0, colon))), std::string(header.substr(close + 1, length))});
+    at = close + 1 + length;
+  }
+  return fields;
+}
+
+std::uint64_t fnv1a(std::uint64_t hash, std::string_view text) {
+  for (const char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 0x100000001b3ULL;
+  }
+  return hash;
+}
+
+details_record record_of(adif::adif_read_record&& read) {
+  details_record record;
+  record.fields.reserve(read.fields.size());
+  for (auto& field : read.fields) {
+    record.fields.push_back({std::move(field.name), std::move(field.value)});
+  }
+  return record;
+}
+
+}  // namespace
+
+std::string details_path_for(std::string_view logbook_path) {
+  if (logbook_path.ends_with(kTextSuffix)) logbook_path.remove_suffix(kTextSuffix.size());
+  return std::string(logbook_path) + std::string(kDetailsSuffix);
+}
+
+std::optional<details_key> details_key_of(const qso_values& qso) {
+  const auto date = parse_date(qso.date);
+  if (!date || !is_valid_time(qso.debut)) return std::nullopt;
+  details_key key;
+  key.call = to_upper(qso.indicatif);
+  key.date = zero_fill(date->year, 4) + zero_fill(date->month, 2) + zero_fill(date->day, 2);
+  key.time = zero_fill(qso.debut, 4);
+  if (const auto band = band_of(qso.frequence)) key.band = *band;
+  key.emission_class = qso.mode;
+  return key;
+}
+
+std::uint64_t key_digest(const details_key& key) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  for (const std::string* part :
+       {&key.call, &key.date, &key.time, &key.band, &key.emission_class}) {
+    hash = fnv1a(hash, *part);
+    hash = fnv1a(hash, std::string_view("\0", 1));  // parts stay apart
+  }
+  return hash;
+}
+
+bool is_key_field(std::string_view name) {
+  return std::find(kKeyFields.begin(), kKeyFields.end(), name) != kKeyFields.end();
+}
+
+const std::string* details_record::find(std::string_view name) const {
+  for (const auto& field : fields) {
+    if (field.name == name) return &field.value;
+  }
+  return nullptr;
+}
+
+void details_record::set(std::string_view name, std::string value) {
+  const auto found = std::find_if(fields.begin(), fields.end(), [name](const details_field& field) {
+    return field.name == name;
+  });
+  if (value.empty()) {
+    if (found != fields.end()) fields.erase(found);
+  } else if (found != fields.end()) {
+    found->value = std::move(value);
+  } else {
+    fields.push_back({std::string(name), std::move(value)});
+  }
+}
+
+std::optional<details_key> details_record::key() const {
+  const std::string* call = find("CALL");
+  const std::string* date = find("QSO_DATE");
+  const std::string* time = find("TIME_ON");
+  const std::string* emission_class = find(kClassField);
+  if (call == nullptr || date == nullptr || time == nullptr || emission_class == nullptr) {
+    return std::nullopt;
+  }
+  const std::string_view date_text = trimmed(*date);
+  const std::string_view time_text = trimmed(*time);
+  if (date_text.size() != 8 || !all_digits(date_text) || time_text.size() < 4 ||
+      !all_digits(time_text)) {
+    return std::nullopt;
+  }
+  details_key key;
+  key.call = to_upper(trimmed(*call));
+  key.date = date_text;
+  key.time = time_text.substr(0, 4);
+  if (const std::string* band = find("BAND")) {
+    const auto named = band_named(trimmed(*band));
+    key.band = named ? std::string(*named) : std::string(trimmed(*band));
+  }
+  key.emission_class = trimmed(*emission_class);
+  return key;
+}
+
+bool details_record::has_more_than_key() const {
+  return std::any_of(fields.begin(), fields.end(),
+                     [](const details_field& field) { return !is_key_field(field.name); });
+}
+
+details_record details_for(const qso_values& qso, const std::vector<details_field>& fields) {
+  details_record record;
+  const auto key = details_key_of(qso);
+  if (!key) return record;
+  const auto given = [&fields](std::string_view name) -> const std::string* {
+    for (const auto& field : fields) {
+      if (field.name == name && !trimmed(field.value).empty()) return &field.value;
+    }
+    return nullptr;
+  };
+  record.fields.push_back({"CALL", key->call});
+  record.fields.push_back({"QSO_DATE", key->date});
+  const std::string* time_on = given("TIME_ON");
+  const bool precise = time_on != nullptr && trimmed(*time_on).size() > 4 &&
+                       all_digits(trimmed(*time_on)) && trimmed(*time_on).starts_with(key->time);
+  record.fields.push_back({"TIME_ON", precise ? std::string(trimmed(*time_on)) : key->time});
+  if (!key->band.empty()) record.fields.push_back({"BAND", key->band});
+  const std::string* mode = given("MODE");
+  const std::string* submode = given("SUBMODE");
+  if (mode != nullptr) {
+    record.fields.push_back({"MODE", to_upper(trimmed(*mode))});
+    if (submode != nullptr) record.fields.push_back({"SUBMODE", to_upper(trimmed(*submode))});
+  } else if (const auto adif = mode_of(qso.mode, qso.frequence, {})) {
+    record.fields.push_back({"MODE", adif->mode});
+    if (!adif->submode.empty()) record.fields.push_back({"SUBMODE", adif->submode});
+  }
+  record.fields.push_back({std::string(kClassField), key->emission_class});
+  for (const auto& field : fields) {
+    if (!is_key_field(field.name) && !field.value.empty()) record.fields.push_back(field);
+  }
+  return record;
+}
+
+std::string format_details_header(const logbook_header& logbook, std::string_view eol) {
+  std::string text = "Details des QSO du journal de bord de " + logbook.indicatif +
+                     " (Velkrin) : champs ADIF en UTF-8, longueurs en octets";
+  text.append(eol);
+  text.append(adif::format_field("ADIF_VER", adif::kAdifVersion)).append(eol);
+  text.append(adif::format_field("PROGRAMID", adif::kProgramId)).append(eol);
+  text.append(adif::format_field("PROGRAMVERSION", adif::program_version())).append(eol);
+  text.append(adif::format_field(kOwnerField, logbook.indicatif)).append(eol);
+  text.append(adif::format_field(kStartDateField, logbook.date_debut)).append(eol);
+  text.append("<EOH>").append(eol);
+  return text;
+}
+
+std::string format_details_record(const details_record& record, std::string_view eol) {
+  std::string text;
+  for (const auto& field : record.fields) text += adif::format_field(field.name, field.value);
+  text.append("<EOR>").append(eol);
+  return text;
+}
+
+bool owner_matches(const details_owner& owner, const logbook_header* first) {
+  return first != nullptr && to_upper(trimmed(owner.indicatif)) == to_upper(first->indicatif) &&
+         trimmed(owner.date_debut) == first->date_debut;
+}
+
+// ---------------------------------------------------------------------------
+
+void details_reader::open(const std::string& logbook_path) {
+  path_ = details_path_for(logbook_path);
+  state_ = details_state::absent;
+  loaded_ = false;
+  failure_.reset();
+  index_.clear();
+  window_.clear();
+  file_.close();
+  if (!platform::path_exists(path_)) return;
+  if (const platform::status s = file_.open(path_); !s.ok()) {
+    state_ = details_state::unreadable;
+    failure_ = s.reason();
+    return;
+  }
+  // Writers hold the logbook's lock, not this one: the size is what counts.
+  size_ = file_.size_when_locked();
+  file_.unlock();
+  state_ = details_state::ready;
+}
+
+details_state details_reader::load(const logbook_header* first) {
+  if (loaded_ || state_ != details_state::ready) return state_;
+  loaded_ = true;
+  adif::adif_reader reader;
+  std::vector<char> piece(kPieceBytes);
+  std::string start;  // the bytes up to the header's end
+  bool header_read = false;
+  for (std::uint64_t offset = 0; offset < size_;) {
+    std::size_t got = 0;
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size_ - offset));
+    if (const platform::status s = file_.read_at(offset, piece.data(), wanted, got); !s.ok()) {
+      state_ = details_state::unreadable;
+      failure_ = s.reason();
+      index_.clear();
+      return state_;
+    }
+    if (got == 0) break;
+    offset += got;
+    if (!header_read) {
+      start.append(piece.data(), got);
+      const std::size_t eoh = end_of_header(start);
+      if (eoh == std::string::npos && start.size() < kWindowBytes && offset < size_) {
+        reader.feed({piece.data(), got});
+        continue;
+      }
+      header_read = true;
+      for (const auto& field : header_fields(start.substr(0, eoh == std::string::npos ? 0 : eoh))) {
+        if (field.name == kOwnerField) owner_.indicatif = field.value;
+        if (field.name == kStartDateField) owner_.date_debut = field.value;
+      }
+      start.clear();
+      if (!owner_matches(owner_, first)) {
+        state_ = details_state::other_logbook;
+        return state_;
+      }
+    }
+    reader.feed({piece.data(), got});
+    while (auto record = reader.next()) {
+      if (!record->complete || !record->unreadable.empty()) continue;
+      const details_record read = record_of(std::move(*record));
+      if (const auto key = read.key()) index_.push_back({key_digest(*key), record->offset});
+    }
+  }
+  if (!header_read && !owner_matches(owner_, first)) {
+    state_ = details_state::other_logbook;
+    return state_;
+  }
+  reader.finish();
+  while (auto record = reader.next()) {
+    if (!record->complete || !record->unreadable.empty()) continue;
+    const details_record read = record_of(std::move(*record));
+    if (const auto key = read.key()) index_.push_back({key_digest(*key), record->offset});
+  }
+  // Stable: among records of one digest, the last in the file comes last.
+  std::stable_sort(index_.begin(), index_.end(),
+                   [](const entry& a, const entry& b) { return a.digest < b.digest; });
+  index_.shrink_to_fit();
+  return state_;
+}
+
+const details_record* details_reader::find(const details_key& key) {
+  if (state_ != details_state::ready || !loaded_ || index_.empty()) return nullptr;
+  const std::uint64_t digest = key_digest(key);
+  auto range = std::equal_range(index_.begin(), index_.end(), entry{digest, 0},
+                                [](const entry& a, const entry& b) { return a.digest < b.digest; });
+  // The last record of the key holds; other keys of the same digest are skipped.
+  for (auto it = range.second; it != range.first;) {
+    --it;
+    const std::uint64_t offset = it->offset;
+    adif::adif_reader reader;
+    std::optional<adif::adif_read_record> read;
+    for (std::uint64_t at = offset; !read && at < size_;) {
+      if (at < window_offset_ || at >= window_offset_ + window_.size()) {
+        window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, size_ - at)));
+        std::size_t filled = 0;
+        while (filled < window_.size()) {
+          std::size_t got = 0;
+          if (!file_.read_at(at + filled, window_.data() + filled, window_.size() - filled, got)
+                   .ok() ||
+              got == 0) {
+            break;
+          }
+          filled += got;
+        }
+        window_.resize(filled);
+        window_offset_ = at;
+        if (filled == 0) break;
+      }
+      const auto from = static_cast<std::size_t>(at - window_offset_);
+      const std::size_t step = std::min(kLookupStepBytes, window_.size() - from);
+      reader.feed(std::string_view(window_).substr(from, step));
+      at += step;
+      read = reader.next();
+    }
+    if (!read) {
+      reader.finish();
+      read = reader.next();
+    }
+    if (!read || !read->complete || !read->unreadable.empty()) continue;
+    found_ = record_of(std::move(*read));
+    if (found_.key() == key) return &found_;
+  }
+  return nullptr;
+}
+
+platform::status details_reader::for_each(const std::function<void(const visit&)>& each) {
+  if (state_ != details_state::ready) return platform::status::success();
+  adif::adif_reader reader;
+  std::vector<char> piece(kPieceBytes);
+  details_problem problem;
+  const auto take = [&] {
+    while (auto record = reader.next()) {
+      visit seen;
+      seen.line = record->line;
+      if (!record->complete) {
+        problem = {record->line, "enregistrement coupe avant son <EOR> (arret brutal ?)"};
+        seen.problem = &problem;
+      } else if (!record->unreadable.empty()) {
+        problem = {record->line, record->unreadable};
+        seen.problem = &problem;
+      } else {
+        found_ = record_of(std::move(*record));
+        if (!found_.key()) {
+          problem = {seen.line, "enregistrement sans cle complete (CALL, QSO_DATE, TIME_ON, " +
+                                    std::string(kClassField) + ")"};
+          seen.problem = &problem;
+        } else {
+          seen.record = &found_;
+        }
+      }
+      each(seen);
+    }
+  };
+  for (std::uint64_t offset = 0; offset < size_;) {
+    std::size_t got = 0;
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size_ - offset));
+    if (platform::status s = file_.read_at(offset, piece.data(), wanted, got); !s.ok()) return s;
+    if (got == 0) break;
+    offset += got;
+    reader.feed({piece.data(), got});
+    take();
+  }
+  reader.finish();
+  take();
+  return platform::status::success();
+}
+
+std::string details_notice(const details_reader& details, std::string_view logbook_path) {
+  const std::string name = visible(details.path());
+  switch (details.state()) {
+    case details_state::other_logbook:
+      return "Attention : le fichier de details \"" + name + "\" appartient a un autre journal (" +
+             visible(details.owner().indicatif) + ", commence le " +
+             visible(details.owner().date_debut) + ") que \"" + visible(logbook_path) +
+             "\" ; il n'est pas lu. Renommez-le avec son journal (journal_2025.txt va avec "
+             "journal_2025.details.adi).\n";
+    case details_state::unreadable:
+      return "Attention : le fichier de details \"" + name + "\" n'a pas pu etre lu (" +
+             details.failure().value_or("") + ") ; les QSO sont lus sans leurs details.\n";
+    case details_state::absent:
+    case details_state::ready:
+      break;
+  }
+  return {};
+}
+
+}  // namespace velkrin
