@@ -348,8 +348,23 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
 }
 
 checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
-                                  logbook_follower& follower, const std::function<bool()>& accept) {
+                                  logbook_follower& follower, const std::function<bool()>& accept,
+                                  const details_record* details) {
+  (void)details;  // TODO
   return append_line(logbook, qso, &follower, &accept);
+}
+
+platform::status details_appender::open(const std::string&, const logbook_header&) {
+  return platform::status::failure("", "TODO");
+}
+platform::status details_appender::append(std::string_view) {
+  return platform::status::failure("", "TODO");
+}
+void details_appender::undo() {}
+qso_edit_result edit_qso(const logbook_file&, const qso_edit&) {
+  qso_edit_result r;
+  r.refusal = "TODO";
+  return r;
 }
 
 std::optional<logbook_error> follow_logbook(const logbook_file& logbook,

@@ -23,8 +23,10 @@
 #include <string_view>
 #include <utility>
 
+#include "logbook/details_file.hpp"
 #include "logbook/line_format.hpp"
 #include "logbook/records.hpp"
+#include "platform/platform.hpp"
 
 namespace velkrin {
 
@@ -95,6 +97,11 @@ struct checked_append {
 // path names at that moment: shows `follower` what was added to the logbook
 // since its last call (all of it when the file is new to it), asks `accept`
 // whether the QSO goes in, and if so appends it exactly as append_qso does.
+// With `details`, that record goes to the logbook's details file first (see
+// details_appender), unless the file already ends with it (left there by a
+// run killed before its line was written); a details file of another
+// logbook, or one that cannot be written, is an error and nothing is
+// written. A QSO that starts a new logbook gets no details.
 // Nothing else can write between the reading and the append, so a QSO that
 // another program wrote meanwhile is always seen. A logbook that cannot be
 // read (not text, a read error) is an error, and nothing is written. A
@@ -102,7 +109,78 @@ struct checked_append {
 // a new file as with append_qso.
 [[nodiscard]] checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
                                                 logbook_follower& follower,
-                                                const std::function<bool()>& accept);
+                                                const std::function<bool()>& accept,
+                                                const details_record* details = nullptr);
+
+// The details file of a logbook whose exclusive lock the caller holds, to
+// append records to it (the import). Records go in before the logbook lines
+// they belong to; should the lines then fail, undo() takes them back.
+class details_appender {
+ public:
+  details_appender() = default;
+  details_appender(const details_appender&) = delete;
+  details_appender& operator=(const details_appender&) = delete;
+
+  // Opens the details file of the logbook named `logbook_path` (as the user
+  // gave it), without creating it; cuts off a last record that a killed run
+  // left torn; reads its header. `first` is the logbook's first header.
+  platform::status open(const std::string& logbook_path, const logbook_header& first);
+  // True when the file's header names another logbook: nothing may be
+  // written to it (details_notice says what to do).
+  bool other_logbook() const { return other_logbook_; }
+  const details_owner& owner() const { return owner_; }
+  const std::string& path() const { return path_; }
+  // True when the file ends with exactly this record's text.
+  bool ends_with(std::string_view record_text) const { return tail_.ends_with(record_text); }
+  // Appends the records' text and flushes it; a missing file is made whole,
+  // with its header, in one step.
+  platform::status append(std::string_view records);
+  // Takes back what append() added, as far as it can.
+  void undo();
+
+ private:
+  std::string path_;
+  std::string target_;
+  logbook_header first_;
+  platform::locked_file file_;
+  bool open_ = false;
+  bool created_ = false;
+  bool other_logbook_ = false;
+  details_owner owner_;
+  std::string eol_ = "\n";
+  std::uint64_t size_before_ = 0;
+  std::string tail_;  // the file's last bytes, up to a record's length
+};
+
+// Completing, correcting or removing one QSO of the logbook (velkrin-journal
+// complete, corrige, supprime), under the logbook's exclusive lock, through
+// copies renamed into place. A correction that changes the line's key first
+// writes the details under both keys, then the logbook, then drops the old
+// key: a kill at any moment leaves each file old or new and no line without
+// its details. Details stay while another line holds their key.
+enum class qso_edit_kind { complete, correct, remove };
+
+struct qso_edit {
+  qso_edit_kind kind = qso_edit_kind::complete;
+  std::size_t line = 0;  // the QSO's line in the logbook, from 1
+  // Refused unless the line, its trailing blanks cut, reads exactly this.
+  std::optional<std::string> expected_line;
+  // Makes the change on the line's values and its details (empty when it has
+  // none), or returns the French reason to refuse it. Not called for remove.
+  std::function<std::optional<std::string>(qso_record& qso, details_record& details)> change;
+};
+
+struct qso_edit_result {
+  std::optional<std::string> refusal;  // French; nothing was written
+  std::optional<logbook_error> error;  // a failed read or write; nothing changed
+  std::string line_before;             // as in the file, trailing blanks cut
+  std::string line_after;              // empty for a removal or when unchanged
+  details_record details_before;       // empty when there were none
+  details_record details_after;
+  bool details_kept = false;  // remove: another line holds the same key
+};
+
+[[nodiscard]] qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit);
 
 // Brings `follower` up to date with the logbook under its exclusive lock,
 // as append_qso_checked() does, and writes nothing. A vanished logbook is

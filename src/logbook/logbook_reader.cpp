@@ -103,11 +103,12 @@ platform::status text_source::read(char* buffer, std::size_t count, std::size_t&
   return platform::status::success();
 }
 
-platform::status file_source::open(const std::string& path) {
+platform::status file_source::open(const std::string& path, details_reader* details) {
   first_block_.clear();
   first_given_ = 0;
   rest_ = 0;
   if (platform::status s = file_.open(path); !s.ok()) return s;
+  if (details != nullptr) details->open(path);
   if (!file_.is_regular()) return platform::status::success();
   const std::uint64_t size = file_.size_when_locked();
   const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(size, kHeaderSearchBytes));
@@ -228,6 +229,22 @@ logbook_reader::read_result logbook_reader::read_line(std::string_view& line, st
 }
 
 bool logbook_reader::next(logbook_item& item) {
+  item.details = nullptr;
+  const bool more = next_line(item);
+  if (details_ == nullptr) return more;
+  if (more && item.what == logbook_item::kind::header && !first_header_ && header()) {
+    first_header_ = header()->header;
+  }
+  if (!more || item.what == logbook_item::kind::qso) load_details();
+  if (more && item.what == logbook_item::kind::qso && details_->state() == details_state::ready) {
+    if (const auto key = details_key_of(item.values)) item.details = details_->find(*key);
+  }
+  return more;
+}
+
+void logbook_reader::load_details() { details_->load(first_header_ ? &*first_header_ : nullptr); }
+
+bool logbook_reader::next_line(logbook_item& item) {
   for (;;) {
     std::string_view line;
     std::size_t number = 0;

@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "logbook/details_file.hpp"
 #include "logbook/line_format.hpp"
 #include "logbook/records.hpp"
 #include "logbook/text_encoding.hpp"
@@ -64,7 +65,9 @@ class text_source : public byte_source {
 // to its end.
 class file_source : public byte_source {
  public:
-  platform::status open(const std::string& path);
+  // With `details`, the logbook's details file is opened too, under the
+  // logbook's lock, so that it holds the details of every line read.
+  platform::status open(const std::string& path, details_reader* details = nullptr);
   platform::status read(char* buffer, std::size_t count, std::size_t& got) override;
   void close() { file_.close(); }
 
@@ -105,6 +108,9 @@ struct logbook_item {
   qso_values values;     // the same values, valid until the reader's next call
   std::string reason;
   line_encoding encoding = line_encoding::ascii;  // of the line as stored
+  // The QSO's details when the reader has a details file attached and it
+  // holds a record for the line's key; valid until the reader's next call.
+  const details_record* details = nullptr;
 };
 
 // The longest line read; a longer one is reported and skipped.
@@ -124,6 +130,11 @@ class logbook_reader {
   // Leaves logbook_item::qso untouched: the caller reads each QSO from
   // logbook_item::values and copies only what it keeps.
   void read_values_only() { values_only_ = true; }
+
+  // Hands each QSO with its details (logbook_item::details) from `details`,
+  // opened by file_source::open. The details file is loaded at the first QSO
+  // (or at the end), against the logbook's first header.
+  void attach_details(details_reader& details) { details_ = &details; }
 
   // The next QSO, header or unreadable line; false at the end of the file or
   // when reading failed (see failure()).
@@ -148,6 +159,8 @@ class logbook_reader {
   };
   enum class read_result { line, overlong, end };
 
+  bool next_line(logbook_item& item);
+  void load_details();
   read_result read_line(std::string_view& line, std::size_t& number);
   bool fill();
   bool handle(std::string_view line, std::size_t number, logbook_item& item);
@@ -179,6 +192,8 @@ class logbook_reader {
   std::string_view words_[kQsoWordCount];
   std::function<bool(std::string_view)> keep_;
   bool values_only_ = false;
+  details_reader* details_ = nullptr;
+  std::optional<logbook_header> first_header_;
 };
 
 // What every command says when it cannot read a logbook, with its line end:
