@@ -57,7 +57,7 @@ void import_batch::know(const qso_record& qso) {
 }
 
 import_batch::outcome import_batch::take(const adif_read_record& record, qso_record& qso,
-                                         std::string& message) {
+                                         details_record& details, std::string& message) {
   if (const auto cut_short = cut_short_reason(record)) {
     ++reported_;
     message = record_label(record) + " : " + *cut_short + ", non importe";
@@ -82,13 +82,16 @@ import_batch::outcome import_batch::take(const adif_read_record& record, qso_rec
     ++dropped_[at->second].second;
   }
   ++added_;
+  details = details_of(record, *converted.qso, settings_.owner);
   qso = std::move(*converted.qso);
   return outcome::added;
 }
 
 std::string import_batch::dropped_summary() const {
   if (dropped_.empty()) return {};
-  std::string text = "Champs non repris (le journal n'a pas de colonne pour eux) : ";
+  std::string text =
+      "Champs non repris (donnes deux fois dans un enregistrement, seule la premiere valeur "
+      "compte, ou de nom non ASCII) : ";
   for (std::size_t i = 0; i < dropped_.size(); ++i) {
     text += (i ? ", " : "") + dropped_[i].first + " (" + std::to_string(dropped_[i].second) + ")";
   }
@@ -154,6 +157,29 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   }
   batch.set_owner(*facts.owner);
 
+  // The details go to this logbook's details file only: the details of an
+  // archived logbook, left beside a new one, take no record. Read under the
+  // lock, it also holds the records that a killed import wrote without
+  // their lines, which are reused rather than written twice.
+  details_reader details_file;
+  details_file.open(logbook_path);
+  switch (details_file.load(&*facts.first)) {
+    case details_state::other_logbook:
+      (void)logbook.close();
+      err << details_notice(details_file, logbook_path)
+          << "Erreur : aucun QSO n'a ete importe ; le journal est inchange.\n";
+      return kExitFailure;
+    case details_state::unreadable:
+      (void)logbook.close();
+      err << "Erreur : le fichier de details \"" << details_file.path() << "\" n'a pas pu etre lu ("
+          << details_file.failure().value_or("")
+          << ") ; aucun QSO n'a ete importe, le journal est inchange.\n";
+      return kExitFailure;
+    case details_state::absent:
+    case details_state::ready:
+      break;
+  }
+
   // Nothing reaches standard output or error while the logbook is locked: a
   // pager that nobody reads would keep velkrin and the listener waiting. The
   // records' messages are held until release() has closed the logbook.
@@ -166,11 +192,14 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   // Standard output ends its lines as the platform's text output does.
   const std::string line_end = options.simulation ? "\n" : facts.line_end;
   std::string added = facts.ends_with_line_end || options.simulation ? "" : facts.line_end;
+  // The details records, written before the lines they belong to.
+  std::string added_details;
   std::size_t records = 0;
   adif_reader reader;
   std::vector<char> piece(kReadPieceBytes);
   const auto take_records = [&] {
     qso_record qso;
+    details_record details;
     std::string message;
     while (auto record = reader.next()) {
       if (record->characters_counted) {
@@ -181,8 +210,15 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
         held << record_label(*record) << " : " << record->problem << "\n";
       }
       ++records;
-      if (batch.take(*record, qso, message) == import_batch::outcome::added) {
+      if (batch.take(*record, qso, details, message) == import_batch::outcome::added) {
         added += format_qso_line(qso, line_end);
+        if (!details.fields.empty() && !options.simulation) {
+          const auto key = details.key();
+          const details_record* left = key ? details_file.find(*key) : nullptr;
+          if (left == nullptr || !(*left == details)) {
+            added_details += format_details_record(details, facts.line_end);
+          }
+        }
       } else if (!message.empty()) {
         held << message << "\n";
         message.clear();
@@ -218,7 +254,23 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
       return kExitFailure;
     }
   } else if (batch.added() > 0) {
+    details_appender appender;
+    if (!added_details.empty()) {
+      platform::status s = appender.open(logbook_path, *facts.first);
+      if (s.ok() && appender.other_logbook()) {
+        s = platform::status::failure("", "il appartient a un autre journal");
+      }
+      if (s.ok()) s = appender.append(added_details);
+      if (!s.ok()) {
+        release();
+        err << "Erreur : le fichier de details \"" << details_path_for(logbook_path)
+            << "\" n'a pas pu etre ecrit (" << s.cause()
+            << ") ; aucun QSO n'a ete importe, le journal est inchange.\n";
+        return kExitFailure;
+      }
+    }
     if (const platform::status s = replace_with_added(logbook, added); !s.ok()) {
+      if (!added_details.empty()) appender.undo();
       release();
       return logbook_failure("n'a pas pu etre ecrit (" + s.cause() +
                              ") ; aucun QSO n'a ete importe, il est inchange");
