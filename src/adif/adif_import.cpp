@@ -309,7 +309,16 @@ details_record details_of(const adif_read_record& record, const qso_record& qso,
     fields.push_back({field.name, std::move(value)});
   }
   details_record details = details_for(qso, fields);
-  if (!details.has_more_than_key()) details.fields.clear();
+  // The key fields say more than the line when TIME_ON has its seconds, or
+  // when MODE and SUBMODE are not what the class gives back.
+  const std::string* time_on = details.find("TIME_ON");
+  const std::string* mode = details.find("MODE");
+  const std::string* submode = details.find("SUBMODE");
+  const auto typed = mode_of(qso.mode, qso.frequence, {});
+  const bool more = details.has_more_than_key() || (time_on != nullptr && time_on->size() > 4) ||
+                    !typed || mode == nullptr || *mode != typed->mode ||
+                    (submode == nullptr ? std::string() : *submode) != typed->submode;
+  if (!more) details.fields.clear();
   return details;
 }
 
