@@ -112,7 +112,7 @@ bool same_decimal(std::string_view a, std::string_view b) {
 // field `name` with exactly this value (trimmed, UTF-8), so that the
 // details need not keep it.
 bool line_gives_back(std::string_view name, std::string_view value, const qso_record& qso,
-                     std::string_view owner) {
+                     std::string_view owner, bool place_from_grid) {
   if (name == "NAME") return value == qso.prenom;
   if (name == "FREQ") {
     const auto mhz = frequency_mhz(qso.frequence);
@@ -128,6 +128,10 @@ bool line_gives_back(std::string_view name, std::string_view value, const qso_re
     std::string place = qso.lieu;
     std::replace(place.begin(), place.end(), '_', ' ');
     return value == qso.lieu && !is_maidenhead_locator(place);
+  }
+  // A locator as the place is exported as MY_GRIDSQUARE.
+  if (name == "MY_GRIDSQUARE") {
+    return place_from_grid && value == qso.lieu && is_maidenhead_locator(value);
   }
   if (name == "STATION_CALLSIGN") return to_upper(value) == to_upper(trim_blanks(owner));
   return false;
@@ -300,12 +304,13 @@ details_record details_of(const adif_read_record& record, const qso_record& qso,
                           std::string_view owner) {
   std::vector<details_field> fields;
   fields.reserve(record.fields.size());
+  const bool place_from_grid = value_of(record, "MY_CITY").empty();
   for (std::size_t i = 0; i < record.fields.size(); ++i) {
     const read_field& field = record.fields[i];
     const std::string_view trimmed = trim_blanks(field.value);
     if (trimmed.empty() || !keepable(record, i)) continue;
     std::string value = utf8_of(trimmed);
-    if (line_gives_back(field.name, value, qso, owner)) continue;
+    if (line_gives_back(field.name, value, qso, owner, place_from_grid)) continue;
     fields.push_back({field.name, std::move(value)});
   }
   details_record details = details_for(qso, fields);

@@ -53,11 +53,12 @@ std::string logbook_word(std::string_view value);
 // except what the line and the header of `owner` give back exactly: NAME
 // equal to the first name, FREQ equal in value to the line's kHz, TIME_ON
 // and TIME_OFF without seconds, QSO_DATE_OFF that an end before the start
-// gives, MY_CITY that is the place (and no locator), STATION_CALLSIGN that
-// is the owner's call sign. MY_GRIDSQUARE and OPERATOR, which the line does
-// not give back, are always kept. No fields at all when the record says no
-// more than the line: no field beyond the key, TIME_ON without seconds,
-// MODE and SUBMODE that the line's class gives back.
+// gives, MY_CITY that is the place (and no locator), MY_GRIDSQUARE that is
+// the place (a locator, no MY_CITY), STATION_CALLSIGN that is the owner's
+// call sign. OPERATOR, which the export does not write, is always kept. No
+// fields at all when the record says no more than the line: no field beyond
+// the key, TIME_ON without seconds, MODE and SUBMODE that the line's class
+// gives back.
 details_record details_of(const adif_read_record& record, const qso_record& qso,
                           std::string_view owner);
 

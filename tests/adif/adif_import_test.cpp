@@ -136,6 +136,8 @@ TEST(AdifImportTest, DetailsKeepWhatTheLineCannotGiveBack) {
       {"STATION_CALLSIGN=F4ABC/P", "STATION_CALLSIGN=F4ABC/P"},
       {"MY_CITY=Saint Malo;MY_GRIDSQUARE=IN88", "MY_CITY=Saint Malo;MY_GRIDSQUARE=IN88"},
       {"MY_CITY=IN88", "MY_CITY=IN88"},
+      {"MY_CITY= ;MY_GRIDSQUARE=JN18", ""},
+      {"MY_CITY= ;MY_GRIDSQUARE=JN18 ab", "MY_GRIDSQUARE=JN18 ab"},
       {"COMMENT=a;COMMENT=b;\xc3\x89TAT=x", "COMMENT=a"},
   };
   for (const auto& c : cases) {
