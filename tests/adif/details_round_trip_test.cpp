@@ -83,6 +83,10 @@ TEST_F(DetailsRoundTrip, NamedFilesComeBackWholeAndASecondImportAddsNothing) {
     std::filesystem::remove(details_);
     std::vector<std::string> import = {"--importe", data_file(f.file)};
     import.insert(import.end(), f.options.begin(), f.options.end());
+    std::vector<std::string> simulation = import;
+    simulation.push_back("--simulation");
+    ASSERT_EQ(run(simulation), kExitAllExported) << err_.str();
+    EXPECT_FALSE(std::filesystem::exists(details_));
     ASSERT_EQ(run(import), kExitAllExported) << err_.str();
     EXPECT_EQ(err_.str().find("non repris"), std::string::npos) << err_.str();
     const std::string logbook = read_file(logbook_);
