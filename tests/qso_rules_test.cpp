@@ -143,5 +143,25 @@ TEST(QsoRulesTest, KeysAddedBeforeLookupsAreFoundWhateverTheirOrder) {
   EXPECT_EQ(index.size(), 1001u);
 }
 
+// Keys added one by one are kept in runs merged as they grow: every key must
+// stay findable through the merges, and no neighbour beyond the window found.
+TEST(QsoRulesTest, KeysAddedOneByOneAreFoundThroughEveryMerge) {
+  duplicate_index index;
+  index.add_before_lookups({1, 0});
+  for (std::int64_t n = 0; n < 3000; ++n) {
+    const duplicate_key key{static_cast<std::uint64_t>(n % 7 + 2), (n * 7919) % 3001 * 10};
+    ASSERT_FALSE(index.contains_near(key)) << n;
+    index.add(key);
+    ASSERT_TRUE(index.contains_near({key.station, key.minute + 2})) << n;
+  }
+  for (std::int64_t n = 0; n < 3000; ++n) {
+    const duplicate_key key{static_cast<std::uint64_t>(n % 7 + 2), (n * 7919) % 3001 * 10};
+    EXPECT_TRUE(index.contains_near({key.station, key.minute - 2})) << n;
+    EXPECT_FALSE(index.contains_near({key.station + 7, key.minute})) << n;
+  }
+  EXPECT_FALSE(index.contains_near({2, 5}));  // keys lie 10 minutes apart
+  EXPECT_EQ(index.size(), 3001u);
+}
+
 }  // namespace
 }  // namespace velkrin

@@ -420,27 +420,54 @@ void duplicate_index::sort_added_before() {
   unsorted_ = false;
 }
 
+namespace {
+
+// The newest keys looked through one by one before they make a run.
+constexpr std::size_t kUnsortedKeys = 64;
+
+bool contains_near_in(const std::vector<duplicate_key>& sorted, const duplicate_key& key) {
+  const duplicate_key lowest{key.station, key.minute - kDuplicateWindowMinutes};
+  const auto first = std::lower_bound(sorted.begin(), sorted.end(), lowest);
+  return first != sorted.end() && within_duplicate_window(*first, key);
+}
+
+}  // namespace
+
 void duplicate_index::add(const duplicate_key& key) {
   sort_added_before();
   recent_.push_back(key);
-  // Keeps the unsorted part small, so that a look-up stays cheap.
-  if (recent_.size() >= 4096) {
-    const auto middle = static_cast<std::ptrdiff_t>(sorted_.size());
-    sorted_.insert(sorted_.end(), recent_.begin(), recent_.end());
-    recent_.clear();
-    std::sort(sorted_.begin() + middle, sorted_.end());
-    std::inplace_merge(sorted_.begin(), sorted_.begin() + middle, sorted_.end());
+  if (recent_.size() < kUnsortedKeys) return;
+  std::sort(recent_.begin(), recent_.end());
+  runs_.push_back(std::move(recent_));
+  recent_ = {};
+  // Two runs of like length become one, as the digits of a binary count.
+  while (runs_.size() >= 2 && runs_[runs_.size() - 2].size() <= runs_.back().size()) {
+    const std::vector<duplicate_key>& newer = runs_.back();
+    const std::vector<duplicate_key>& older = runs_[runs_.size() - 2];
+    std::vector<duplicate_key> merged(older.size() + newer.size());
+    std::merge(older.begin(), older.end(), newer.begin(), newer.end(), merged.begin());
+    runs_.pop_back();
+    runs_.back() = std::move(merged);
   }
 }
 
 bool duplicate_index::contains_near(const duplicate_key& key) {
   sort_added_before();
-  const duplicate_key lowest{key.station, key.minute - kDuplicateWindowMinutes};
-  const auto first = std::lower_bound(sorted_.begin(), sorted_.end(), lowest);
-  if (first != sorted_.end() && within_duplicate_window(*first, key)) return true;
+  if (contains_near_in(sorted_, key)) return true;
+  if (std::any_of(runs_.begin(), runs_.end(), [&](const std::vector<duplicate_key>& run) {
+        return contains_near_in(run, key);
+      })) {
+    return true;
+  }
   return std::any_of(recent_.begin(), recent_.end(), [&](const duplicate_key& known) {
     return within_duplicate_window(known, key);
   });
+}
+
+std::size_t duplicate_index::size() const {
+  std::size_t count = sorted_.size() + recent_.size();
+  for (const auto& run : runs_) count += run.size();
+  return count;
 }
 
 }  // namespace velkrin
