@@ -418,6 +418,8 @@ void duplicate_index::sort_added_before() {
   if (!unsorted_) return;
   std::sort(sorted_.begin(), sorted_.end());
   unsorted_ = false;
+  fences_.clear();
+  for (std::size_t at = 0; at < sorted_.size(); at += kFenceStride) fences_.push_back(sorted_[at]);
 }
 
 namespace {
@@ -425,10 +427,17 @@ namespace {
 // The newest keys looked through one by one before they make a run.
 constexpr std::size_t kUnsortedKeys = 64;
 
-bool contains_near_in(const std::vector<duplicate_key>& sorted, const duplicate_key& key) {
+// The first key of `sorted` (from `from` to `to`) that can be near `key`.
+bool contains_near_in(std::vector<duplicate_key>::const_iterator from,
+                      std::vector<duplicate_key>::const_iterator to,
+                      std::vector<duplicate_key>::const_iterator end, const duplicate_key& key) {
   const duplicate_key lowest{key.station, key.minute - kDuplicateWindowMinutes};
-  const auto first = std::lower_bound(sorted.begin(), sorted.end(), lowest);
-  return first != sorted.end() && within_duplicate_window(*first, key);
+  const auto first = std::lower_bound(from, to, lowest);
+  return first != end && within_duplicate_window(*first, key);
+}
+
+bool contains_near_in(const std::vector<duplicate_key>& sorted, const duplicate_key& key) {
+  return contains_near_in(sorted.begin(), sorted.end(), sorted.end(), key);
 }
 
 }  // namespace
@@ -453,7 +462,18 @@ void duplicate_index::add(const duplicate_key& key) {
 
 bool duplicate_index::contains_near(const duplicate_key& key) {
   sort_added_before();
-  if (contains_near_in(sorted_, key)) return true;
+  // The fences tell which stride of sorted_ can hold the first key at or
+  // after the window's start: the stride before the first fence at or after
+  // it, up to that fence.
+  const duplicate_key lowest{key.station, key.minute - kDuplicateWindowMinutes};
+  const std::size_t fence = static_cast<std::size_t>(
+      std::lower_bound(fences_.begin(), fences_.end(), lowest) - fences_.begin());
+  const std::size_t from = fence == 0 ? 0 : (fence - 1) * kFenceStride;
+  const std::size_t to = std::min(sorted_.size(), fence * kFenceStride);
+  if (contains_near_in(sorted_.begin() + static_cast<std::ptrdiff_t>(from),
+                       sorted_.begin() + static_cast<std::ptrdiff_t>(to), sorted_.end(), key)) {
+    return true;
+  }
   if (std::any_of(runs_.begin(), runs_.end(), [&](const std::vector<duplicate_key>& run) {
         return contains_near_in(run, key);
       })) {
