@@ -39,8 +39,14 @@ bool is_marker(std::string_view tag, std::string_view marker) {
                     [](char a, char b) { return upper_ascii(a) == b; });
 }
 
-// `text` upper-cased into `into`, reusing its storage.
+// `text` upper-cased into `into`, reusing its storage; nothing to do when a
+// record read before left the same name there.
 void assign_upper(std::string& into, std::string_view text) {
+  if (into.size() == text.size() &&
+      std::equal(text.begin(), text.end(), into.begin(),
+                 [](char a, char b) { return upper_ascii(a) == b; })) {
+    return;
+  }
   into.assign(text);
   for (char& c : into) c = upper_ascii(c);
 }
@@ -124,9 +130,11 @@ const std::string* adif_read_record::find(std::string_view upper_name) const {
 
 void adif_reader::feed(std::string_view bytes) {
   if (pos_ > 0) {
+    count_lines();
     buffer_.erase(0, pos_);
     buffer_offset_ += pos_;
     pos_ = 0;
+    line_at_ = 0;
   }
   buffer_.append(bytes);
 }
@@ -157,11 +165,14 @@ bool adif_reader::next(adif_read_record& into) {
   }
 }
 
-void adif_reader::consume(std::size_t count) {
-  const auto from = buffer_.begin() + static_cast<std::ptrdiff_t>(pos_);
-  line_ +=
-      static_cast<std::uint64_t>(std::count(from, from + static_cast<std::ptrdiff_t>(count), '\n'));
-  pos_ += count;
+void adif_reader::consume(std::size_t count) { pos_ += count; }
+
+void adif_reader::count_lines() {
+  for (std::size_t at = find_byte(std::string_view(buffer_).substr(0, pos_), line_at_, '\n');
+       at != kNotFound; at = find_byte(std::string_view(buffer_).substr(0, pos_), at + 1, '\n')) {
+    ++line_;
+  }
+  line_at_ = pos_;
 }
 
 bool adif_reader::tag_follows(std::size_t at) const {
@@ -187,6 +198,7 @@ void adif_reader::start_record() {
   if (current_started_) return;
   current_started_ = true;
   current_.offset = buffer_offset_ + pos_;
+  count_lines();
   current_.line = line_;
 }
 

@@ -87,6 +87,7 @@ class adif_reader {
   step parse_value(std::size_t tag_end, std::string_view name, std::size_t length);
   step end_record();
   void consume(std::size_t count);
+  void count_lines();
   bool tag_follows(std::size_t at) const;
   bool tag_follows_in_buffer(std::size_t at) const;
   void start_record();
@@ -96,7 +97,9 @@ class adif_reader {
   std::string buffer_;
   std::size_t pos_ = 0;              // next unread byte of buffer_
   std::uint64_t buffer_offset_ = 0;  // offset of buffer_[0] in the input
-  std::uint64_t line_ = 1;           // line of buffer_[pos_]
+  // Lines are counted when a record needs its line, not byte by byte.
+  std::uint64_t line_ = 1;   // line of buffer_[line_at_]
+  std::size_t line_at_ = 0;  // at most pos_
   bool finished_ = false;
   std::size_t records_ = 0;
   bool header_seen_ = false;
