@@ -224,9 +224,14 @@ std::optional<std::string_view> band_of(std::int32_t khz) {
 }
 
 std::optional<std::string_view> band_named(std::string_view name) {
-  const std::string upper = to_upper(name);
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   for (const auto& band : kBands) {
-    if (to_upper(band.name) == upper) return band.name;
+    if (std::equal(name.begin(), name.end(), band.name.begin(), band.name.end(),
+                   [&lower](char a, char b) { return lower(a) == lower(b); })) {
+      return band.name;
+    }
   }
   return std::nullopt;
 }
