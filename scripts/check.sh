@@ -122,6 +122,10 @@ cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_adif_reader_fuzzer v
 run_fuzzer velkrin_adif_reader_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-adif" \
   -dict="$root/fuzz/adif.dict" -rss_limit_mb=512
 run_fuzzer velkrin_wsjtx_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-wsjtx"
+# The logbook's details file, read and repaired as the commands do.
+cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_details_fuzzer
+run_fuzzer velkrin_details_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-details" \
+  -dict="$root/fuzz/adif.dict" -max_len=4096
 
 # Windows: velkrin.exe cross-built with MinGW-w64, and the same end-to-end
 # suite run against it under Wine, expecting CR LF line ends on standard
