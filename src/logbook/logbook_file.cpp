@@ -10,6 +10,7 @@
 
 #include "console/visible_text.hpp"
 #include "logbook/logbook_reader.hpp"
+#include "logbook/qso_rules.hpp"
 #include "logbook/text_encoding.hpp"
 #include "platform/platform.hpp"
 
@@ -268,7 +269,156 @@ platform::status write_header_locked(platform::locked_file& file, const logbook_
   return copy_behind_header(file, old ? old->length : 0, size, block);
 }
 
+// The logbook's first header, if its start holds one.
+std::optional<logbook_header> first_header_of(std::string_view start) {
+  const auto found = find_header(start);
+  if (!found) return std::nullopt;
+  std::string_view rest = start.substr(found->bom);
+  rest.remove_prefix(std::min(rest.size(), rest.find('\n') + 1));  // the row of dashes
+  return parse_owner_line(trim_right(rest.substr(0, rest.find('\n'))));
+}
+
+// The "<EOR>" (or "<EOH>") marker that ends the last whole record of
+// `bytes`, in any case: the offset just past it and its line end; npos when
+// there is none.
+std::size_t end_of_last_record(std::string_view bytes) {
+  for (std::size_t at = bytes.rfind('<'); at != std::string_view::npos;
+       at = at == 0 ? std::string_view::npos : bytes.rfind('<', at - 1)) {
+    const std::string marker = to_upper(bytes.substr(at, 5));
+    if (marker != "<EOR>" && marker != "<EOH>") continue;
+    std::size_t end = at + 5;
+    if (bytes.substr(end, 2) == "\r\n") {
+      end += 2;
+    } else if (bytes.substr(end, 1) == "\n") {
+      end += 1;
+    }
+    return end;
+  }
+  return std::string_view::npos;
+}
+
+// Adds `details` to the details file of the logbook locked as `file`,
+// unless the file already ends with it.
+platform::status append_details_locked(platform::locked_file& file, const std::string& path,
+                                       const details_record& details) {
+  std::string start;
+  if (platform::status s = read_prefix(file, file.size_when_locked(), start); !s.ok()) return s;
+  const auto first = first_header_of(start);
+  if (!first) {
+    return platform::status::failure(
+        "", "il n'a pas d'en-tete, sans lequel ses details ne peuvent etre gardes");
+  }
+  details_appender appender;
+  if (platform::status s = appender.open(path, *first); !s.ok()) return s;
+  if (appender.other_logbook()) {
+    return platform::status::failure("", "son fichier de details \"" + visible(appender.path()) +
+                                             "\" appartient a un autre journal (" +
+                                             visible(appender.owner().indicatif) + ")");
+  }
+  const std::string text = format_details_record(details, line_end_of(start));
+  if (appender.ends_with(text)) return platform::status::success();
+  return appender.append(text);
+}
+
 }  // namespace
+
+platform::status details_appender::open(const std::string& logbook_path,
+                                        const logbook_header& first) {
+  path_ = details_path_for(logbook_path);
+  first_ = first;
+  if (platform::status s = platform::resolve_links(path_, target_); !s.ok()) return s;
+  bool missing = false;
+  if (platform::status s = file_.open_existing(target_, missing); !s.ok()) return s;
+  if (missing) return platform::status::success();
+  open_ = true;
+  std::uint64_t size = file_.size_when_locked();
+  std::string start;
+  if (platform::status s = read_exactly(
+          file_, 0, static_cast<std::size_t>(std::min<std::uint64_t>(size, kPrefixBytes)), start);
+      !s.ok()) {
+    return s;
+  }
+  eol_ = line_end_of(start);
+  // The owner and start date, read from the fields before "<EOH>".
+  const auto field = [&start](std::string_view name) {
+    const std::string upper = to_upper(start);
+    const std::size_t tag = upper.find("<" + std::string(name) + ":");
+    if (tag == std::string::npos) return std::string();
+    const std::size_t close = start.find('>', tag);
+    const std::size_t colon = tag + name.size() + 2;
+    if (close == std::string::npos) return std::string();
+    std::size_t length = 0;
+    for (std::size_t i = colon; i < close && start[i] >= '0' && start[i] <= '9'; ++i) {
+      length = length * 10 + static_cast<std::size_t>(start[i] - '0');
+      if (length > kPrefixBytes) return std::string();
+    }
+    return start.substr(close + 1, length);
+  };
+  owner_ = {field(kOwnerField), field(kStartDateField)};
+  other_logbook_ = !owner_matches(owner_, &first_);
+  if (other_logbook_) return platform::status::success();
+
+  // A record that a killed run left torn is cut off: the file ends after
+  // the last "<EOR>" (or the header's "<EOH>").
+  constexpr std::size_t kTailStep = 64 * 1024;
+  std::uint64_t whole = 0;
+  for (std::uint64_t from = size; from > 0;) {
+    const std::uint64_t begin = from > kTailStep ? from - kTailStep : 0;
+    std::string bytes;
+    // A little overlap, so that no marker is split between two steps.
+    const std::uint64_t end = std::min<std::uint64_t>(size, from + 8);
+    if (platform::status s =
+            read_exactly(file_, begin, static_cast<std::size_t>(end - begin), bytes);
+        !s.ok()) {
+      return s;
+    }
+    const std::size_t found = end_of_last_record(bytes);
+    if (found != std::string::npos) {
+      whole = begin + found;
+      break;
+    }
+    from = begin;
+  }
+  if (whole < size) {
+    std::string rest;
+    if (platform::status s = read_exactly(
+            file_, whole,
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - whole, kPrefixBytes)), rest);
+        !s.ok()) {
+      return s;
+    }
+    if (size - whole > rest.size() || trim_right(rest).size() > 0) {
+      if (platform::status s = file_.truncate(whole); !s.ok()) return s;
+      if (platform::status s = file_.sync(); !s.ok()) return s;
+      size = whole;
+    }
+  }
+  size_before_ = size;
+  const std::uint64_t tail_from = size > kTailBytes ? size - kTailBytes : 0;
+  return read_exactly(file_, tail_from, static_cast<std::size_t>(size - tail_from), tail_);
+}
+
+platform::status details_appender::append(std::string_view records) {
+  if (other_logbook_) return platform::status::failure("", "fichier de details d'un autre journal");
+  if (!open_) {
+    bool taken = false;
+    platform::status s =
+        create_whole(target_, format_details_header(first_, eol_) + std::string(records), taken);
+    created_ = s.ok();
+    return s;
+  }
+  platform::status s = file_.append(records);
+  if (s.ok()) s = file_.sync();
+  if (!s.ok()) undo();
+  return s;
+}
+
+void details_appender::undo() {
+  // A new file stays: its records without lines harm nothing and are taken
+  // again by the next import of the same QSOs.
+  if (!open_) return;
+  if (file_.truncate(size_before_).ok()) (void)file_.sync();
+}
 
 bool logbook_exists(const logbook_file& logbook) {
   return platform::can_open_for_reading(logbook.path);
@@ -280,7 +430,8 @@ namespace {
 // the exclusive lock; with a follower, brings it up to date and asks
 // `accept`; then appends the line.
 checked_append append_line(const logbook_file& logbook, const qso_record& qso,
-                           logbook_follower* follower, const std::function<bool()>* accept) {
+                           logbook_follower* follower, const std::function<bool()>* accept,
+                           const details_record* details = nullptr) {
   checked_append result;
   const auto accepted = [accept] { return accept == nullptr || (*accept)(); };
   for (int attempt = 0; attempt < kMaxCreationRaces; ++attempt) {
@@ -326,6 +477,9 @@ checked_append append_line(const logbook_file& logbook, const qso_record& qso,
         platform::remove_leftover_temporaries(target);
       }
     }
+    // The details go first: a kill between the two leaves a record without
+    // its line, which the next append of the same QSO takes as its own.
+    if (s.ok() && details != nullptr) s = append_details_locked(file, logbook.path, *details);
     if (s.ok()) s = append_locked(file, qso);
     // Once the data is on disk the operation has succeeded: a failing close
     // must not make the user copy by hand a QSO that is already recorded.
@@ -350,21 +504,7 @@ std::optional<logbook_error> append_qso(const logbook_file& logbook, const qso_r
 checked_append append_qso_checked(const logbook_file& logbook, const qso_record& qso,
                                   logbook_follower& follower, const std::function<bool()>& accept,
                                   const details_record* details) {
-  (void)details;  // TODO
-  return append_line(logbook, qso, &follower, &accept);
-}
-
-platform::status details_appender::open(const std::string&, const logbook_header&) {
-  return platform::status::failure("", "TODO");
-}
-platform::status details_appender::append(std::string_view) {
-  return platform::status::failure("", "TODO");
-}
-void details_appender::undo() {}
-qso_edit_result edit_qso(const logbook_file&, const qso_edit&) {
-  qso_edit_result r;
-  r.refusal = "TODO";
-  return r;
+  return append_line(logbook, qso, &follower, &accept, details);
 }
 
 std::optional<logbook_error> follow_logbook(const logbook_file& logbook,

@@ -149,7 +149,9 @@ class details_appender {
   details_owner owner_;
   std::string eol_ = "\n";
   std::uint64_t size_before_ = 0;
-  std::string tail_;  // the file's last bytes, up to a record's length
+  // The file's last bytes, enough for an ordinary record.
+  static constexpr std::size_t kTailBytes = 16 * 1024;
+  std::string tail_;
 };
 
 // Completing, correcting or removing one QSO of the logbook (velkrin-journal
