@@ -114,6 +114,12 @@ std::string details_changes(const details_record& before, const details_record& 
   return text;
 }
 
+// Says why nothing was written; a reason that ends with a line of the
+// logbook gets no full stop after it.
+void refused(const command_context& c, const std::string& reason) {
+  c.err << "Refuse : " << reason << (reason.find('\n') == std::string::npos ? ".\n" : "\n");
+}
+
 // Runs the edit and says its outcome: a refusal or a failure on err, the
 // change on out through `report`.
 int run_edit(const command_context& c, qso_edit& edit,
@@ -130,16 +136,11 @@ int run_edit(const command_context& c, qso_edit& edit,
     return kExitFailure;
   }
   if (result.refusal) {
-    c.err << "Refuse : " << *result.refusal << ".\n";
+    refused(c, *result.refusal);
     return kExitAnswer;
   }
   c.out.write(report(result));
   return finish_output(c, kExitSuccess);
-}
-
-std::string refused(const command_context& c, const std::string& reason) {
-  c.err << "Refuse : " << reason << ".\n";
-  return {};
 }
 
 }  // namespace
@@ -203,9 +204,9 @@ int correct_qso(const command_context& c) {
   }
   qso_edit edit;
   edit.kind = qso_edit_kind::correct;
-  edit.change = [&c](qso_record& qso, details_record& details) -> std::optional<std::string> {
+  // The details follow the line's new key in edit_qso itself.
+  edit.change = [&c](qso_record& qso, details_record&) -> std::optional<std::string> {
     std::vector<qso_column> changed;
-    std::optional<std::string> full_name;  // a first name with blanks, kept whole in the details
     for (const assignment& typed : c.options.assignments) {
       const std::string_view value = trimmed(typed.value);
       if (typed.name == "date") {
@@ -233,7 +234,6 @@ int correct_qso(const command_context& c) {
       } else if (typed.name == "prenom") {
         changed.push_back(qso_column::prenom);
         qso.prenom = line_word(value);
-        if (qso.prenom != value && qso.prenom != kAbsent) full_name = std::string(value);
       } else if (typed.name == "frequence") {
         changed.push_back(qso_column::frequence);
         const auto khz = typed_khz(value);
@@ -272,23 +272,6 @@ int correct_qso(const command_context& c) {
     if (qso.prenom.empty()) qso.prenom = kAbsent;
     if (qso.lieu.empty()) qso.lieu = kAbsent;
 
-    const bool renamed =
-        std::find(changed.begin(), changed.end(), qso_column::prenom) != changed.end();
-    if (renamed && full_name && details.fields.empty()) details = details_for(values, {});
-    if (details.fields.empty()) return std::nullopt;
-    if (renamed) details.set("NAME", full_name.value_or(""));
-    // The details follow the line's new key; the ADIF mode kept from an
-    // import no longer holds once the class or the frequency changed.
-    std::vector<details_field> fields = details.fields;
-    const bool new_mode = std::any_of(changed.begin(), changed.end(), [](qso_column column) {
-      return column == qso_column::mode || column == qso_column::frequence;
-    });
-    if (new_mode) {
-      std::erase_if(fields, [](const details_field& field) {
-        return field.name == "MODE" || field.name == "SUBMODE";
-      });
-    }
-    details = details_for(values, fields);
     return std::nullopt;
   };
   return run_edit(c, edit, [&c](const qso_edit_result& done) {
