@@ -284,6 +284,10 @@ int correct_qso(const command_context& c) {
                        "\napres : " + visible(done.line_after) + "\n";
     const std::string changes = details_changes(done.details_before, done.details_after);
     if (!changes.empty()) text += "Details :\n" + changes;
+    if (!done.details_before.fields.empty() &&
+        done.details_before.key() != done.details_after.key()) {
+      text += "Ses details suivent la ligne corrigee.\n";
+    }
     return text;
   });
 }

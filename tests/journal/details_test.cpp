@@ -212,8 +212,8 @@ TEST_F(JournalDetails, CorrigeRewritesTheLineAndItsDetailsFollow) {
   fixed.debut = 907;
   EXPECT_EQ(read_file(logbook_),
             format_header(kOwner) + format_qso_line(fixed) + format_qso_line(kOther));
-  EXPECT_EQ(corrected.out, "Ligne 7 corrigee :\navant : " + line_of(kTyped) +
-                               "\napres : " + line_of(fixed) + "\n");
+  EXPECT_EQ(corrected.out, "Ligne 7 corrigee :\navant : " + line_of(kTyped) + "\napres : " +
+                               line_of(fixed) + "\nSes details suivent la ligne corrigee.\n");
   // The reports followed the new key.
   EXPECT_NE(run({"csv"}).out.find(",7,59,,,\n"), std::string::npos);
   EXPECT_EQ(run({"verifie"}).status, kExitSuccess);
