@@ -100,6 +100,12 @@ constexpr field_name kLabels[] = {
     {"WWFF_REF", "Reference WWFF du correspondant"},
 };
 
+static_assert(std::is_sorted(std::begin(kLabels), std::end(kLabels),
+                             [](const field_name& a, const field_name& b) {
+                               return a.adif < b.adif;
+                             }),
+              "field_label() looks the labels up by halves");
+
 // What fiche found at the line asked for.
 struct found_line {
   std::optional<qso_record> qso;

@@ -152,7 +152,7 @@ int complete_qso(const command_context& c) {
         refused(c, typed.name + " est tenu par la ligne du journal (colonne " +
                        std::string(field.column) + ") : changez-le avec velkrin-journal corrige " +
                        std::to_string(c.options.qso_line) + " " +
-                       std::string(field.column.substr(0, field.column.find(' '))) + "=...");
+                       std::string(field.column.substr(0, field.column.find(' '))) + "=VALEUR");
         return kExitAnswer;
       }
     }

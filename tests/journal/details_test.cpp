@@ -82,6 +82,11 @@ TEST_F(JournalDetails, ReadingCommandsShowTheDetails) {
     EXPECT_NE(card.out.find(shown), std::string::npos) << shown << "\n" << card.out;
   }
   EXPECT_NE(run({"fiche", "8"}).out.find("Aucun detail pour ce QSO"), std::string::npos);
+  const std::string details = read_file(details_path_for(logbook_));
+  const result over = run({"csv", "--force", "-o", details_path_for(logbook_)});
+  EXPECT_EQ(over.status, kExitFailure);
+  EXPECT_NE(over.err.find("est le fichier de details du journal"), std::string::npos) << over.err;
+  EXPECT_EQ(read_file(details_path_for(logbook_)), details);
 
   // A details file left beside a new logbook is another logbook's: said once.
   write_details(record_for(kTyped, {{"RST_SENT", "59"}}), {"F5XYZ", "01-01-2019"});
@@ -173,8 +178,8 @@ TEST_F(JournalDetails, RefusedChangesLeaveBothFilesAlone) {
     int status;
     std::string said;
   } cases[] = {
-      {{"complete", "7", "call=F4ABD"}, kExitAnswer, "corrige 7 indicatif=..."},
-      {{"complete", "7", "FREQ=7.0551"}, kExitAnswer, "corrige 7 frequence=..."},
+      {{"complete", "7", "call=F4ABD"}, kExitAnswer, "corrige 7 indicatif=VALEUR"},
+      {{"complete", "7", "FREQ=7.0551"}, kExitAnswer, "corrige 7 frequence=VALEUR"},
       {{"complete", "7", "GRIDSQUARE=Paris"}, kExitAnswer, "attend un locator"},
       {{"complete", "7", "RST-SENT=59"}, kExitFailure, "nom de champ ADIF \"RST-SENT\" invalide"},
       {{"complete", "7"}, kExitFailure, "complete attend au moins un CHAMP=VALEUR"},
