@@ -133,23 +133,28 @@ int show_qso(const command_context& c) {
   const auto opened = c.open([&](logbook_reader& reader) {
     reader.read_values_only();
     logbook_item item;
+    // Up to the line, and on to the first header when none came before it:
+    // the details belong to the logbook that its first header names.
+    bool passed = false;
     while (reader.next(item)) {
       if (item.what == logbook_item::kind::header) {
         if (!first) first = reader.header()->header;
+        if (passed) break;
         if (item.line <= wanted && wanted < item.line + kHeaderLineCount) {
           found.in_header = true;
           break;
         }
         continue;
       }
-      if (item.line < wanted) continue;
+      if (passed || item.line < wanted) continue;
       if (item.line == wanted && item.what == logbook_item::kind::qso) {
         found.qso = item.values.record();
         if (const header_block* header = reader.header()) found.owner = header->header;
       } else if (item.line == wanted) {
         found.unreadable = item.reason;
       }
-      break;
+      passed = true;
+      if (first) break;
     }
     read_failure = reader.failure();
     if (found.qso && c.details != nullptr &&
