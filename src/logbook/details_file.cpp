@@ -226,7 +226,9 @@ void details_reader::open(const std::string& logbook_path) {
   state_ = details_state::absent;
   loaded_ = false;
   failure_.reset();
-  index_.clear();
+  entries_.clear();
+  by_digest_.clear();
+  next_ = 0;
   window_.clear();
   file_.close();
   if (!platform::path_exists(path_)) return;
@@ -246,6 +248,14 @@ details_state details_reader::load(const logbook_header* first) {
   loaded_ = true;
   adif::adif_reader reader;
   std::vector<char> piece(kPieceBytes);
+  pending_ = false;
+  const auto index_record = [this](adif::adif_read_record& record) {
+    std::optional<std::uint64_t> digest;
+    if (record.complete && record.unreadable.empty()) {
+      if (const auto key = record_of(std::move(record)).key()) digest = key_digest(*key);
+    }
+    add_to_index(digest, record.offset);
+  };
   std::string start;  // the bytes up to the header's end
   bool header_read = false;
   for (std::uint64_t offset = 0; offset < size_;) {
@@ -255,7 +265,7 @@ details_state details_reader::load(const logbook_header* first) {
     if (const platform::status s = file_.read_at(offset, piece.data(), wanted, got); !s.ok()) {
       state_ = details_state::unreadable;
       failure_ = s.reason();
-      index_.clear();
+      entries_.clear();
       return state_;
     }
     if (got == 0) break;
@@ -279,72 +289,102 @@ details_state details_reader::load(const logbook_header* first) {
       }
     }
     reader.feed({piece.data(), got});
-    while (auto record = reader.next()) {
-      if (!record->complete || !record->unreadable.empty()) continue;
-      const details_record read = record_of(std::move(*record));
-      if (const auto key = read.key()) index_.push_back({key_digest(*key), record->offset});
-    }
+    while (auto record = reader.next()) index_record(*record);
   }
   if (!header_read && !owner_matches(owner_, first)) {
     state_ = details_state::other_logbook;
     return state_;
   }
   reader.finish();
-  while (auto record = reader.next()) {
-    if (!record->complete || !record->unreadable.empty()) continue;
-    const details_record read = record_of(std::move(*record));
-    if (const auto key = read.key()) index_.push_back({key_digest(*key), record->offset});
-  }
+  while (auto record = reader.next()) index_record(*record);
+  add_to_index(std::nullopt, size_);
+  by_digest_.resize(entries_.size());
+  for (std::size_t i = 0; i < entries_.size(); ++i) by_digest_[i] = static_cast<std::uint32_t>(i);
   // Stable: among records of one digest, the last in the file comes last.
-  std::stable_sort(index_.begin(), index_.end(),
-                   [](const entry& a, const entry& b) { return a.digest < b.digest; });
-  index_.shrink_to_fit();
+  std::stable_sort(by_digest_.begin(), by_digest_.end(), [this](std::uint32_t a, std::uint32_t b) {
+    return entries_[a].digest < entries_[b].digest;
+  });
+  for (std::size_t i = 1; i < by_digest_.size(); ++i) {
+    if (entries_[by_digest_[i]].digest == entries_[by_digest_[i - 1]].digest) {
+      entries_[by_digest_[i - 1]].superseded = 1;
+    }
+  }
+  entries_.shrink_to_fit();
   return state_;
 }
 
+void details_reader::add_to_index(std::optional<std::uint64_t> digest, std::uint64_t offset) {
+  if (pending_ && pending_digest_) {
+    const std::uint64_t length = offset - pending_offset_;
+    entry added;
+    added.digest = *pending_digest_;
+    added.offset = pending_offset_;
+    added.length = length < (std::uint64_t{1} << 23) ? length : 0;
+    entries_.push_back(added);
+  }
+  pending_ = true;
+  pending_digest_ = digest;
+  pending_offset_ = offset;
+}
+
 const details_record* details_reader::find(const details_key& key) {
-  if (state_ != details_state::ready || !loaded_ || index_.empty()) return nullptr;
+  if (state_ != details_state::ready || !loaded_ || entries_.empty()) return nullptr;
   const std::uint64_t digest = key_digest(key);
-  auto range = std::equal_range(index_.begin(), index_.end(), entry{digest, 0},
-                                [](const entry& a, const entry& b) { return a.digest < b.digest; });
+  if (next_ < entries_.size() && entries_[next_].digest == digest && !entries_[next_].superseded) {
+    if (const details_record* found = read_record(entries_[next_], key)) {
+      ++next_;
+      return found;
+    }
+  }
+  const auto less = [this](std::uint32_t a, std::uint64_t d) { return entries_[a].digest < d; };
+  auto it = std::lower_bound(by_digest_.begin(), by_digest_.end(), digest, less);
+  auto end = it;
+  while (end != by_digest_.end() && entries_[*end].digest == digest) ++end;
   // The last record of the key holds; other keys of the same digest are skipped.
-  for (auto it = range.second; it != range.first;) {
-    --it;
-    const std::uint64_t offset = it->offset;
-    adif::adif_reader reader;
-    std::optional<adif::adif_read_record> read;
-    for (std::uint64_t at = offset; !read && at < size_;) {
-      if (at < window_offset_ || at >= window_offset_ + window_.size()) {
-        window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, size_ - at)));
-        std::size_t filled = 0;
-        while (filled < window_.size()) {
-          std::size_t got = 0;
-          if (!file_.read_at(at + filled, window_.data() + filled, window_.size() - filled, got)
-                   .ok() ||
-              got == 0) {
-            break;
-          }
-          filled += got;
-        }
-        window_.resize(filled);
-        window_offset_ = at;
-        if (filled == 0) break;
-      }
-      const auto from = static_cast<std::size_t>(at - window_offset_);
-      const std::size_t step = std::min(kLookupStepBytes, window_.size() - from);
-      reader.feed(std::string_view(window_).substr(from, step));
-      at += step;
-      read = reader.next();
+  while (end != it) {
+    --end;
+    if (const details_record* found = read_record(entries_[*end], key)) {
+      next_ = *end + 1;
+      return found;
     }
-    if (!read) {
-      reader.finish();
-      read = reader.next();
-    }
-    if (!read || !read->complete || !read->unreadable.empty()) continue;
-    found_ = record_of(std::move(*read));
-    if (found_.key() == key) return &found_;
   }
   return nullptr;
+}
+
+const details_record* details_reader::read_record(const entry& at_entry, const details_key& key) {
+  adif::adif_reader reader;
+  std::optional<adif::adif_read_record> read;
+  for (std::uint64_t at = at_entry.offset; !read && at < size_;) {
+    if (at < window_offset_ || at >= window_offset_ + window_.size()) {
+      window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, size_ - at)));
+      std::size_t filled = 0;
+      while (filled < window_.size()) {
+        std::size_t got = 0;
+        if (!file_.read_at(at + filled, window_.data() + filled, window_.size() - filled, got)
+                 .ok() ||
+            got == 0) {
+          break;
+        }
+        filled += got;
+      }
+      window_.resize(filled);
+      window_offset_ = at;
+      if (filled == 0) break;
+    }
+    const auto from = static_cast<std::size_t>(at - window_offset_);
+    const std::size_t step = std::min<std::size_t>(
+        at_entry.length != 0 ? at_entry.length : kLookupStepBytes, window_.size() - from);
+    reader.feed(std::string_view(window_).substr(from, step));
+    at += step;
+    read = reader.next();
+  }
+  if (!read) {
+    reader.finish();
+    read = reader.next();
+  }
+  if (!read || !read->complete || !read->unreadable.empty()) return nullptr;
+  found_ = record_of(std::move(*read));
+  return found_.key() == key ? &found_ : nullptr;
 }
 
 platform::status details_reader::for_each(const std::function<void(const visit&)>& each) {

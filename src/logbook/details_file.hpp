@@ -160,12 +160,19 @@ class details_reader {
     const details_problem* problem = nullptr;  // nullptr for a record
   };
   platform::status for_each(const std::function<void(const visit&)>& each);
+  // Closes the file (records found stay valid), so that it can be replaced.
+  void close() { file_.close(); }
 
  private:
   struct entry {
     std::uint64_t digest = 0;
-    std::uint64_t offset = 0;
+    std::uint64_t offset : 40 = 0;     // of the record's first field
+    std::uint64_t length : 23 = 0;     // to the next record's first field; 0 if longer
+    std::uint64_t superseded : 1 = 0;  // a later record has the same digest
   };
+  void add_to_index(std::optional<std::uint64_t> digest, std::uint64_t offset);
+  const details_record* read_record(const entry& at, const details_key& key);
+
   std::string path_;
   platform::shared_file file_;
   std::uint64_t size_ = 0;
@@ -173,7 +180,15 @@ class details_reader {
   bool loaded_ = false;
   std::optional<std::string> failure_;
   details_owner owner_;
-  std::vector<entry> index_;  // sorted by digest, then by offset
+  std::vector<entry> entries_;            // the records with a key, in file order
+  std::vector<std::uint32_t> by_digest_;  // their positions, sorted by digest
+  // Lines mostly come in the order of their records: the record after the
+  // last one found is tried first.
+  std::size_t next_ = 0;
+  // The last record indexed, whose length the next record's offset gives.
+  std::optional<std::uint64_t> pending_digest_;
+  std::uint64_t pending_offset_ = 0;
+  bool pending_ = false;
   details_record found_;
   // A window of the file, so that records read in file order cost no call.
   std::string window_;

@@ -260,6 +260,7 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
   if (old_key && details.state() == details_state::ready) {
     if (const details_record* record = details.find(*old_key)) result.details_before = *record;
   }
+  details.close();
   const bool key_shared = old_key && std::find(other_keys.begin(), other_keys.end(),
                                                key_digest(*old_key)) != other_keys.end();
   const std::string& details_path = details.path();
