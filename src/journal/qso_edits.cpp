@@ -115,9 +115,10 @@ std::string details_changes(const details_record& before, const details_record& 
 }
 
 // Says why nothing was written; a reason that ends with a line of the
-// logbook gets no full stop after it.
+// logbook, or with its own full stop, gets none added.
 void refused(const command_context& c, const std::string& reason) {
-  c.err << "Refuse : " << reason << (reason.find('\n') == std::string::npos ? ".\n" : "\n");
+  const bool ended = reason.find('\n') != std::string::npos || reason.ends_with('.');
+  c.err << "Refuse : " << reason << (ended ? "\n" : ".\n");
 }
 
 // Runs the edit and says its outcome: a refusal or a failure on err, the
@@ -271,7 +272,6 @@ int correct_qso(const command_context& c) {
     if (problem) return problem;
     if (qso.prenom.empty()) qso.prenom = kAbsent;
     if (qso.lieu.empty()) qso.lieu = kAbsent;
-
     return std::nullopt;
   };
   return run_edit(c, edit, [&c](const qso_edit_result& done) {

@@ -141,6 +141,12 @@ TEST_F(JournalDetails, VerifieReportsTheDetailsFile) {
   EXPECT_TRUE(other.out.starts_with("details : le fichier de details \"")) << other.out;
   EXPECT_NE(other.out.find("Renommez-le avec son journal"), std::string::npos) << other.out;
   EXPECT_EQ(other.err, "");  // said once, in the report
+  // Nor does complete write to another logbook's details.
+  const std::string details = read_file(details_path_for(logbook_));
+  const result refused = run({"complete", "7", "RST_SENT=59"});
+  EXPECT_EQ(refused.status, kExitAnswer);
+  EXPECT_NE(refused.err.find("Renommez-le avec son journal"), std::string::npos) << refused.err;
+  EXPECT_EQ(read_file(details_path_for(logbook_)), details);
 }
 
 TEST_F(JournalDetails, CompleteGivesATypedQsoItsReports) {
