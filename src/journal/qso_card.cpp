@@ -210,6 +210,11 @@ int show_qso(const command_context& c) {
   const details_state state = c.details ? c.details->state() : details_state::absent;
   if (state == details_state::other_logbook || state == details_state::unreadable) {
     c.out.write("\nDetails non lus : voir le message sur la sortie d'erreur.\n");
+  } else if (!details_key_of(qso)) {
+    c.out.write(
+        "\nAucun detail : sa date ou son heure de debut n'est pas valide, des details ne "
+        "pourraient pas le retrouver (corrigez la ligne avec velkrin-journal corrige " +
+        number + ").\n");
   } else if (!found.details) {
     c.out.write(
         "\nAucun detail pour ce QSO" +
