@@ -1,10 +1,12 @@
 #include "adif/adif_import.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdint>
 #include <limits>
 
+#include "adif/conversions.hpp"
 #include "console/text_format.hpp"
 #include "console/visible_text.hpp"
 #include "logbook/qso_rules.hpp"
@@ -15,22 +17,6 @@ namespace {
 
 constexpr std::string_view kAbsent = "-";
 
-// Fields whose meaning the line keeps, or that follow from what it keeps.
-constexpr std::array<std::string_view, 14> kKeptFields{"QSO_DATE",
-                                                       "TIME_ON",
-                                                       "TIME_OFF",
-                                                       "CALL",
-                                                       "NAME",
-                                                       "FREQ",
-                                                       "BAND",
-                                                       "MODE",
-                                                       "SUBMODE",
-                                                       "QSO_DATE_OFF",
-                                                       "MY_CITY",
-                                                       "OPERATOR",
-                                                       "STATION_CALLSIGN",
-                                                       "MY_GRIDSQUARE"};
-
 constexpr std::array<std::string_view, 5> kRequiredFields{"QSO_DATE", "TIME_ON", "CALL", "FREQ",
                                                           "MODE"};
 
@@ -40,17 +26,23 @@ std::string_view value_of(const adif_read_record& record, std::string_view name)
   return value == nullptr ? std::string_view() : trim_blanks(*value);
 }
 
-// A value made one word of UTF-8: blanks and control characters (C0, DEL
-// and C1) become "_"; nothing gives "-".
-std::string word(std::string_view value) {
-  value = trim_blanks(value);
-  if (value.empty()) return std::string(kAbsent);
+// A value in UTF-8, as it came when it is UTF-8, else from Windows-1252.
+std::string utf8_of(std::string_view value) {
   std::string utf8;
   if (is_valid_utf8(value)) {
     utf8.assign(value);
   } else {
     to_utf8(value, line_encoding::cp1252, utf8);
   }
+  return utf8;
+}
+
+// A value made one word of UTF-8: blanks and control characters (C0, DEL
+// and C1) become "_"; nothing gives "-".
+std::string word(std::string_view value) {
+  value = trim_blanks(value);
+  if (value.empty()) return std::string(kAbsent);
+  const std::string utf8 = utf8_of(value);
   std::string text;
   text.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size(); ++i) {
@@ -92,6 +84,68 @@ std::optional<std::int32_t> logbook_time(std::string_view adif) {
     if (!seconds || *seconds > 59) return std::nullopt;
   }
   return *hhmm;
+}
+
+// Two decimal numbers of equal value ("14.0740" and "14.074"); false when
+// either is not a plain decimal.
+bool same_decimal(std::string_view a, std::string_view b) {
+  const auto normal = [](std::string_view text) -> std::optional<std::string> {
+    const auto point = text.find_first_of(".,");
+    std::string_view whole = text.substr(0, point);
+    std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    const auto is_digits = [](std::string_view part) {
+      return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if ((whole.empty() && fraction.empty()) || !is_digits(whole) || !is_digits(fraction)) {
+      return std::nullopt;
+    }
+    while (!whole.empty() && whole.front() == '0') whole.remove_prefix(1);
+    while (!fraction.empty() && fraction.back() == '0') fraction.remove_suffix(1);
+    return std::string(whole) + "." + std::string(fraction);
+  };
+  const auto first = normal(a);
+  return first && first == normal(b);
+}
+
+// True when the line of `qso`, under a header of `owner`, gives back the
+// field `name` with exactly this value (trimmed, UTF-8), so that the
+// details need not keep it.
+bool line_gives_back(std::string_view name, std::string_view value, const qso_record& qso,
+                     std::string_view owner, bool place_from_grid) {
+  if (name == "NAME") return value == qso.prenom;
+  if (name == "FREQ") {
+    const auto mhz = frequency_mhz(qso.frequence);
+    return mhz && same_decimal(value, *mhz);
+  }
+  // With its seconds, TIME_ON stays in the details' key (details_for).
+  if (name == "TIME_ON" || name == "TIME_OFF") return value.size() <= 4;
+  if (name == "QSO_DATE_OFF") {
+    const auto date = parse_date(qso.date);
+    return date && qso.fin < qso.debut && value == adif_date(next_day(*date));
+  }
+  if (name == "MY_CITY") {
+    std::string place = qso.lieu;
+    std::replace(place.begin(), place.end(), '_', ' ');
+    return value == qso.lieu && !is_maidenhead_locator(place);
+  }
+  // A locator as the place is exported as MY_GRIDSQUARE.
+  if (name == "MY_GRIDSQUARE") {
+    return place_from_grid && value == qso.lieu && is_maidenhead_locator(value);
+  }
+  if (name == "STATION_CALLSIGN") return to_upper(value) == to_upper(trim_blanks(owner));
+  return false;
+}
+
+// False for a field that the details cannot keep: one given again in its
+// record (only the first value counts, as for the line), or one whose name
+// is not ASCII (the export, which is ASCII, could not give it back).
+bool keepable(const adif_read_record& record, std::size_t index) {
+  const std::string& name = record.fields[index].name;
+  const auto before = record.fields.begin() + static_cast<std::ptrdiff_t>(index);
+  return std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F; }) &&
+         std::none_of(record.fields.begin(), before,
+                      [&name](const read_field& field) { return field.name == name; });
 }
 
 std::string joined(const std::vector<std::string_view>& names) {
@@ -216,7 +270,6 @@ imported_qso import_record(const adif_read_record& record, const import_settings
   }
 
   std::string_view place = value_of(record, "MY_CITY");
-  const bool place_from_city = !place.empty();
   if (place.empty()) place = value_of(record, "MY_GRIDSQUARE");
   if (place.empty()) place = settings.default_place;
   if (place.empty()) {
@@ -237,14 +290,41 @@ imported_qso import_record(const adif_read_record& record, const import_settings
   qso.lieu = word(place);
   result.qso = std::move(qso);
 
-  for (const auto& field : record.fields) {
-    if (trim_blanks(field.value).empty()) continue;
-    bool kept = false;
-    for (const auto name : kKeptFields) kept = kept || field.name == name;
-    if (field.name == "MY_GRIDSQUARE" && place_from_city) kept = false;
-    if (!kept) result.dropped.push_back(field.name);
+  for (std::size_t i = 0; i < record.fields.size(); ++i) {
+    if (!trim_blanks(record.fields[i].value).empty() && !keepable(record, i)) {
+      result.dropped.push_back(record.fields[i].name);
+    }
   }
   return result;
+}
+
+std::string logbook_word(std::string_view value) { return word(value); }
+
+details_record details_of(const adif_read_record& record, const qso_record& qso,
+                          std::string_view owner) {
+  std::vector<details_field> fields;
+  fields.reserve(record.fields.size());
+  const bool place_from_grid = value_of(record, "MY_CITY").empty();
+  for (std::size_t i = 0; i < record.fields.size(); ++i) {
+    const read_field& field = record.fields[i];
+    const std::string_view trimmed = trim_blanks(field.value);
+    if (trimmed.empty() || !keepable(record, i)) continue;
+    std::string value = utf8_of(trimmed);
+    if (line_gives_back(field.name, value, qso, owner, place_from_grid)) continue;
+    fields.push_back({field.name, std::move(value)});
+  }
+  details_record details = details_for(qso, fields);
+  // The key fields say more than the line when TIME_ON has its seconds, or
+  // when MODE and SUBMODE are not what the class gives back.
+  const std::string* time_on = details.find("TIME_ON");
+  const std::string* mode = details.find("MODE");
+  const std::string* submode = details.find("SUBMODE");
+  const auto typed = mode_of(qso.mode, qso.frequence, {});
+  const bool more = details.has_more_than_key() || (time_on != nullptr && time_on->size() > 4) ||
+                    !typed || mode == nullptr || *mode != typed->mode ||
+                    (submode == nullptr ? std::string() : *submode) != typed->submode;
+  if (!more) details.fields.clear();
+  return details;
 }
 
 }  // namespace velkrin::adif

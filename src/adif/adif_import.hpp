@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "adif/adif_reader.hpp"
+#include "logbook/details_file.hpp"
 #include "logbook/records.hpp"
 
 namespace velkrin::adif {
@@ -33,11 +34,33 @@ struct import_settings {
 struct imported_qso {
   std::optional<qso_record> qso;  // empty when the record is not imported
   std::string reason;             // why not, in French
-  // Fields with a value that the logbook has no column for, in record order.
+  // Fields that the details cannot keep, in record order: one given again
+  // in the record (only a field's first value counts, for the line as for
+  // the details), or one whose name is not ASCII.
   std::vector<std::string> dropped;
 };
 
 imported_qso import_record(const adif_read_record& record, const import_settings& settings);
+
+// A value as a line holds it: one word of UTF-8 (text that is not UTF-8 is
+// taken for Windows-1252), blanks and control characters made "_", nothing
+// made "-".
+std::string logbook_word(std::string_view value);
+
+// The details that the QSO `qso`, which import_record made of `record`,
+// keeps beside its line: every field of the record as it came (trimmed of
+// ADIF blanks, in UTF-8; empty ones and those of `dropped` left out),
+// except what the line and the header of `owner` give back exactly: NAME
+// equal to the first name, FREQ equal in value to the line's kHz, TIME_ON
+// and TIME_OFF without seconds, QSO_DATE_OFF that an end before the start
+// gives, MY_CITY that is the place (and no locator), MY_GRIDSQUARE that is
+// the place (a locator, no MY_CITY), STATION_CALLSIGN that is the owner's
+// call sign. OPERATOR, which the export does not write, is always kept. No
+// fields at all when the record says no more than the line: no field beyond
+// the key, TIME_ON without seconds, MODE and SUBMODE that the line's class
+// gives back.
+details_record details_of(const adif_read_record& record, const qso_record& qso,
+                          std::string_view owner);
 
 // The class of emission written for an ADIF mode and submode (upper case or
 // not): --classe first (the submode, then the mode), then the classes an

@@ -6,6 +6,7 @@
 #include "adif/logbook_export.hpp"
 #include "adif/logbook_import.hpp"
 #include "console/visible_text.hpp"
+#include "logbook/details_file.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
 #include "version_notice.hpp"
@@ -80,6 +81,18 @@ std::string summary(const export_result& result, const std::string& destination)
   return std::to_string(result.exported) + " QSO exporte" + s(result.exported) + " vers " +
          destination + ", " + std::to_string(result.reported) + " ligne" + s(result.reported) +
          " signalee" + s(result.reported) + ".";
+}
+
+// True when `output` names the details file of `logbook`: the same file, or
+// a name that would be it in the logbook's folder (compared in any case, as
+// a Windows folder does), whether it exists yet or not.
+bool is_details_file_of(const std::string& output, const std::string& logbook) {
+  const std::string details = details_path_for(logbook);
+  if (platform::same_file(output, details)) return true;
+  const std::string_view name = file_name(output);
+  if (to_upper(name) != to_upper(file_name(details))) return false;
+  const std::string folder = output.substr(0, output.size() - name.size());
+  return platform::same_file(folder + std::string(file_name(logbook)), logbook);
 }
 
 // True when the file given as the logbook begins as an ADIF file does (an
@@ -237,8 +250,9 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
     return kExitFailure;
   }
 
+  details_reader details;
   file_source source;
-  if (const platform::status s = source.open(options.logbook); !s.ok()) {
+  if (const platform::status s = source.open(options.logbook, &details); !s.ok()) {
     err << unreadable_logbook_message(options.logbook, s.cause());
     return kExitFailure;
   }
@@ -246,6 +260,12 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   const bool to_standard_output = output == kStandardOutput;
   if (!to_standard_output && platform::same_file(output, options.logbook)) {
     err << "Erreur : \"" << output << "\" est le journal lui-meme.\n";
+    return kExitFailure;
+  }
+  if (!to_standard_output && is_details_file_of(output, options.logbook)) {
+    err << "Erreur : \"" << output
+        << "\" est le fichier de details du journal, que l'export ne remplace jamais (meme avec "
+           "--force) ; choisissez un autre nom.\n";
     return kExitFailure;
   }
   // The output is claimed before the export is made: an existing file is
@@ -272,7 +292,12 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
                                  options.user_modes,
                                  to_standard_output ? "\n" : "",
                                  options.from,
-                                 options.to};
+                                 options.to,
+                                 [&details, &options] {
+                                   std::string notice = details_notice(details, options.logbook);
+                                   if (notice.ends_with('\n')) notice.pop_back();
+                                   return notice;
+                                 }};
   text_sink sink;
   if (to_standard_output) {
     sink = [&out](std::string_view piece) { return platform::write_stream(out, piece); };
@@ -280,6 +305,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
     sink = [&file](std::string_view piece) { return file.write(piece); };
   }
   logbook_reader reader(source);
+  reader.attach_details(details);
   const export_result result = export_logbook(
       reader, settings, sink, [&err](std::string_view message) { err << message << "\n"; });
   source.close();

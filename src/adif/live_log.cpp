@@ -110,9 +110,13 @@ class logbook_index : public logbook_follower {
   void restart() override {
     known_ = duplicate_index{};
     owner_.reset();
+    first_.reset();
     whole_read_ = true;
   }
-  void header(const logbook_header& header) override { owner_ = header.indicatif; }
+  void header(const logbook_header& header) override {
+    owner_ = header.indicatif;
+    if (!first_) first_ = header;
+  }
   void qso(const qso_record& qso) override {
     const auto key = duplicate_key_of(qso, modes_);
     if (!key) return;
@@ -130,11 +134,14 @@ class logbook_index : public logbook_follower {
     return key && known_.contains_near(*key);
   }
   const std::optional<std::string>& owner() const { return owner_; }
+  // The logbook's first header, which its details file names.
+  const std::optional<logbook_header>& first() const { return first_; }
 
  private:
   mode_table modes_;
   duplicate_index known_;
   std::optional<std::string> owner_;
+  std::optional<logbook_header> first_;
   bool whole_read_ = true;
 };
 
@@ -151,6 +158,25 @@ class live_log {
     return follow_logbook(logbook_file{options_.logbook}, index_);
   }
   const std::optional<std::string>& owner() const { return index_.owner(); }
+  // Why no QSO can be written with its details, once start() has read the
+  // logbook: its details file names another logbook or cannot be read.
+  // Empty when they can.
+  std::string details_refusal() const {
+    details_reader details;
+    details.open(options_.logbook);
+    const logbook_header* first = index_.first() ? &*index_.first() : nullptr;
+    switch (details.load(first)) {
+      case details_state::other_logbook:
+        return details_notice(details, options_.logbook);
+      case details_state::unreadable:
+        return "Erreur : le fichier de details \"" + visible(details.path()) +
+               "\" n'a pas pu etre lu (" + details.failure().value_or("") + ").\n";
+      case details_state::absent:
+      case details_state::ready:
+        break;
+    }
+    return {};
+  }
   // True once a QSO could not be written.
   bool lost_a_qso() const { return lost_a_qso_; }
 
@@ -212,8 +238,12 @@ class live_log {
       duplicate = index_.holds(qso);
       return !duplicate;
     };
+    // Against the owner read so far: the details keep STATION_CALLSIGN
+    // unless it is exactly the owner's.
+    const details_record details = details_of(record, qso, index_.owner().value_or(""));
     const checked_append done =
-        append_qso_checked(logbook_file{options_.logbook}, qso, index_, accept);
+        append_qso_checked(logbook_file{options_.logbook}, qso, index_, accept,
+                           details.fields.empty() ? nullptr : &details);
     if (done.error) {
       lost_a_qso_ = true;
       err_ << write_failure_message(*done.error, options_.logbook) << "\n"
@@ -348,6 +378,10 @@ int run_listen(const command_options& options, std::ostream& out, std::ostream& 
   if (!log.owner()) {
     err << "Erreur : le journal de bord \"" << visible(options.logbook)
         << "\" n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin.\n";
+    return kExitFailure;
+  }
+  if (const std::string refusal = log.details_refusal(); !refusal.empty()) {
+    err << refusal << "Erreur : l'ecoute n'a pas commence, aucun QSO ne serait inscrit.\n";
     return kExitFailure;
   }
   std::vector<std::uint32_t> own;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "adif/adif_import.hpp"
 #include "adif/conversions.hpp"
 #include "console/text_format.hpp"
 
@@ -20,14 +21,27 @@ std::optional<std::string> text_problem(std::string_view name, std::string_view 
   return std::nullopt;
 }
 
+// The details fields that a column of the line gives, merged above.
+bool is_column_field(std::string_view name) {
+  return name == "NAME" || name == "FREQ" || name == "TIME_OFF" || name == "QSO_DATE_OFF" ||
+         name == "MY_CITY" || name == "STATION_CALLSIGN";
+}
+
+// A field name that ADIF text can hold: printable ASCII.
+bool is_ascii_name(std::string_view name) {
+  return std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+}
+
 }  // namespace
 
 converted_qso convert_qso(const qso_record& qso, std::string_view owner,
-                          const mode_table& user_modes) {
+                          const mode_table& user_modes, const details_record* details) {
   converted_qso converted;
   const auto fail = [&](std::string reason) {
     converted.error = std::move(reason);
     converted.record.clear();
+    converted.replaced.clear();
+    converted.left_out.clear();
     return converted;
   };
 
@@ -54,36 +68,97 @@ converted_qso convert_qso(const qso_record& qso, std::string_view owner,
   if (!freq) {
     return fail("frequence " + decimal(qso.frequence) + " kHz invalide (positive attendue)");
   }
+  // The details' value of a field, when the line's column still reads as
+  // the import wrote it from that value.
+  const auto kept = [details](std::string_view name,
+                              const auto& still_reads) -> const std::string* {
+    const std::string* value = details == nullptr ? nullptr : details->find(name);
+    return value != nullptr && still_reads(*value) ? value : nullptr;
+  };
+  const auto at_minute = [](std::string_view hhmm) {
+    return [hhmm](std::string_view value) {
+      return value.size() == 6 && value.starts_with(hhmm) &&
+             std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+  };
+  const auto as_word = [](std::string_view column) {
+    return [column](std::string_view value) {
+      return logbook_word(value) == (column.empty() ? std::string_view("-") : column);
+    };
+  };
+  const std::string* kept_mode = kept("MODE", [](std::string_view) { return true; });
   const auto mode = mode_of(qso.mode, qso.frequence, user_modes);
-  if (!mode) {
+  if (!mode && kept_mode == nullptr) {
     const std::string typed = to_ascii(to_upper(qso.mode)).text;
     return fail("classe d'emission \"" + typed + "\" inconnue : indiquer son mode avec --mode " +
                 typed + "=MODE[/SOUS_MODE]");
   }
 
   adif_record& record = converted.record;
-  record.reserve(14);  // every field it may get, in one allocation
+  record.reserve(14 + (details == nullptr ? 0 : details->fields.size()));
   const auto text = [&](std::string_view name, std::string_view value, bool upper = false) {
     ascii_text ascii = to_ascii(value);
     if (ascii.replaced) converted.replaced.push_back(name);
     record.push_back({name, upper ? to_upper(ascii.text) : std::move(ascii.text)});
   };
   record.push_back({"QSO_DATE", adif_date(*date)});
-  record.push_back({"TIME_ON", *time_on});
+  const std::string* precise_on = kept("TIME_ON", at_minute(*time_on));
+  text("TIME_ON", precise_on ? *precise_on : *time_on);
   // An end before the start: the QSO went on past midnight UTC.
-  if (qso.fin < qso.debut) record.push_back({"QSO_DATE_OFF", adif_date(next_day(*date))});
-  record.push_back({"TIME_OFF", *time_off});
+  if (qso.fin < qso.debut) {
+    record.push_back({"QSO_DATE_OFF", adif_date(next_day(*date))});
+  } else if (const std::string* date_off = kept("QSO_DATE_OFF", [](auto) { return true; })) {
+    text("QSO_DATE_OFF", *date_off);
+  }
+  const std::string* precise_off = kept("TIME_OFF", at_minute(*time_off));
+  text("TIME_OFF", precise_off ? *precise_off : *time_off);
   text("CALL", qso.indicatif, true);
-  if (!qso.prenom.empty()) text("NAME", qso.prenom);
-  record.push_back({"FREQ", *freq});
+  if (const std::string* name = kept("NAME", as_word(qso.prenom))) {
+    text("NAME", *name);
+  } else if (!qso.prenom.empty()) {
+    text("NAME", qso.prenom);
+  }
+  const std::string* precise_freq =
+      kept("FREQ", [&](std::string_view value) { return khz_of_mhz(value) == qso.frequence; });
+  text("FREQ", precise_freq ? *precise_freq : *freq);
   if (const auto band = band_of(qso.frequence)) record.push_back({"BAND", std::string(*band)});
-  record.push_back({"MODE", mode->mode});
-  if (!mode->submode.empty()) record.push_back({"SUBMODE", mode->submode});
+  if (kept_mode != nullptr) {
+    text("MODE", *kept_mode);
+    if (const std::string* submode = details->find("SUBMODE")) text("SUBMODE", *submode);
+  } else {
+    record.push_back({"MODE", mode->mode});
+    if (!mode->submode.empty()) record.push_back({"SUBMODE", mode->submode});
+  }
   std::string place = qso.lieu;
   std::replace(place.begin(), place.end(), '_', ' ');
-  // A locator typed as the place is where the station was, not a city.
-  if (!place.empty()) text(is_maidenhead_locator(place) ? "MY_GRIDSQUARE" : "MY_CITY", place);
-  if (!owner.empty()) text("STATION_CALLSIGN", owner, true);
+  bool grid_given = false;
+  if (const std::string* city = kept("MY_CITY", as_word(qso.lieu))) {
+    text("MY_CITY", *city);
+  } else if (const std::string* grid = kept("MY_GRIDSQUARE", as_word(qso.lieu))) {
+    text("MY_GRIDSQUARE", *grid);
+    grid_given = true;
+  } else if (!place.empty()) {
+    // A locator typed as the place is where the station was, not a city.
+    grid_given = is_maidenhead_locator(place);
+    text(grid_given ? "MY_GRIDSQUARE" : "MY_CITY", place);
+  }
+  if (const std::string* station = kept("STATION_CALLSIGN", [](auto) { return true; })) {
+    text("STATION_CALLSIGN", *station);
+  } else if (!owner.empty()) {
+    text("STATION_CALLSIGN", owner, true);
+  }
+  if (details == nullptr) return converted;
+  for (const auto& field : details->fields) {
+    if (is_key_field(field.name) || is_column_field(field.name) ||
+        (grid_given && field.name == "MY_GRIDSQUARE")) {
+      continue;
+    }
+    if (!is_ascii_name(field.name)) {
+      converted.left_out.push_back(field.name);
+      continue;
+    }
+    text(field.name, field.value);
+  }
   return converted;
 }
 
@@ -101,6 +176,7 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
   };
 
   // The header waits for the first line, whose line end the file takes.
+  bool notice_given = false;
   logbook_item item;
   bool have_item = logbook.next(item);
   const std::string eol = settings.line_end.empty() ? logbook.line_end() : settings.line_end;
@@ -113,6 +189,10 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
       ++result.reported;
       continue;
     }
+    if (!notice_given && settings.details_notice) {
+      notice_given = true;
+      if (const std::string notice = settings.details_notice(); !notice.empty()) messages(notice);
+    }
     if (settings.from || settings.to) {
       const auto date = parse_date(item.qso.date);
       if (date &&
@@ -121,8 +201,8 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
       }
     }
     const header_block* header = logbook.header();
-    const converted_qso converted =
-        convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes);
+    const converted_qso converted = convert_qso(item.qso, header ? header->header.indicatif : "",
+                                                settings.user_modes, item.details);
     if (!converted.error.empty()) {
       report(item.line, converted.error);
       ++result.reported;
@@ -131,6 +211,10 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
     for (const auto field : converted.replaced) {
       report(item.line,
              "attention : caractere non ASCII remplace par \"?\" dans " + std::string(field));
+    }
+    for (const auto field : converted.left_out) {
+      report(item.line, "attention : champ des details \"" + std::string(field) +
+                            "\" non exporte (nom non ASCII)");
     }
     append_adif_record(converted.record, eol, text);
     ++result.exported;

@@ -16,16 +16,24 @@
 
 namespace velkrin::adif {
 
-// One QSO as ADIF fields, or the reason it cannot be exported.
+// One QSO as ADIF fields, or the reason it cannot be exported. Names and
+// values may point into the QSO's details: use it before they change.
 struct converted_qso {
   adif_record record;  // empty when `error` is set
   std::string error;
   std::vector<std::string_view> replaced;  // fields where "?" stands for a character
+  std::vector<std::string_view> left_out;  // details fields whose name is not ASCII
 };
 
-// `owner` is the call sign of the logbook's header above the QSO, if any.
+// `owner` is the call sign of the logbook's header above the QSO, if any;
+// `details` the QSO's details record, if any. A column of the line that
+// still reads as the import wrote it gives back the value the details keep
+// (the whole NAME, FREQ and the times to their precision, MY_CITY or
+// MY_GRIDSQUARE for the place, STATION_CALLSIGN, MODE and SUBMODE); a
+// column changed since is exported as it is. The details' other fields
+// follow, in their order, but for APP_VELKRIN_CLASS.
 converted_qso convert_qso(const qso_record& qso, std::string_view owner,
-                          const mode_table& user_modes);
+                          const mode_table& user_modes, const details_record* details = nullptr);
 
 struct export_settings {
   std::string description;  // the first line of the file
@@ -35,6 +43,9 @@ struct export_settings {
   // QSOs dated outside these days (inclusive) are left out without a word.
   std::optional<calendar_date> from;
   std::optional<calendar_date> to;
+  // Once the details file is loaded (at the first QSO): what to say about
+  // it, if anything (details_notice, without its line end).
+  std::function<std::string()> details_notice;
 };
 
 // Takes the ADIF text piece by piece; a failure stops the export.

@@ -1,5 +1,6 @@
 #include "adif/logbook_import.hpp"
 
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <vector>
@@ -16,6 +17,8 @@ namespace {
 // The pieces in which the ADIF file is read and the logbook copied.
 constexpr std::size_t kReadPieceBytes = 64 * 1024;
 constexpr std::size_t kCopyPieceBytes = 1024 * 1024;
+// The details records held before they are written.
+constexpr std::size_t kDetailsPieceBytes = 1024 * 1024;
 
 // The logbook's bytes, then `added`, into a new file that takes its place.
 platform::status replace_with_added(platform::locked_file& logbook, std::string_view added) {
@@ -37,6 +40,52 @@ platform::status replace_with_added(platform::locked_file& logbook, std::string_
   return replacement.commit(logbook);
 }
 
+// The details records of an import, appended to the logbook's details file
+// in pieces as they come, under the logbook's lock and before its lines, so
+// that memory stays bounded however many QSOs come in. Should the lines then
+// fail, undo() cuts a details file that was there back to its size; one that
+// the import made stays, with records that harm nothing and that the next
+// import of the same QSOs takes again.
+class details_writer {
+ public:
+  details_writer(const std::string& logbook_path, const logbook_header& first)
+      : logbook_path_(logbook_path), first_(first) {}
+
+  // Adds one record's text; writes the pieces held once they are large.
+  platform::status add(std::string_view record) {
+    held_ += record;
+    return held_.size() >= kDetailsPieceBytes ? write() : platform::status::success();
+  }
+  // Writes what is held.
+  platform::status write() {
+    if (held_.empty()) return platform::status::success();
+    bool made = false;
+    if (!appender_) {
+      made = !platform::path_exists(details_path_for(logbook_path_));
+      appender_.emplace();
+      platform::status s = appender_->open(logbook_path_, first_);
+      if (s.ok() && appender_->other_logbook()) {
+        s = platform::status::failure("", "il appartient a un autre journal");
+      }
+      if (!s.ok()) return s;
+    }
+    platform::status s = appender_->append(held_);
+    held_.clear();
+    // A file made whole with the first piece is opened again for the next.
+    if (made) appender_.reset();
+    return s;
+  }
+  void undo() {
+    if (appender_) appender_->undo();
+  }
+
+ private:
+  const std::string& logbook_path_;
+  const logbook_header& first_;
+  std::optional<details_appender> appender_;
+  std::string held_;
+};
+
 }  // namespace
 
 mode_table modes_with_classes(const mode_table& user_modes, const class_table& classes) {
@@ -57,7 +106,7 @@ void import_batch::know(const qso_record& qso) {
 }
 
 import_batch::outcome import_batch::take(const adif_read_record& record, qso_record& qso,
-                                         std::string& message) {
+                                         details_record& details, std::string& message) {
   if (const auto cut_short = cut_short_reason(record)) {
     ++reported_;
     message = record_label(record) + " : " + *cut_short + ", non importe";
@@ -82,13 +131,16 @@ import_batch::outcome import_batch::take(const adif_read_record& record, qso_rec
     ++dropped_[at->second].second;
   }
   ++added_;
+  details = details_of(record, *converted.qso, settings_.owner);
   qso = std::move(*converted.qso);
   return outcome::added;
 }
 
 std::string import_batch::dropped_summary() const {
   if (dropped_.empty()) return {};
-  std::string text = "Champs non repris (le journal n'a pas de colonne pour eux) : ";
+  std::string text =
+      "Champs non repris (donnes deux fois dans un enregistrement, seule la premiere valeur "
+      "compte, ou de nom non ASCII) : ";
   for (std::size_t i = 0; i < dropped_.size(); ++i) {
     text += (i ? ", " : "") + dropped_[i].first + " (" + std::to_string(dropped_[i].second) + ")";
   }
@@ -154,6 +206,29 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   }
   batch.set_owner(*facts.owner);
 
+  // The details go to this logbook's details file only: the details of an
+  // archived logbook, left beside a new one, take no record. Read under the
+  // lock, it also holds the records that a killed import wrote without
+  // their lines, which are reused rather than written twice.
+  details_reader details_file;
+  details_file.open(logbook_path);
+  switch (details_file.load(&*facts.first)) {
+    case details_state::other_logbook:
+      (void)logbook.close();
+      err << details_notice(details_file, logbook_path)
+          << "Erreur : aucun QSO n'a ete importe ; le journal est inchange.\n";
+      return kExitFailure;
+    case details_state::unreadable:
+      (void)logbook.close();
+      err << "Erreur : le fichier de details \"" << details_file.path() << "\" n'a pas pu etre lu ("
+          << details_file.failure().value_or("")
+          << ") ; aucun QSO n'a ete importe, le journal est inchange.\n";
+      return kExitFailure;
+    case details_state::absent:
+    case details_state::ready:
+      break;
+  }
+
   // Nothing reaches standard output or error while the logbook is locked: a
   // pager that nobody reads would keep velkrin and the listener waiting. The
   // records' messages are held until release() has closed the logbook.
@@ -166,11 +241,16 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   // Standard output ends its lines as the platform's text output does.
   const std::string line_end = options.simulation ? "\n" : facts.line_end;
   std::string added = facts.ends_with_line_end || options.simulation ? "" : facts.line_end;
+  // The details records, written as they come, before the lines they
+  // belong to.
+  details_writer details_out(logbook_path, *facts.first);
+  std::optional<std::string> details_failure;
   std::size_t records = 0;
   adif_reader reader;
   std::vector<char> piece(kReadPieceBytes);
   const auto take_records = [&] {
     qso_record qso;
+    details_record details;
     std::string message;
     while (auto record = reader.next()) {
       if (record->characters_counted) {
@@ -181,8 +261,17 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
         held << record_label(*record) << " : " << record->problem << "\n";
       }
       ++records;
-      if (batch.take(*record, qso, message) == import_batch::outcome::added) {
+      if (batch.take(*record, qso, details, message) == import_batch::outcome::added) {
         added += format_qso_line(qso, line_end);
+        if (!details.fields.empty() && !options.simulation && !details_failure) {
+          const auto key = details.key();
+          const details_record* left = key ? details_file.find(*key) : nullptr;
+          if (left == nullptr || !(*left == details)) {
+            const platform::status s =
+                details_out.add(format_details_record(details, facts.line_end));
+            if (!s.ok()) details_failure = s.cause();
+          }
+        }
       } else if (!message.empty()) {
         held << message << "\n";
         message.clear();
@@ -192,6 +281,7 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
   for (;;) {
     std::size_t got = 0;
     if (const platform::status s = adif_file.read(piece.data(), piece.size(), got); !s.ok()) {
+      details_out.undo();
       release();
       err << "Erreur : le fichier ADIF \"" << options.adif_file << "\" n'a pas pu etre lu ("
           << s.cause() << ") ; le journal est inchange.\n";
@@ -218,7 +308,19 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
       return kExitFailure;
     }
   } else if (batch.added() > 0) {
+    if (!details_failure) {
+      if (const platform::status s = details_out.write(); !s.ok()) details_failure = s.cause();
+    }
+    if (details_failure) {
+      details_out.undo();
+      release();
+      err << "Erreur : le fichier de details \"" << details_path_for(logbook_path)
+          << "\" n'a pas pu etre ecrit (" << *details_failure
+          << ") ; aucun QSO n'a ete importe, le journal est inchange.\n";
+      return kExitFailure;
+    }
     if (const platform::status s = replace_with_added(logbook, added); !s.ok()) {
+      details_out.undo();
       release();
       return logbook_failure("n'a pas pu etre ecrit (" + s.cause() +
                              ") ; aucun QSO n'a ete importe, il est inchange");

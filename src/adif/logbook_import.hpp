@@ -29,14 +29,17 @@ class import_batch {
   void know(const qso_record& qso);
 
   enum class outcome { added, duplicate, reported };
-  // Converts one record; an added QSO goes into `qso`, a reported one's
-  // reason (with the record's label) into `message`.
-  outcome take(const adif_read_record& record, qso_record& qso, std::string& message);
+  // Converts one record; an added QSO goes into `qso` and its details (no
+  // fields when it has none, see details_of) into `details`, a reported
+  // one's reason (with the record's label) into `message`.
+  outcome take(const adif_read_record& record, qso_record& qso, details_record& details,
+               std::string& message);
 
   std::size_t added() const { return added_; }
   std::size_t duplicates() const { return duplicates_; }
   std::size_t reported() const { return reported_; }
-  // "Champs non repris ... : RST_SENT (12), ..." or nothing when none.
+  // "Champs non repris ... : NAME (2), ..." (see imported_qso::dropped)
+  // or nothing when none.
   std::string dropped_summary() const;
 
   const import_settings& settings() const { return settings_; }

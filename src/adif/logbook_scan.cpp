@@ -24,6 +24,9 @@ logbook_facts scan_logbook(byte_source& source,
   logbook_item item;
   while (reader.next(item)) {
     if (item.what == logbook_item::kind::qso) each_qso(item.qso);
+    if (item.what == logbook_item::kind::header && !facts.first && reader.header()) {
+      facts.first = reader.header()->header;
+    }
   }
   facts.failure = reader.failure();
   if (const header_block* header = reader.header()) facts.owner = header->header.indicatif;

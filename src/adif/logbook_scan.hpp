@@ -1,6 +1,7 @@
 // One pass of the shared logbook reader over a logbook, for the import: the
-// facts an append needs (the owner's call sign in the last header, the line
-// end, whether the last line is ended) and each QSO handed to a callback.
+// facts an append needs (the owner's call sign in the last header, the first
+// header, which its details file must name, the line end, whether the last
+// line is ended) and each QSO handed to a callback.
 #pragma once
 
 #include <functional>
@@ -13,10 +14,11 @@
 namespace velkrin::adif {
 
 struct logbook_facts {
-  std::optional<std::string> owner;    // empty when the logbook has no header
-  std::string line_end = "\n";         // of its first line
-  bool ends_with_line_end = true;      // false when its last line has none
-  std::optional<std::string> failure;  // why reading stopped, in French
+  std::optional<std::string> owner;     // empty when the logbook has no header
+  std::optional<logbook_header> first;  // its first header, if any
+  std::string line_end = "\n";          // of its first line
+  bool ends_with_line_end = true;       // false when its last line has none
+  std::optional<std::string> failure;   // why reading stopped, in French
 };
 
 // Reads the whole logbook, handing each QSO to `each_qso`.

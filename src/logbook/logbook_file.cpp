@@ -402,6 +402,8 @@ platform::status details_appender::append(std::string_view records) {
   if (other_logbook_) return platform::status::failure("", "fichier de details d'un autre journal");
   if (!open_) {
     bool taken = false;
+    // A new file ends its lines as its records do (the logbook's).
+    if (records.ends_with("\r\n")) eol_ = "\r\n";
     platform::status s =
         create_whole(target_, format_details_header(first_, eol_) + std::string(records), taken);
     created_ = s.ok();

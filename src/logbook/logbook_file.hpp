@@ -133,7 +133,7 @@ class details_appender {
   // True when the file ends with exactly this record's text.
   bool ends_with(std::string_view record_text) const { return tail_.ends_with(record_text); }
   // Appends the records' text and flushes it; a missing file is made whole,
-  // with its header, in one step.
+  // with its header, in one step (once: open again to append more).
   platform::status append(std::string_view records);
   // Takes back what append() added, as far as it can.
   void undo();

@@ -93,12 +93,7 @@ TEST(AdifImportTest, RecordsBecomeTheLinesVelkrinWrites) {
   }
 }
 
-TEST(AdifImportTest, StationPlaceAndDroppedFields) {
-  std::string fields(kBase);
-  fields += "STATION_CALLSIGN=f4abc;OPERATOR=F5XYZ;RST_SENT=-10;GRIDSQUARE=JN03;COMMENT=;BAND=20m";
-  const imported_qso got = import_record(record_of(fields), {"F4ABC", {}, "", false});
-  ASSERT_TRUE(got.qso);
-  EXPECT_EQ(got.dropped, (std::vector<std::string>{"RST_SENT", "GRIDSQUARE"}));
+TEST(AdifImportTest, StationAndPlace) {
   const auto other =
       import_record(record_of(std::string(kBase) + "OPERATOR=F5XYZ"), {"F4ABC", {}, "", true});
   EXPECT_TRUE(other.qso);
@@ -106,7 +101,70 @@ TEST(AdifImportTest, StationPlaceAndDroppedFields) {
       import_record(record_of(std::string(kBase) + "MY_CITY=Paris"), {"F4ABC", {}, "Lyon", false});
   ASSERT_TRUE(city.qso);
   EXPECT_EQ(city.qso->lieu, "Paris");
-  EXPECT_EQ(city.dropped, std::vector<std::string>{"MY_GRIDSQUARE"});
+}
+
+// The details keep every field but those the line and its header give back
+// exactly, so that the export can give each one back.
+TEST(AdifImportTest, DetailsKeepWhatTheLineCannotGiveBack) {
+  // A case's fields come first: the defaults after them are repeats.
+  constexpr std::string_view kDefaults =
+      "QSO_DATE=20260201;TIME_ON=0905;CALL=F5ABC;FREQ=14.074;MODE=FT8;MY_CITY=Rennes";
+  const struct {
+    std::string fields;
+    std::string kept;  // beyond the key, as "NAME=value;...", and TIME_ON with seconds
+  } cases[] = {
+      {"", ""},
+      {"RST_SENT=-10;GRIDSQUARE=JO62;COMMENT= ;APP_LOTW_RXQSL=2026-02-01 10:11:12",
+       "RST_SENT=-10;GRIDSQUARE=JO62;APP_LOTW_RXQSL=2026-02-01 10:11:12"},
+      {"NAME= Jean ", ""},
+      {"NAME=Fran\x9c"
+       "oise",
+       ""},
+      {"NAME=Jos\xe9 Luis", "NAME=Jos\xc3\xa9 Luis"},
+      {"NAME=-", ""},
+      {"FREQ=14.07400", ""},
+      {"FREQ=14,074", ""},
+      {"FREQ=14.074123", "FREQ=14.074123"},
+      {"TIME_ON=090515", "TIME_ON=090515"},
+      {"MODE=MFSK;SUBMODE=FT4", ""},
+      {"MODE=SSB;SUBMODE=LSB", "SUBMODE=LSB"},
+      {"TIME_OFF=0910", ""},
+      {"TIME_OFF=091030", "TIME_OFF=091030"},
+      {"TIME_ON=2359;TIME_OFF=0001;QSO_DATE_OFF=20260202", ""},
+      {"QSO_DATE_OFF=20260201", "QSO_DATE_OFF=20260201"},
+      {"STATION_CALLSIGN=f4abc;OPERATOR=F4ABC", "OPERATOR=F4ABC"},
+      {"STATION_CALLSIGN=F4ABC/P", "STATION_CALLSIGN=F4ABC/P"},
+      {"MY_CITY=Saint Malo;MY_GRIDSQUARE=IN88", "MY_CITY=Saint Malo;MY_GRIDSQUARE=IN88"},
+      {"MY_CITY=IN88", "MY_CITY=IN88"},
+      {"MY_CITY= ;MY_GRIDSQUARE=JN18", ""},
+      {"MY_CITY= ;MY_GRIDSQUARE=JN18 ab", "MY_GRIDSQUARE=JN18 ab"},
+      {"COMMENT=a;COMMENT=b;\xc3\x89TAT=x", "COMMENT=a"},
+  };
+  for (const auto& c : cases) {
+    const adif_read_record record = record_of(
+        c.fields.empty() ? std::string(kDefaults) : c.fields + ";" + std::string(kDefaults));
+    const imported_qso imported = import_record(record, {"F4ABC", {}, "", false});
+    ASSERT_TRUE(imported.qso) << c.fields << ": " << imported.reason;
+    const details_record details = details_of(record, *imported.qso, "F4ABC");
+    std::string kept;
+    for (const auto& field : details.fields) {
+      if (is_key_field(field.name) && (field.name != "TIME_ON" || field.value.size() == 4) &&
+          field.name != "SUBMODE") {
+        continue;
+      }
+      kept += (kept.empty() ? "" : ";") + field.name + "=" + field.value;
+    }
+    EXPECT_EQ(kept, c.kept) << c.fields;
+    EXPECT_EQ(details.fields.empty(), c.kept.empty()) << c.fields;
+    if (!details.fields.empty()) {
+      EXPECT_EQ(details.key(), details_key_of(*imported.qso)) << c.fields;
+    }
+  }
+  // Fields given twice and names the ASCII export cannot write are said.
+  const imported_qso twice =
+      import_record(record_of("COMMENT=a;COMMENT=b;\xc3\x89TAT=x;" + std::string(kDefaults)),
+                    {"F4ABC", {}, "", false});
+  EXPECT_EQ(twice.dropped, (std::vector<std::string>{"COMMENT", "\xc3\x89TAT"}));
 }
 
 // Whatever the class, the export gives back the record's mode and submode.

@@ -39,7 +39,9 @@ try {
   const first = importe();
   assert.equal(first.status, 1, first.stderr);
   assert.match(first.stderr, /enregistrement 3 \(ligne \d+\) : indicatif de la station TM4ABC/);
-  assert.match(first.stderr, /non repris .* : RST_RCVD \(1\), RST_SENT \(1\)\./);
+  assert.doesNotMatch(first.stderr, /non repris/);
+  const details = fs.readFileSync(path.join(folder, 'journal_de_bord.details.adi'), 'utf8');
+  assert.match(details, /<CALL:6>DL1ABC.*<RST_RCVD:2>57.*<RST_SENT:2>59.*<EOR>/);
   assert.match(first.stderr, /2 QSO importes, 0 doublon ignore, 1 enregistrement signale\./);
   const added = fs.readFileSync(logbook, 'latin1').slice(header.length).split('\n')
     .filter((line) => line !== '').map((line) => line.trim().split(/ +/).join(' '));

@@ -145,8 +145,7 @@ TEST_F(ImportEndToEnd, ReadsTheFilesOtherProgramsWrite) {
        {},
        0,
        "01-02-2026 905 906 DL1XYZ - 14075 kHz FT8 JN18du\n",
-       "Champs non repris (le journal n'a pas de colonne pour eux) : GRIDSQUARE (1), RST_SENT "
-       "(1), RST_RCVD (1)."},
+       "1 QSO importe, 0 doublon ignore, 0 enregistrement signale."},
       {"LoTW report, CR LF, type indicators, another station",
        "ARRL Logbook of the World Status Report\r\n<PROGRAMID:4>LoTW\r\n<eoh>\r\n"
        "<CALL:5>W1ABC\r\n<BAND:3>20M\r\n<FREQ:8>14.20000\r\n<MODE:3>SSB\r\n<QSO_DATE:8:D>20250510"
@@ -224,6 +223,7 @@ TEST_F(ImportEndToEnd, ReadsTheFilesOtherProgramsWrite) {
     EXPECT_EQ(lines, c.lines) << c.name;
     EXPECT_EQ(logbook().substr(0, before.size()), before) << c.name;
     std::filesystem::remove(folder_.file("journal_de_bord.txt"));
+    std::filesystem::remove(folder_.file("journal_de_bord.details.adi"));
   }
 }
 
@@ -419,6 +419,11 @@ TEST_F(ImportEndToEnd, LogsWhatWsjtxSendsUntilInterrupted) {
   EXPECT_EQ(qso_lines(logbook()),
             "01-02-2026    905    906       F4ABC       -                14074 kHz   FT8    JN18"
             "                     \n");
+  // The details keep what the line has no column for, the seconds among them.
+  const std::string details = read_file(folder_.file("journal_de_bord.details.adi"));
+  EXPECT_NE(details.find("<CALL:5>F4ABC<QSO_DATE:8>20260201<TIME_ON:6>090515"), std::string::npos)
+      << details;
+  EXPECT_NE(details.find("<GRIDSQUARE:4>JN03"), std::string::npos) << details;
   // The import refuses the same bytes for the same reason.
   write_file(folder_.file("coupe.adi"), adif_text("DL1XYZ", "100000", true));
   const auto imported = adif({"--importe", "coupe.adi"});
