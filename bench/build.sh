@@ -2,7 +2,8 @@
 # import.sh), from the repository's root with `root` set. bench_build
 # TARGET... installs /usr/bin/time when missing, builds the targets in
 # build-bench/ (RelWithDebInfo, as the README does) and the logbook
-# generator bench/make_logbook.cpp as build-bench/make_logbook; it sets
+# generator bench/make_logbook.cpp (with the core library, whose formats it
+# uses) as build-bench/make_logbook; it sets
 # `build` and `jobs`.
 bench_build() {
   build=$root/build-bench
@@ -13,8 +14,7 @@ bench_build() {
   }
   echo "== building (RelWithDebInfo) in build-bench/" >&2
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKRIN_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$build" -j"$jobs" --target "$@" >/dev/null
+  cmake --build "$build" -j"$jobs" --target velkrin_core "$@" >/dev/null
   "${CXX:-c++}" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -I"$root/src" \
-    "$root/bench/make_logbook.cpp" "$root/src/logbook/line_format.cpp" \
-    "$root/src/console/text_format.cpp" -o "$build/make_logbook"
+    "$root/bench/make_logbook.cpp" "$build/src/libvelkrin_core.a" -o "$build/make_logbook"
 }

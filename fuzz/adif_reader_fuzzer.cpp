@@ -1,7 +1,8 @@
 // libFuzzer target for the ADIF reader: any bytes, fed in pieces whose size
 // the input's first byte chooses. The reader must not crash, must keep each
 // record within its bound, and must read the same records whatever the
-// pieces (it streams: where a piece ends must change nothing).
+// pieces (it streams: where a piece ends must change nothing) and whether
+// each record is new or the last one reused.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -16,15 +17,25 @@ namespace {
 using velkrin::adif::adif_read_record;
 using velkrin::adif::adif_reader;
 
-std::vector<adif_read_record> read_in_pieces(std::string_view text, std::size_t piece) {
+enum class into { new_records, one_reused_record };
+
+std::vector<adif_read_record> read_in_pieces(std::string_view text, std::size_t piece, into how) {
   adif_reader reader;
   std::vector<adif_read_record> records;
+  adif_read_record reused;
+  const auto take = [&] {
+    if (how == into::one_reused_record) {
+      while (reader.next(reused)) records.push_back(reused);
+      return;
+    }
+    while (auto record = reader.next()) records.push_back(std::move(*record));
+  };
   for (std::size_t at = 0; at < text.size(); at += piece) {
     reader.feed(text.substr(at, piece));
-    while (auto record = reader.next()) records.push_back(std::move(*record));
+    take();
   }
   reader.finish();
-  while (auto record = reader.next()) records.push_back(std::move(*record));
+  take();
   return records;
 }
 
@@ -49,8 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::size_t piece = 1 + data[0] % 64;
   const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const auto whole = read_in_pieces(text, text.size() + 1);
-  const auto pieces = read_in_pieces(text, piece);
+  const auto whole = read_in_pieces(text, text.size() + 1, into::new_records);
+  const auto pieces = read_in_pieces(text, piece, into::one_reused_record);
   if (whole.size() != pieces.size()) std::abort();
   for (std::size_t i = 0; i < whole.size(); ++i) {
     if (!same(whole[i], pieces[i])) std::abort();

@@ -143,5 +143,27 @@ TEST(QsoRulesTest, KeysAddedBeforeLookupsAreFoundWhateverTheirOrder) {
   EXPECT_EQ(index.size(), 1001u);
 }
 
+// The logbook's keys are searched through one key in 64, and the keys added
+// one by one are kept in runs merged as they grow: every key must stay
+// findable, and no neighbour beyond the window found.
+TEST(QsoRulesTest, KeysAreFoundThroughFencesAndMerges) {
+  const auto key = [](std::int64_t n) {
+    return duplicate_key{static_cast<std::uint64_t>(n % 7), (n * 7919) % 3001 * 10};
+  };
+  duplicate_index index;
+  for (std::int64_t n = 0; n < 1000; ++n) index.add_before_lookups(key(n));
+  for (std::int64_t n = 1000; n < 3000; ++n) {
+    ASSERT_FALSE(index.contains_near(key(n))) << n;
+    index.add(key(n));
+    ASSERT_TRUE(index.contains_near({key(n).station, key(n).minute + 2})) << n;
+  }
+  for (std::int64_t n = 0; n < 3000; ++n) {
+    EXPECT_TRUE(index.contains_near({key(n).station, key(n).minute - 2})) << n;
+    EXPECT_FALSE(index.contains_near({key(n).station, key(n).minute + 5})) << n;  // keys 10 apart
+    EXPECT_FALSE(index.contains_near({key(n).station + 7, key(n).minute})) << n;
+  }
+  EXPECT_EQ(index.size(), 3000u);
+}
+
 }  // namespace
 }  // namespace velkrin

@@ -47,5 +47,21 @@ TEST(VisibleText, StreamShowsWhatIsWrittenAndKeepsItsLineEnds) {
   EXPECT_TRUE(target.str().ends_with("<U+009B>; la suite"));
 }
 
+// A long write is handed on in pieces: lines and characters that straddle
+// two pieces come out whole.
+TEST(VisibleText, StreamShowsALongWriteWhole) {
+  std::string lines;
+  std::string expected;
+  for (int n = 0; lines.size() < 300'000; ++n) {
+    const std::string line = "Andr\xC3\xA9 \x1B" + std::string(n % 97, 'x');
+    lines += line + "\n";
+    expected += visible(line) + "\n";
+  }
+  std::ostringstream target;
+  visible_stream shown(target);
+  shown.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+  EXPECT_EQ(target.str(), expected);
+}
+
 }  // namespace
 }  // namespace velkrin

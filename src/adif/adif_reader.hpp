@@ -66,31 +66,49 @@ class adif_reader {
   // at the end). A record that the input cuts short comes last, with
   // `complete` false. The header's fields are not records.
   std::optional<adif_read_record> next();
+  // The same, into `into`, whose whole content it replaces: false (and
+  // `into` left as it was) when there is no record yet. Handing the same
+  // record back each time lets the reader reuse its storage, so that a long
+  // file costs no allocation per record.
+  bool next(adif_read_record& into);
   // True once an <EOH> was read: the input is ADIF, records or not.
   bool header_seen() const { return header_seen_; }
 
  private:
   enum class step { more, again, record };
 
+  struct field_tag {
+    std::string_view name;
+    std::size_t length = 0;
+    std::size_t value_start = 0;
+  };
+  std::optional<field_tag> plain_field_tag() const;
   step parse_one();
-  step parse_value(std::size_t tag_end, std::string name, std::size_t length);
+  step parse_value(std::size_t tag_end, std::string_view name, std::size_t length);
   step end_record();
   void consume(std::size_t count);
+  void count_lines();
   bool tag_follows(std::size_t at) const;
+  bool tag_follows_in_buffer(std::size_t at) const;
   void start_record();
-  void add_field(std::string name, std::string_view value);
+  void reset_current();
+  void add_field(std::string_view name, std::string_view value);
 
   std::string buffer_;
   std::size_t pos_ = 0;              // next unread byte of buffer_
   std::uint64_t buffer_offset_ = 0;  // offset of buffer_[0] in the input
-  std::uint64_t line_ = 1;           // line of buffer_[pos_]
+  // Lines are counted when a record needs its line, not byte by byte.
+  std::uint64_t line_ = 1;   // line of buffer_[line_at_]
+  std::size_t line_at_ = 0;  // at most pos_
   bool finished_ = false;
   std::size_t records_ = 0;
   bool header_seen_ = false;
   std::size_t kept_bytes_ = 0;
+  // The record being read; its first used_fields_ fields are its own, the
+  // others are storage kept from earlier records.
   adif_read_record current_;
+  std::size_t used_fields_ = 0;
   bool current_started_ = false;
-  std::optional<adif_read_record> ready_;
 };
 
 }  // namespace velkrin::adif

@@ -98,9 +98,16 @@ visible_stream::line_buffer::int_type visible_stream::line_buffer::overflow(int_
 }
 
 std::streamsize visible_stream::line_buffer::xsputn(const char* text, std::streamsize count) {
-  const std::string_view piece(text, static_cast<std::size_t>(count));
-  held_.append(piece);
-  if (piece.find('\n') != std::string_view::npos && !hand_on(false)) return 0;
+  // A long write is handed on a piece at a time, so that what is held and
+  // shown stays the size of a piece (and of a line), whatever the write's.
+  constexpr std::size_t kPieceBytes = 64 * 1024;
+  std::string_view rest(text, static_cast<std::size_t>(count));
+  while (!rest.empty()) {
+    const std::string_view piece = rest.substr(0, kPieceBytes);
+    rest.remove_prefix(piece.size());
+    held_.append(piece);
+    if (piece.find('\n') != std::string_view::npos && !hand_on(false)) return 0;
+  }
   return count;
 }
 

@@ -16,8 +16,8 @@ constexpr std::string_view kTextSuffix = ".txt";
 // The pieces in which the file is read, and the most a record is read in
 // one step when it is looked up again.
 constexpr std::size_t kPieceBytes = 64 * 1024;
-constexpr std::size_t kWindowBytes = 256 * 1024;
-constexpr std::size_t kLookupStepBytes = 4 * 1024;
+constexpr std::size_t kMaxHeaderBytes = 256 * 1024;  // looked for <EOH> in
+constexpr std::size_t kLookupStepBytes = 64 * 1024;
 
 constexpr std::array<std::string_view, 7> kKeyFields{"CALL", "QSO_DATE", "TIME_ON",  "BAND",
                                                      "MODE", "SUBMODE",  kClassField};
@@ -130,7 +130,17 @@ void details_record::set(std::string_view name, std::string value) {
   }
 }
 
-std::optional<details_key> details_record::key() const {
+namespace {
+
+// The key that a record's fields give, whatever holds them.
+template <typename Fields>
+std::optional<details_key> key_of_fields(const Fields& fields) {
+  const auto find = [&fields](std::string_view name) -> const std::string* {
+    for (const auto& field : fields) {
+      if (field.name == name) return &field.value;
+    }
+    return nullptr;
+  };
   const std::string* call = find("CALL");
   const std::string* date = find("QSO_DATE");
   const std::string* time = find("TIME_ON");
@@ -155,6 +165,19 @@ std::optional<details_key> details_record::key() const {
   key.emission_class = trimmed(*emission_class);
   return key;
 }
+
+// The fields of a record read, copied into `record` over its own storage.
+void copy_fields(const adif::adif_read_record& read, details_record& record) {
+  record.fields.resize(read.fields.size());
+  for (std::size_t i = 0; i < read.fields.size(); ++i) {
+    record.fields[i].name.assign(read.fields[i].name);
+    record.fields[i].value.assign(read.fields[i].value);
+  }
+}
+
+}  // namespace
+
+std::optional<details_key> details_record::key() const { return key_of_fields(fields); }
 
 bool details_record::has_more_than_key() const {
   return std::any_of(fields.begin(), fields.end(),
@@ -230,6 +253,7 @@ void details_reader::open(const std::string& logbook_path) {
   by_digest_.clear();
   next_ = 0;
   window_.clear();
+  sequence_.reset();
   file_.close();
   if (!platform::path_exists(path_)) return;
   if (const platform::status s = file_.open(path_); !s.ok()) {
@@ -249,12 +273,16 @@ details_state details_reader::load(const logbook_header* first) {
   adif::adif_reader reader;
   std::vector<char> piece(kPieceBytes);
   pending_ = false;
-  const auto index_record = [this](adif::adif_read_record& record) {
-    std::optional<std::uint64_t> digest;
-    if (record.complete && record.unreadable.empty()) {
-      if (const auto key = record_of(std::move(record)).key()) digest = key_digest(*key);
+  entries_.reserve(static_cast<std::size_t>(size_ / 256));  // about a record's size
+  adif::adif_read_record record;
+  const auto index_records = [this, &reader, &record] {
+    while (reader.next(record)) {
+      std::optional<std::uint64_t> digest;
+      if (record.complete && record.unreadable.empty()) {
+        if (const auto key = key_of_fields(record.fields)) digest = key_digest(*key);
+      }
+      add_to_index(digest, record.offset);
     }
-    add_to_index(digest, record.offset);
   };
   std::string start;  // the bytes up to the header's end
   bool header_read = false;
@@ -273,7 +301,7 @@ details_state details_reader::load(const logbook_header* first) {
     if (!header_read) {
       start.append(piece.data(), got);
       const std::size_t eoh = end_of_header(start);
-      if (eoh == std::string::npos && start.size() < kWindowBytes && offset < size_) {
+      if (eoh == std::string::npos && start.size() < kMaxHeaderBytes && offset < size_) {
         reader.feed({piece.data(), got});
         continue;
       }
@@ -289,21 +317,26 @@ details_state details_reader::load(const logbook_header* first) {
       }
     }
     reader.feed({piece.data(), got});
-    while (auto record = reader.next()) index_record(*record);
+    index_records();
   }
   if (!header_read && !owner_matches(owner_, first)) {
     state_ = details_state::other_logbook;
     return state_;
   }
   reader.finish();
-  while (auto record = reader.next()) index_record(*record);
+  index_records();
   add_to_index(std::nullopt, size_);
-  by_digest_.resize(entries_.size());
-  for (std::size_t i = 0; i < entries_.size(); ++i) by_digest_[i] = static_cast<std::uint32_t>(i);
-  // Stable: among records of one digest, the last in the file comes last.
-  std::stable_sort(by_digest_.begin(), by_digest_.end(), [this](std::uint32_t a, std::uint32_t b) {
-    return entries_[a].digest < entries_[b].digest;
-  });
+  // Sorted by digest, then by position: among records of one digest, the
+  // last in the file comes last.
+  {
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> sorted(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      sorted[i] = {entries_[i].digest, static_cast<std::uint32_t>(i)};
+    }
+    std::sort(sorted.begin(), sorted.end());
+    by_digest_.resize(sorted.size());
+    for (std::size_t i = 0; i < sorted.size(); ++i) by_digest_[i] = sorted[i].second;
+  }
   for (std::size_t i = 1; i < by_digest_.size(); ++i) {
     if (entries_[by_digest_[i]].digest == entries_[by_digest_[i - 1]].digest) {
       entries_[by_digest_[i - 1]].superseded = 1;
@@ -351,40 +384,46 @@ const details_record* details_reader::find(const details_key& key) {
   return nullptr;
 }
 
-const details_record* details_reader::read_record(const entry& at_entry, const details_key& key) {
-  adif::adif_reader reader;
-  std::optional<adif::adif_read_record> read;
-  for (std::uint64_t at = at_entry.offset; !read && at < size_;) {
-    if (at < window_offset_ || at >= window_offset_ + window_.size()) {
-      window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kWindowBytes, size_ - at)));
-      std::size_t filled = 0;
-      while (filled < window_.size()) {
-        std::size_t got = 0;
-        if (!file_.read_at(at + filled, window_.data() + filled, window_.size() - filled, got)
-                 .ok() ||
-            got == 0) {
-          break;
-        }
-        filled += got;
-      }
-      window_.resize(filled);
-      window_offset_ = at;
-      if (filled == 0) break;
+const details_record* details_reader::read_record(const entry& wanted, const details_key& key) {
+  const std::uint64_t target = wanted.offset;
+  // Records read in file order come from one reader; any other starts a new
+  // one at the record.
+  if (!sequence_ || (sequence_last_ && target <= *sequence_last_) ||
+      (!sequence_last_ && target < sequence_base_)) {
+    sequence_.emplace();
+    sequence_base_ = sequence_fed_ = target;
+    sequence_last_.reset();
+    sequence_finished_ = false;
+  }
+  for (;;) {
+    if (sequence_->next(sequence_record_)) {
+      const std::uint64_t offset = sequence_base_ + sequence_record_.offset;
+      sequence_last_ = offset;
+      if (offset < target) continue;
+      if (offset > target) break;
+      if (!sequence_record_.complete || !sequence_record_.unreadable.empty()) return nullptr;
+      copy_fields(sequence_record_, found_);
+      return found_.key() == key ? &found_ : nullptr;
     }
-    const auto from = static_cast<std::size_t>(at - window_offset_);
-    const std::size_t step = std::min<std::size_t>(
-        at_entry.length != 0 ? at_entry.length : kLookupStepBytes, window_.size() - from);
-    reader.feed(std::string_view(window_).substr(from, step));
-    at += step;
-    read = reader.next();
+    if (sequence_fed_ >= size_) {
+      if (sequence_finished_) break;
+      sequence_->finish();
+      sequence_finished_ = true;
+      continue;
+    }
+    // A record looked up alone is read alone; a run of them, in pieces.
+    const std::uint64_t step =
+        sequence_fed_ == sequence_base_ && wanted.length != 0 ? wanted.length : kLookupStepBytes;
+    window_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(step, size_ - sequence_fed_)));
+    std::size_t got = 0;
+    if (!file_.read_at(sequence_fed_, window_.data(), window_.size(), got).ok() || got == 0) {
+      break;
+    }
+    sequence_->feed(std::string_view(window_.data(), got));
+    sequence_fed_ += got;
   }
-  if (!read) {
-    reader.finish();
-    read = reader.next();
-  }
-  if (!read || !read->complete || !read->unreadable.empty()) return nullptr;
-  found_ = record_of(std::move(*read));
-  return found_.key() == key ? &found_ : nullptr;
+  sequence_.reset();
+  return nullptr;
 }
 
 platform::status details_reader::for_each(const std::function<void(const visit&)>& each) {

@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "adif/adif_reader.hpp"
 #include "logbook/records.hpp"
 #include "platform/platform.hpp"
 
@@ -190,9 +191,15 @@ class details_reader {
   std::uint64_t pending_offset_ = 0;
   bool pending_ = false;
   details_record found_;
-  // A window of the file, so that records read in file order cost no call.
-  std::string window_;
-  std::uint64_t window_offset_ = 0;
+  // The reader of the records looked up in file order: it was fed the file
+  // from sequence_base_ up to sequence_fed_.
+  std::optional<adif::adif_reader> sequence_;
+  adif::adif_read_record sequence_record_;
+  std::uint64_t sequence_base_ = 0;
+  std::uint64_t sequence_fed_ = 0;
+  std::optional<std::uint64_t> sequence_last_;  // the offset of the last record it gave
+  bool sequence_finished_ = false;
+  std::string window_;  // the bytes read for it
 };
 
 // What every command says once when it leaves the details file unread

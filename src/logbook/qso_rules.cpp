@@ -224,9 +224,14 @@ std::optional<std::string_view> band_of(std::int32_t khz) {
 }
 
 std::optional<std::string_view> band_named(std::string_view name) {
-  const std::string upper = to_upper(name);
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   for (const auto& band : kBands) {
-    if (to_upper(band.name) == upper) return band.name;
+    if (std::equal(name.begin(), name.end(), band.name.begin(), band.name.end(),
+                   [&lower](char a, char b) { return lower(a) == lower(b); })) {
+      return band.name;
+    }
   }
   return std::nullopt;
 }
@@ -418,29 +423,76 @@ void duplicate_index::sort_added_before() {
   if (!unsorted_) return;
   std::sort(sorted_.begin(), sorted_.end());
   unsorted_ = false;
+  fences_.clear();
+  for (std::size_t at = 0; at < sorted_.size(); at += kFenceStride) fences_.push_back(sorted_[at]);
 }
+
+namespace {
+
+// The newest keys looked through one by one before they make a run.
+constexpr std::size_t kUnsortedKeys = 64;
+
+// The first key of `sorted` (from `from` to `to`) that can be near `key`.
+bool contains_near_in(std::vector<duplicate_key>::const_iterator from,
+                      std::vector<duplicate_key>::const_iterator to,
+                      std::vector<duplicate_key>::const_iterator end, const duplicate_key& key) {
+  const duplicate_key lowest{key.station, key.minute - kDuplicateWindowMinutes};
+  const auto first = std::lower_bound(from, to, lowest);
+  return first != end && within_duplicate_window(*first, key);
+}
+
+bool contains_near_in(const std::vector<duplicate_key>& sorted, const duplicate_key& key) {
+  return contains_near_in(sorted.begin(), sorted.end(), sorted.end(), key);
+}
+
+}  // namespace
 
 void duplicate_index::add(const duplicate_key& key) {
   sort_added_before();
   recent_.push_back(key);
-  // Keeps the unsorted part small, so that a look-up stays cheap.
-  if (recent_.size() >= 4096) {
-    const auto middle = static_cast<std::ptrdiff_t>(sorted_.size());
-    sorted_.insert(sorted_.end(), recent_.begin(), recent_.end());
-    recent_.clear();
-    std::sort(sorted_.begin() + middle, sorted_.end());
-    std::inplace_merge(sorted_.begin(), sorted_.begin() + middle, sorted_.end());
+  if (recent_.size() < kUnsortedKeys) return;
+  std::sort(recent_.begin(), recent_.end());
+  runs_.push_back(std::move(recent_));
+  recent_ = {};
+  // Two runs of like length become one, as the digits of a binary count.
+  while (runs_.size() >= 2 && runs_[runs_.size() - 2].size() <= runs_.back().size()) {
+    const std::vector<duplicate_key>& newer = runs_.back();
+    const std::vector<duplicate_key>& older = runs_[runs_.size() - 2];
+    std::vector<duplicate_key> merged(older.size() + newer.size());
+    std::merge(older.begin(), older.end(), newer.begin(), newer.end(), merged.begin());
+    runs_.pop_back();
+    runs_.back() = std::move(merged);
   }
 }
 
 bool duplicate_index::contains_near(const duplicate_key& key) {
   sort_added_before();
+  // The fences tell which stride of sorted_ can hold the first key at or
+  // after the window's start: the stride before the first fence at or after
+  // it, up to that fence.
   const duplicate_key lowest{key.station, key.minute - kDuplicateWindowMinutes};
-  const auto first = std::lower_bound(sorted_.begin(), sorted_.end(), lowest);
-  if (first != sorted_.end() && within_duplicate_window(*first, key)) return true;
+  const std::size_t fence = static_cast<std::size_t>(
+      std::lower_bound(fences_.begin(), fences_.end(), lowest) - fences_.begin());
+  const std::size_t from = fence == 0 ? 0 : (fence - 1) * kFenceStride;
+  const std::size_t to = std::min(sorted_.size(), fence * kFenceStride);
+  if (contains_near_in(sorted_.begin() + static_cast<std::ptrdiff_t>(from),
+                       sorted_.begin() + static_cast<std::ptrdiff_t>(to), sorted_.end(), key)) {
+    return true;
+  }
+  if (std::any_of(runs_.begin(), runs_.end(), [&](const std::vector<duplicate_key>& run) {
+        return contains_near_in(run, key);
+      })) {
+    return true;
+  }
   return std::any_of(recent_.begin(), recent_.end(), [&](const duplicate_key& known) {
     return within_duplicate_window(known, key);
   });
+}
+
+std::size_t duplicate_index::size() const {
+  std::size_t count = sorted_.size() + recent_.size();
+  for (const auto& run : runs_) count += run.size();
+  return count;
 }
 
 }  // namespace velkrin

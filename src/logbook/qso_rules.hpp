@@ -140,14 +140,24 @@ class duplicate_index {
     unsorted_ = true;
   }
   bool contains_near(const duplicate_key& key);
-  std::size_t size() const { return sorted_.size() + recent_.size(); }
+  std::size_t size() const;
 
  private:
   void sort_added_before();
 
+  // One key of sorted_ in kFenceStride, searched first: small enough to stay
+  // in the processor's cache, they leave a look-up few reads of sorted_.
+  static constexpr std::size_t kFenceStride = 64;
+
   bool unsorted_ = false;  // add_before_lookups() left sorted_ out of order
   std::vector<duplicate_key> sorted_;
-  std::vector<duplicate_key> recent_;  // not yet merged into sorted_
+  std::vector<duplicate_key> fences_;
+  // The keys of add(): sorted runs, each at most half as long as the one
+  // before, so that a look-up searches few and a key is merged few times,
+  // and the logbook's keys in sorted_ are never copied; then the newest,
+  // unsorted, that do not make a run yet.
+  std::vector<std::vector<duplicate_key>> runs_;
+  std::vector<duplicate_key> recent_;
 };
 
 }  // namespace velkrin

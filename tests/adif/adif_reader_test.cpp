@@ -8,13 +8,26 @@
 namespace velkrin::adif {
 namespace {
 
+enum class into { new_records, one_reused_record };
+
 // Each record as "#ORDINAL LLINE NAME=value|NAME=value" with " [chars]",
-// " [cut]", " {problem}" or " !unreadable!" after it when it says so.
-std::vector<std::string> read_all(std::string_view text, std::size_t piece) {
+// " [cut]", " {problem}" or " !unreadable!" after it when it says so. Taken
+// out with next(), or with next(record&) into one record that each next
+// record must wholly replace.
+std::vector<std::string> read_all(std::string_view text, std::size_t piece,
+                                  into how = into::new_records) {
   adif_reader reader;
   std::vector<std::string> out;
+  adif_read_record reused;
+  const auto next = [&]() -> const adif_read_record* {
+    if (how == into::one_reused_record) return reader.next(reused) ? &reused : nullptr;
+    std::optional<adif_read_record> record = reader.next();
+    if (!record) return nullptr;
+    reused = std::move(*record);
+    return &reused;
+  };
   const auto take = [&] {
-    while (auto record = reader.next()) {
+    while (const adif_read_record* record = next()) {
       std::string shown =
           "#" + std::to_string(record->ordinal) + " L" + std::to_string(record->line) + " ";
       for (std::size_t i = 0; i < record->fields.size(); ++i) {
@@ -98,6 +111,18 @@ TEST(AdifReaderTest, ReadsTheFilesFoundInTheWild) {
       EXPECT_EQ(read_all(c.text, piece), c.expected) << c.name << ", pieces of " << piece;
     }
   }
+  // One record reused for a whole file: nothing of a record stays in the next.
+  std::string file;
+  std::vector<std::string> expected;
+  for (const auto& c : cases) {
+    const auto records = read_all(c.text, 4096);
+    if (!records.empty() && records.back().ends_with(" [cut]")) continue;
+    file += std::string(c.text) + "\n";
+  }
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+    EXPECT_EQ(read_all(file, piece, into::one_reused_record), read_all(file, piece))
+        << "pieces of " << piece;
+  }
 }
 
 TEST(AdifReaderTest, KeepsBoundedMemoryPerRecord) {
@@ -114,6 +139,24 @@ TEST(AdifReaderTest, KeepsBoundedMemoryPerRecord) {
   EXPECT_EQ(record->fields.size(), 3u);
   EXPECT_EQ(record->problem, "champ F3 ignore (enregistrement trop long)");
   EXPECT_TRUE(record->complete);
+}
+
+// A record reused from one to the next keeps its storage, but not that of a
+// long value once the values are short again.
+TEST(AdifReaderTest, ReusedRecordsDoNotKeepALongValue) {
+  const std::string value(kMaxRecordBytes / 2, 'x');
+  adif_reader reader;
+  reader.feed("<NOTES:" + std::to_string(value.size()) + ">" + value +
+              "<EOR><CALL:2>K1<EOR><CALL:2>K2<EOR><CALL:2>K3<EOR>");
+  reader.finish();
+  adif_read_record record;
+  std::size_t read = 0;
+  while (reader.next(record)) {
+    if (++read > 1) {
+      EXPECT_LT(record.fields.at(0).value.capacity(), 1000u) << read;
+    }
+  }
+  EXPECT_EQ(read, 4u);
 }
 
 }  // namespace
