@@ -1,5 +1,6 @@
 #include "journal/command_line.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <ostream>
 
@@ -18,26 +19,36 @@ namespace {
 
 constexpr std::string_view kUsage = "Usage : velkrin-journal COMMANDE [options] [JOURNAL]\n";
 constexpr std::string_view kHelp =
-    "Consulte le journal de bord de Velkrin, sans jamais l'ecrire.\n"
+    "Consulte le journal de bord de Velkrin ; les commandes de lecture ne l'ecrivent jamais.\n"
     "\n"
-    "Commandes :\n"
+    "Commandes de lecture :\n"
     "  liste                 les QSO en tableau, dans l'ordre du journal (commande par defaut)\n"
     "  indicatif INDICATIF   deja contacte ? les QSO avec cette station, par bande et par mode\n"
     "  doublons              les QSO qui semblent enregistres deux fois\n"
     "  verifie               chaque ligne verifiee, a lancer avant un envoi (LoTW, eQSL...)\n"
     "  stats                 les QSO par annee, par bande et par mode\n"
     "  csv                   les QSO en CSV, pour un tableur\n"
+    "  fiche LIGNE           tout ce qui est connu du QSO de la ligne LIGNE du journal\n"
+    "\n"
+    "Commandes qui modifient le journal :\n"
+    "  complete LIGNE CHAMP=VALEUR...  ajoute ou remplace des details du QSO (RST_SENT=59)\n"
+    "  corrige LIGNE CHAMP=VALEUR...   corrige des colonnes de la ligne (indicatif=F4ABC)\n"
+    "  supprime LIGNE                  supprime la ligne\n"
+    "Elles disent ce qu'elles ont change, la ligne avant et apres ; statut 0 fait,\n"
+    "1 refuse (avec la raison, rien n'est ecrit), 2 erreur d'utilisation ou de fichier.\n"
     "\n"
     "JOURNAL : le journal de bord (par defaut journal_de_bord.txt dans le dossier courant) ;\n"
-    "un journal seul, sans commande, en affiche la liste.\n"
+    "un journal seul, sans commande, en affiche la liste. Ses details (reports, locators,\n"
+    "commentaires...) sont dans le fichier a cote : journal_de_bord.details.adi.\n"
     "\n"
     "velkrin-journal COMMANDE --help detaille les options de chaque commande.\n"
     "  --help          affiche cette aide\n"
     "  --version       affiche la version\n"
     "\n"
     "Statut de sortie : 0 reussite ; 1 la reponse de la commande (station jamais\n"
-    "contactee, doublons ou problemes trouves) ; 2 erreur d'utilisation, de lecture ou\n"
-    "d'ecriture. Les lignes illisibles sont signalees sur la sortie d'erreur.\n";
+    "contactee, doublons ou problemes trouves, pas de QSO a cette ligne, modification\n"
+    "refusee) ; 2 erreur d'utilisation, de lecture ou d'ecriture. Les lignes illisibles\n"
+    "sont signalees sur la sortie d'erreur.\n";
 
 constexpr std::string_view kFilterHelp =
     "Filtres (a combiner) :\n"
@@ -59,7 +70,8 @@ std::string_view command_help(command what) {
       return "Usage : velkrin-journal liste [options] [JOURNAL]\n\n"
              "Les QSO dans l'ordre du journal : date, debut et fin (hh:mm), indicatif, prenom,\n"
              "frequence (kHz), bande, mode (la classe saisie entre parentheses quand elle\n"
-             "differe), lieu et numero de ligne.\n\n"
+             "differe), reports envoye/recu (quand le journal a des details), lieu et numero\n"
+             "de ligne.\n\n"
              "  --court         sans le prenom ni le lieu, pour tenir en 80 colonnes\n";
     case command::indicatif:
       return "Usage : velkrin-journal indicatif INDICATIF [options] [JOURNAL]\n\n"
@@ -77,9 +89,12 @@ std::string_view command_help(command what) {
       return "Usage : velkrin-journal verifie [options] [JOURNAL]\n\n"
              "Verifie chaque ligne et ecrit chaque probleme \"ligne N : raison\", puis leur\n"
              "nombre : date, heures, frequence, classe d'emission, indicatif, caracteres de\n"
-             "controle, lignes illisibles, QSO sans en-tete au-dessus. Les notes (fin avant\n"
-             "le debut, QSO d'avant le debut du journal, nouvel en-tete) ne sont pas des\n"
-             "problemes. Statut 1 quand il y a des problemes.\n";
+             "controle, lignes illisibles, QSO sans en-tete au-dessus ; puis le fichier de\n"
+             "details : enregistrements illisibles (\"details ligne N : raison\"), fichier\n"
+             "d'un autre journal. Les notes (fin avant le debut, QSO d'avant le debut du\n"
+             "journal, nouvel en-tete, lignes de meme cle qui partagent leurs details,\n"
+             "details sans QSO) ne sont pas des problemes. Statut 1 quand il y a des\n"
+             "problemes.\n";
     case command::stats:
       return "Usage : velkrin-journal stats [options] [JOURNAL]\n\n"
              "Le nombre de QSO par annee, par bande et par mode, un tableau bandes et modes,\n"
@@ -87,13 +102,104 @@ std::string_view command_help(command what) {
     case command::csv:
       return "Usage : velkrin-journal csv [options] [JOURNAL]\n\n"
              "Les QSO en CSV (UTF-8) : date ISO, debut, fin, indicatif, prenom, kHz, MHz,\n"
-             "bande, mode et sous-mode ADIF, classe saisie, lieu, proprietaire, ligne.\n\n"
+             "bande, mode et sous-mode ADIF, classe saisie, lieu, proprietaire, ligne, puis\n"
+             "les details : report envoye, report recu, locator du correspondant, commentaire.\n\n"
              "  -o FICHIER      ecrit dans FICHIER (par defaut sur la sortie standard)\n"
              "  --force         remplace FICHIER s'il existe deja\n"
              "  --excel         pour un tableur en francais : \";\", virgule decimale,\n"
              "                  BOM UTF-8, fins de ligne CR LF\n";
+    case command::fiche:
+      return "Usage : velkrin-journal fiche LIGNE [options] [JOURNAL]\n\n"
+             "Tout ce qui est connu du QSO de la ligne LIGNE du journal : ses colonnes, puis\n"
+             "chaque champ de ses details, avec son nom ADIF. Statut 1 quand la ligne ne\n"
+             "porte pas de QSO.\n";
+    case command::complete:
+      return "Usage : velkrin-journal complete LIGNE CHAMP=VALEUR... [options] [JOURNAL]\n\n"
+             "Ajoute ou remplace des details du QSO de la ligne LIGNE : champs ADIF\n"
+             "(RST_SENT=59 RST_RCVD=57 GRIDSQUARE=JN18 \"COMMENT=beau signal\"), en\n"
+             "majuscules ou non ; une valeur vide retire le champ. Un champ que la ligne tient\n"
+             "(CALL, QSO_DATE, TIME_ON, FREQ, MODE...) se change avec corrige. La ligne du\n"
+             "journal n'est pas modifiee.\n\n"
+             "  --ligne-attendue TEXTE\n"
+             "                  refuse si la ligne ne se lit plus ainsi (blancs de fin omis)\n\n"
+             "Statut 0 fait, 1 refuse (avec la raison ; rien n'est ecrit), 2 erreur.\n";
+    case command::corrige:
+      return "Usage : velkrin-journal corrige LIGNE CHAMP=VALEUR... [options] [JOURNAL]\n\n"
+             "Corrige des colonnes de la ligne LIGNE : date=JJ-MM-AAAA, debut=hhmm,\n"
+             "fin=hhmm, indicatif=, prenom=, frequence= (kHz), mode= (classe d'emission),\n"
+             "lieu=. Chaque valeur est verifiee comme le fait verifie ; les blancs d'un\n"
+             "prenom ou d'un lieu deviennent \"_\". La ligne est recrite dans ses colonnes\n"
+             "et ses details la suivent.\n\n"
+             "  --ligne-attendue TEXTE\n"
+             "                  refuse si la ligne ne se lit plus ainsi (blancs de fin omis)\n\n"
+             "Statut 0 fait, 1 refuse (avec la raison ; rien n'est ecrit), 2 erreur.\n";
+    case command::supprime:
+      return "Usage : velkrin-journal supprime LIGNE [options] [JOURNAL]\n\n"
+             "Supprime la ligne LIGNE du journal, et ses details sauf si une autre ligne\n"
+             "a la meme cle (indicatif, date, debut, bande et classe).\n\n"
+             "  --ligne-attendue TEXTE\n"
+             "                  refuse si la ligne ne se lit plus ainsi (blancs de fin omis)\n\n"
+             "Statut 0 fait, 1 refuse (avec la raison ; rien n'est ecrit), 2 erreur.\n";
   }
   return "";
+}
+
+bool takes_line(command what) {
+  return what == command::fiche || what == command::complete || what == command::corrige ||
+         what == command::supprime;
+}
+bool takes_assignments(command what) {
+  return what == command::complete || what == command::corrige;
+}
+bool writes(command what) {
+  return what == command::complete || what == command::corrige || what == command::supprime;
+}
+
+// The columns corrige changes, by the logbook's titles.
+constexpr std::string_view kColumnNames[] = {"date",   "debut",     "fin",  "indicatif",
+                                             "prenom", "frequence", "mode", "lieu"};
+
+// "CHAMP=VALEUR" when the part before "=" is no path ("./a=b.txt" stays a
+// logbook).
+bool looks_like_assignment(std::string_view arg) {
+  const std::size_t equals = arg.find('=');
+  return equals != std::string_view::npos && equals > 0 &&
+         arg.substr(0, equals).find_first_of("./\\") == std::string_view::npos;
+}
+
+// The reason an assignment is malformed for `what`, or nothing.
+std::optional<std::string> check_assignment(command what, assignment& typed,
+                                            const std::vector<assignment>& before) {
+  if (what == command::complete) {
+    const bool adif_name = std::all_of(typed.name.begin(), typed.name.end(), [](char ch) {
+      return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
+             ch == '_';
+    });
+    if (!adif_name) {
+      return "nom de champ ADIF \"" + typed.name + "\" invalide (lettres, chiffres et _)";
+    }
+    typed.name = to_upper(typed.name);
+  } else {
+    std::string lower = typed.name;
+    for (char& ch : lower) ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+    if (std::find(std::begin(kColumnNames), std::end(kColumnNames), lower) ==
+        std::end(kColumnNames)) {
+      return "corrige ne connait pas la colonne \"" + typed.name +
+             "\" (date, debut, fin, indicatif, prenom, frequence, mode, lieu ; les details se "
+             "changent avec complete)";
+    }
+    typed.name = lower;
+  }
+  for (const assignment& other : before) {
+    if (other.name == typed.name) return "le champ " + typed.name + " est donne deux fois";
+  }
+  return std::nullopt;
+}
+
+// The reading commands that show or check the QSOs' details.
+bool uses_details(command what) {
+  return what == command::liste || what == command::csv || what == command::fiche ||
+         what == command::verifie;
 }
 
 bool takes_filters(command what) {
@@ -107,7 +213,16 @@ struct named_command {
 constexpr named_command kCommands[] = {
     {"liste", command::liste},       {"indicatif", command::indicatif},
     {"doublons", command::doublons}, {"verifie", command::verifie},
-    {"stats", command::stats},       {"csv", command::csv}};
+    {"stats", command::stats},       {"csv", command::csv},
+    {"fiche", command::fiche},       {"complete", command::complete},
+    {"corrige", command::corrige},   {"supprime", command::supprime}};
+
+std::string_view command_name(command what) {
+  for (const named_command& known : kCommands) {
+    if (known.what == what) return known.name;
+  }
+  return "";
+}
 
 std::optional<command> command_named(std::string_view name) {
   for (const named_command& known : kCommands) {
@@ -140,6 +255,11 @@ int write_csv_file(const journal_options& options, const logbook_opener& open, s
   const std::string& target = *options.output;
   if (platform::same_file(target, options.logbook)) {
     err << "Erreur : \"" << target << "\" est le journal lui-meme.\n";
+    return kExitFailure;
+  }
+  if (const std::string details = details_path_for(options.logbook);
+      target == details || platform::same_file(target, details)) {
+    err << "Erreur : \"" << target << "\" est le fichier de details du journal.\n";
     return kExitFailure;
   }
   platform::output_file file;
@@ -177,6 +297,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
   const auto fail = [&](std::string reason) {
     if (parsed.error.empty()) parsed.error = std::move(reason);
   };
+  bool line_given = false;
   bool uses_filters = false;
   std::string filter_option;
   std::string from_typed;
@@ -240,13 +361,32 @@ parsed_options parse_options(const std::vector<std::string>& args) {
         fail("--derniers attend un nombre de QSO, pas \"" + count + "\"");
       }
       selection.last = n;
+    } else if (arg == "--ligne-attendue" && has_value) {
+      if (!writes(options.what)) {
+        fail("l'option --ligne-attendue ne s'applique qu'a complete, corrige et supprime");
+      }
+      options.expected_line = std::string(trim_right(value()));
     } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
-               arg == "--bande" || arg == "--indicatif" || arg == "--lieu" || arg == "--derniers") {
+               arg == "--bande" || arg == "--indicatif" || arg == "--lieu" || arg == "--derniers" ||
+               arg == "--ligne-attendue") {
       fail("l'option " + arg + " attend une valeur");
     } else if (arg.size() > 1 && arg.front() == '-') {
       fail("option inconnue " + arg);
     } else if (options.what == command::indicatif && options.call.empty()) {
       options.call = arg;
+    } else if (takes_line(options.what) && !line_given) {
+      line_given = true;
+      const auto [end, error] =
+          std::from_chars(arg.data(), arg.data() + arg.size(), options.qso_line);
+      if (error != std::errc{} || end != arg.data() + arg.size() || options.qso_line == 0) {
+        fail(std::string(command_name(options.what)) +
+             " attend un numero de ligne du journal (1 pour la premiere), pas \"" + arg + "\"");
+      }
+    } else if (takes_assignments(options.what) && looks_like_assignment(arg)) {
+      const std::size_t equals = arg.find('=');
+      assignment typed{arg.substr(0, equals), arg.substr(equals + 1)};
+      if (auto error = check_assignment(options.what, typed, options.assignments)) fail(*error);
+      options.assignments.push_back(std::move(typed));
     } else if (logbook) {
       fail("un seul journal a la fois");
     } else {
@@ -267,6 +407,20 @@ parsed_options parse_options(const std::vector<std::string>& args) {
   if (parsed.error.empty() && options.what == command::indicatif && options.call.empty() &&
       !options.help && !options.version) {
     fail("indicatif attend l'indicatif cherche (velkrin-journal indicatif F4ABC)");
+  }
+  const bool asks_help = options.help || options.version;
+  if (parsed.error.empty() && takes_line(options.what) && !line_given && !asks_help) {
+    fail(std::string(command_name(options.what)) +
+         " attend le numero de ligne du QSO (velkrin-journal " +
+         std::string(command_name(options.what)) + " 12" +
+         (takes_assignments(options.what) ? " CHAMP=VALEUR" : "") + ")");
+  }
+  if (parsed.error.empty() && takes_assignments(options.what) && options.assignments.empty() &&
+      !asks_help) {
+    fail(std::string(command_name(options.what)) + " attend au moins un CHAMP=VALEUR (" +
+         (options.what == command::complete ? "velkrin-journal complete 12 RST_SENT=59"
+                                            : "velkrin-journal corrige 12 indicatif=F4ABC") +
+         ")");
   }
   options.logbook = logbook.value_or(std::string(kLogbookFileName));
   return parsed;
@@ -307,13 +461,30 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     return kExitSuccess;
   }
 
+  // The details file is opened, with the logbook, only by the commands that
+  // use it: the others read as fast as without one. Left unread, it is said
+  // once (verifie reports it itself).
+  details_reader details;
+  const bool reads_details = uses_details(options.what);
+  bool details_told = options.what == command::verifie;
   const logbook_opener open =
-      [&options](const std::function<void(logbook_reader&)>& read) -> std::optional<std::string> {
+      [&](const std::function<void(logbook_reader&)>& read) -> std::optional<std::string> {
     file_source source;
-    if (const platform::status s = source.open(options.logbook); !s.ok()) return s.cause();
+    if (const platform::status s = source.open(options.logbook, reads_details ? &details : nullptr);
+        !s.ok()) {
+      return s.cause();
+    }
     logbook_reader reader(source);
+    if (options.what == command::liste || options.what == command::csv) {
+      reader.attach_details(details);
+    }
     read(reader);
     source.close();
+    if (reads_details && !details_told) {
+      const std::string notice = details_notice(details, options.logbook);
+      err << notice;
+      details_told = !notice.empty();
+    }
     return std::nullopt;
   };
   if (options.what == command::csv && options.output && *options.output != "-") {
@@ -324,7 +495,7 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     binary_output();
   }
   output text([&out](std::string_view piece) { return platform::write_stream(out, piece); });
-  const command_context context{options, open, text, err};
+  const command_context context{options, open, text, err, reads_details ? &details : nullptr};
   switch (options.what) {
     case command::liste:
       return list_qsos(context);
@@ -343,6 +514,14 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
       }
       return status;
     }
+    case command::fiche:
+      return show_qso(context);
+    case command::complete:
+      return complete_qso(context);
+    case command::corrige:
+      return correct_qso(context);
+    case command::supprime:
+      return remove_qso(context);
   }
   return kExitFailure;
 }

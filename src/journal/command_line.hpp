@@ -1,5 +1,6 @@
 // The velkrin-journal command: its subcommands and options, its messages in
-// French and its exit status. It only reads the logbook.
+// French and its exit status. The reading commands never write the logbook;
+// complete, corrige and supprime change one QSO.
 #pragma once
 
 #include <functional>
@@ -14,10 +15,28 @@
 namespace velkrin::journal {
 
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitAnswer = 1;   // never worked, duplicates or problems found
+inline constexpr int kExitAnswer = 1;   // never worked, duplicates, problems found, refused
 inline constexpr int kExitFailure = 2;  // usage, unreadable logbook, failed write
 
-enum class command { liste, indicatif, doublons, verifie, stats, csv };
+enum class command {
+  liste,
+  indicatif,
+  doublons,
+  verifie,
+  stats,
+  csv,
+  fiche,
+  complete,
+  corrige,
+  supprime
+};
+
+// A CHAMP=VALEUR of complete or corrige: the name in upper case (complete)
+// or lower case (corrige), the value as typed.
+struct assignment {
+  std::string name;
+  std::string value;
+};
 
 struct journal_options {
   command what = command::liste;
@@ -32,6 +51,9 @@ struct journal_options {
   std::optional<std::string> output;  // -o of csv
   bool force = false;
   bool excel = false;
+  std::size_t qso_line = 0;                  // LIGNE of fiche, complete, corrige, supprime
+  std::vector<assignment> assignments;       // of complete and corrige
+  std::optional<std::string> expected_line;  // --ligne-attendue
 };
 
 // The options, or the French reason of a usage error.

@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "console/visible_text.hpp"
+#include "journal/qso_checks.hpp"
 #include "logbook/line_format.hpp"
 
 namespace velkrin::journal {
@@ -24,10 +25,12 @@ struct kept_qso {
   qso_record qso;
   std::size_t line = 0;
   std::string owner;
+  std::optional<details_record> details;  // by --derniers, when the reader gives them
 };
 
+// `details` are the QSO's when the command reads them and it has some.
 using qso_handler = std::function<void(const qso_values&, const qso_facts&, std::size_t line,
-                                       std::string_view owner)>;
+                                       std::string_view owner, const details_record* details)>;
 
 void report_failure(const command_context& c, const std::string& reason) {
   c.err << unreadable_logbook_message(c.options.logbook, reason);
@@ -70,17 +73,20 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
       const header_block* header = reader.header();
       const std::string_view owner = header ? std::string_view(header->header.indicatif) : "";
       if (!selection.last) {
-        take(item.values, facts, item.line, owner);
+        take(item.values, facts, item.line, owner, item.details);
         continue;
       }
       if (*selection.last == 0) continue;
+      std::optional<details_record> details;
+      if (item.details != nullptr) details = *item.details;
       if (ring.size() < *selection.last) {
-        ring.push_back({item.values.record(), item.line, std::string(owner)});
+        ring.push_back({item.values.record(), item.line, std::string(owner), std::move(details)});
       } else {
         kept_qso& slot = ring[next_slot];
         item.values.copy_to(slot.qso);
         slot.line = item.line;
         slot.owner = owner;
+        slot.details = std::move(details);
         next_slot = (next_slot + 1) % ring.size();
       }
     }
@@ -106,27 +112,23 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
   for (std::size_t i = 0; i < ring.size(); ++i) {
     const kept_qso& kept = ring[(next_slot + i) % ring.size()];
     finder.find(kept.qso, facts);
-    take(kept.qso, facts, kept.line, kept.owner);
+    take(kept.qso, facts, kept.line, kept.owner, kept.details ? &*kept.details : nullptr);
   }
   return true;
-}
-
-int finish_output(const command_context& c, int status) {
-  if (!c.out.flush()) {
-    c.err << "Erreur : la sortie standard n'a pas pu etre ecrite (" << *c.out.failure() << ").\n";
-    return kExitFailure;
-  }
-  return status;
 }
 
 // The rows of liste, indicatif and doublons.
 class qso_rows {
  public:
-  qso_rows(output& out, bool short_table, bool with_group = false)
-      : short_(short_table), group_(with_group), table_(columns(), out, minimum_widths()) {}
+  // With `with_reports`, a column shows each QSO's reports from its details.
+  qso_rows(output& out, bool short_table, bool with_group = false, bool with_reports = false)
+      : short_(short_table),
+        group_(with_group),
+        reports_(with_reports),
+        table_(columns(), out, minimum_widths()) {}
 
   void add(const qso_values& qso, const qso_facts& facts, std::size_t line,
-           std::string_view group = {}) {
+           std::string_view group = {}, const details_record* details = nullptr) {
     cells_.clear();
     if (group_) cells_.emplace_back(group);
     debut_ = clock_time(qso.debut);
@@ -146,6 +148,17 @@ class qso_rows {
     cells_.push_back(khz_);
     cells_.push_back(facts.band.value_or(kNoBand));
     cells_.push_back(mode_);
+    if (reports_) {
+      reports_text_.clear();
+      const std::string* sent = details ? details->find("RST_SENT") : nullptr;
+      const std::string* received = details ? details->find("RST_RCVD") : nullptr;
+      if (sent != nullptr || received != nullptr) {
+        append_visible(reports_text_, sent ? std::string_view(*sent) : "-");
+        reports_text_ += '/';
+        append_visible(reports_text_, received ? std::string_view(*received) : "-");
+      }
+      cells_.push_back(reports_text_);
+    }
     if (!short_) cells_.push_back(visible(qso.lieu, scratch_[4]));
     cells_.push_back(line_);
     table_.add(cells_);
@@ -160,6 +173,7 @@ class qso_rows {
     list.insert(list.end(), {{"Date"}, {"Debut"}, {"Fin"}, {"Indicatif"}});
     if (!short_) list.push_back({"Prenom"});
     list.insert(list.end(), {{"kHz", true}, {"Bande"}, {"Mode"}});
+    if (reports_) list.push_back({kReportsTitle});
     if (!short_) list.push_back({"Lieu"});
     list.push_back({"Ligne", true});
     return list;
@@ -172,16 +186,20 @@ class qso_rows {
     list.insert(list.end(), {10, 5, 5, 9});
     if (!short_) list.push_back(15);
     list.insert(list.end(), {6, 5, 9});
+    if (reports_) list.push_back(kReportsTitle.size());
     if (!short_) list.push_back(25);
     list.push_back(7);
     return list;
   }
 
+  // "59/57": sent, then received, "-" for one missing.
+  static constexpr std::string_view kReportsTitle = "Reports";
   bool short_;
   bool group_;
+  bool reports_;
   text_table table_;
   std::vector<std::string_view> cells_;
-  std::string debut_, fin_, khz_, mode_, line_;
+  std::string debut_, fin_, khz_, mode_, line_, reports_text_;
   std::string scratch_[5];
 };
 
@@ -366,23 +384,134 @@ std::string describe(const kept_qso& qso) {
          ")";
 }
 
+// What verifie found in the details file.
+struct details_check {
+  std::size_t problems = 0;
+  std::size_t notes = 0;
+};
+
+// "F4ABC, 05-02-2020 09:05, 40m, J3E": a details key as the logbook reads.
+std::string describe_key(const details_key& key) {
+  std::string text = key.call + ", " + key.date.substr(6, 2) + "-" + key.date.substr(4, 2) + "-" +
+                     key.date.substr(0, 4) + " " + key.time.substr(0, 2) + ":" +
+                     key.time.substr(2, 2) + ", ";
+  text.append(key.band.empty() ? std::string("hors bande") : key.band);
+  return text + ", " + key.emission_class;
+}
+
+// "12 et 40", "12, 40 et 77".
+std::string line_list(const std::vector<std::size_t>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += i + 1 == lines.size() ? " et " : ", ";
+    text += std::to_string(lines[i]);
+  }
+  return text;
+}
+
+// verifie's part about the details file, once the logbook is read: a file
+// left unread (another logbook's, or unreadable) and unreadable records are
+// problems; lines that share a key (`line_keys`, sorted here) and records
+// that match no line are notes.
+details_check check_details(const command_context& c, const std::optional<logbook_header>& first,
+                            std::vector<std::pair<std::uint64_t, std::size_t>>& line_keys) {
+  details_check found;
+  std::string text;
+  const auto write = [&](std::string_view where, std::string_view what) {
+    text.assign(where).append(" : ");
+    append_visible(text, what);
+    text += '\n';
+    c.out.write(text);
+  };
+  details_reader& details = *c.details;
+  const details_state state = details.load(first ? &*first : nullptr);
+  if (state == details_state::absent) return found;
+  if (state != details_state::ready) {
+    const std::string said = details_notice(details, c.options.logbook);
+    std::string_view notice = said;
+    constexpr std::string_view kWarning = "Attention : ";
+    if (notice.starts_with(kWarning)) notice.remove_prefix(kWarning.size());
+    write("details", trim_right(notice));
+    ++found.problems;
+    return found;
+  }
+  std::sort(line_keys.begin(), line_keys.end());
+  std::vector<std::vector<std::size_t>> sharing;
+  for (std::size_t i = 0; i < line_keys.size();) {
+    std::size_t end = i + 1;
+    while (end < line_keys.size() && line_keys[end].first == line_keys[i].first) ++end;
+    if (end - i > 1) {
+      sharing.emplace_back();
+      for (std::size_t k = i; k < end; ++k) sharing.back().push_back(line_keys[k].second);
+    }
+    i = end;
+  }
+  std::sort(sharing.begin(), sharing.end());
+  for (const auto& lines : sharing) {
+    write("lignes " + line_list(lines),
+          "note : meme indicatif, date, debut, bande et classe : ces lignes partagent leurs "
+          "details");
+    ++found.notes;
+  }
+  const platform::status read = details.for_each([&](const details_reader::visit& seen) {
+    const std::string where = "details ligne " + std::to_string(seen.line);
+    if (seen.problem != nullptr) {
+      write(where, seen.problem->reason);
+      ++found.problems;
+      return;
+    }
+    const auto key = seen.record->key();
+    if (!key) return;  // for_each reports those as problems
+    const std::uint64_t digest = key_digest(*key);
+    const auto at = std::lower_bound(line_keys.begin(), line_keys.end(),
+                                     std::pair<std::uint64_t, std::size_t>{digest, 0});
+    if (at != line_keys.end() && at->first == digest) return;
+    write(where, "note : details sans QSO (" + describe_key(*key) +
+                     ") : aucune ligne du journal n'a cette cle (indicatif, date, debut, bande "
+                     "ou classe modifies a la main ? corrige fait suivre les details)");
+    ++found.notes;
+  });
+  if (!read.ok()) {
+    write("details", "le fichier de details \"" + details.path() +
+                         "\" n'a pas pu etre lu jusqu'au bout (" + read.cause() + ")");
+    ++found.problems;
+  }
+  return found;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 
+int finish_output(const command_context& c, int status) {
+  if (!c.out.flush()) {
+    c.err << "Erreur : la sortie standard n'a pas pu etre ecrite (" << *c.out.failure() << ").\n";
+    return kExitFailure;
+  }
+  return status;
+}
+
 int list_qsos(const command_context& c) {
   fact_finder finder(c.options.user_modes);
-  qso_rows rows(c.out, c.options.short_table);
+  // Made at the first QSO, when the details file is known: the reports get
+  // a column when the logbook has details.
+  std::optional<qso_rows> table;
+  const auto rows = [&]() -> qso_rows& {
+    if (!table) {
+      table.emplace(c.out, c.options.short_table, false,
+                    c.details != nullptr && c.details->state() == details_state::ready);
+    }
+    return *table;
+  };
   const std::string needle =
       c.options.selection.call ? literal_part(*c.options.selection.call) : std::string();
   const bool read = read_selected(
       c, finder,
-      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
-        rows.add(qso, facts, line);
-      },
+      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view,
+          const details_record* details) { rows().add(qso, facts, line, {}, details); },
       needle);
   if (!read) return kExitFailure;
-  rows.finish();
+  rows().finish();
   return finish_output(c, kExitSuccess);
 }
 
@@ -395,11 +524,12 @@ int worked_before(const command_context& c) {
   std::optional<calendar_date> last;
   const bool read = read_selected(
       c, finder,
-      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
+      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view,
+          const details_record*) {
         if (!contains_any_case(qso.indicatif, station) || base_call(qso.indicatif) != station) {
           return;
         }
-        found.push_back({qso.record(), line, {}});
+        found.push_back({qso.record(), line, {}, {}});
         grid.add(facts.band.value_or(kNoBand), qso.frequence, mode_name(qso, facts));
         if (facts.date && (!first || *facts.date < *first)) first = facts.date;
         if (facts.date && (!last || *facts.date > *last)) last = facts.date;
@@ -507,7 +637,7 @@ int find_duplicates(const command_context& c) {
     while (next < members.size() && reader.next(item)) {
       if (item.what != logbook_item::kind::qso || item.line != members[next].line) continue;
       if (duplicate_key_of(item.qso, c.options.user_modes) != members[next].key) break;
-      rows.push_back({members[next].group, {item.qso, item.line, {}}});
+      rows.push_back({members[next].group, {item.qso, item.line, {}, {}}});
       ++next;
     }
     read_failure = reader.failure();
@@ -572,7 +702,16 @@ int check_logbook(const command_context& c) {
 
   fact_finder finder(c.options.user_modes);
   std::optional<std::string> read_failure;
+  std::size_t line = 0;
+  const auto column_problem = [&](qso_column, const std::string& what) { problem(line, what); };
+  // The key of every line, when the logbook has details: which lines share
+  // one, and which records match no line.
+  bool with_details = false;
+  std::vector<std::pair<std::uint64_t, std::size_t>> line_keys;  // digest, line
+  std::optional<logbook_header> first_header;
   const auto opened = c.open([&](logbook_reader& reader) {
+    // Opened with the logbook, not yet loaded.
+    with_details = c.details != nullptr && c.details->state() == details_state::ready;
     reader.read_values_only();
     logbook_item item;
     qso_facts facts;
@@ -586,6 +725,7 @@ int check_logbook(const command_context& c) {
       if (item.what == logbook_item::kind::header) {
         end_early_run();
         const logbook_header& header = reader.header()->header;
+        if (!first_header) first_header = header;
         header_start = parse_date(header.date_debut);
         early_header = std::string(visible(header.indicatif, scratch)) + " (" +
                        std::string(visible(header.date_debut, scratch)) + ", ligne " +
@@ -600,59 +740,16 @@ int check_logbook(const command_context& c) {
       }
       ++qsos;
       const qso_values& qso = item.values;
-      const std::size_t line = item.line;
+      line = item.line;
       finder.find(qso, facts);
       if (reader.header() == nullptr) {
         problem(line,
                 "QSO au-dessus du premier en-tete : sans proprietaire, son export n'aurait "
                 "pas d'indicatif de station");
       }
-      for (const auto& [name, value] :
-           {std::pair<std::string_view, std::string_view>{"la date", qso.date},
-            {"l'indicatif", qso.indicatif},
-            {"le prenom", qso.prenom},
-            {"la classe", qso.mode},
-            {"le lieu", qso.lieu}}) {
-        if (has_control_characters(value)) {
-          problem(line, "caractere de controle dans " + std::string(name) + " \"" +
-                            std::string(visible(value, scratch)) +
-                            "\" (une touche flechee tapee a l'invite ?)");
-        }
-      }
-      if (!is_strict_date(qso.date)) {
-        problem(line, "date \"" + std::string(visible(qso.date, scratch)) +
-                          "\" invalide (JJ-MM-AAAA, une date du calendrier a partir de 1930)");
-      }
-      if (!is_valid_time(qso.debut)) {
-        problem(line, "heure de debut " + std::to_string(qso.debut) + " invalide (hhmm, 0 a 2359)");
-      }
-      if (!is_valid_time(qso.fin)) {
-        problem(line, "heure de fin " + std::to_string(qso.fin) + " invalide (hhmm, 0 a 2359)");
-      }
-      if (!is_call_sign_form(qso.indicatif) && !has_control_characters(qso.indicatif)) {
-        problem(line, "indicatif \"" + std::string(visible(qso.indicatif, scratch)) +
-                          "\" invalide (lettres, chiffres et /, au moins une lettre et un "
-                          "chiffre, 3 caracteres ou plus)");
-      }
-      if (qso.frequence <= 0) {
-        problem(line,
-                "frequence " + std::to_string(qso.frequence) + " kHz invalide (positive attendue)");
-      } else if (!facts.band) {
-        // A hint only when the number, read in another unit, is in a band.
-        const bool megahertz = qso.frequence <= std::numeric_limits<std::int32_t>::max() / 1000 &&
-                               band_of(qso.frequence * 1000);
-        const bool hertz = band_of(qso.frequence / 1000) && qso.frequence % 1000 == 0;
-        problem(line, "frequence " + std::to_string(qso.frequence) +
-                          " kHz hors des bandes amateur" +
-                          (megahertz ? " (kHz attendus, pas MHz ?)"
-                           : hertz   ? " (kHz attendus, pas Hz ?)"
-                                     : ""));
-      }
-      if (!*facts.mode && !has_control_characters(qso.mode)) {
-        const std::string typed(visible(to_upper(qso.mode), scratch));
-        problem(line, "classe d'emission \"" + typed +
-                          "\" inconnue : indiquer son mode avec --mode " + typed +
-                          "=MODE[/SOUS_MODE]");
+      find_value_problems(qso, facts, column_problem);
+      if (with_details) {
+        if (const auto key = details_key_of(qso)) line_keys.emplace_back(key_digest(*key), line);
       }
       if (is_valid_time(qso.debut) && is_valid_time(qso.fin) && qso.fin < qso.debut) {
         say(line, "note : fin avant le debut (passe minuit ?)");
@@ -672,6 +769,11 @@ int check_logbook(const command_context& c) {
     c.out.flush();
     report_failure(c, opened ? *opened : *read_failure);
     return kExitFailure;
+  }
+  if (c.details != nullptr) {
+    const details_check found = check_details(c, first_header, line_keys);
+    problems += found.problems;
+    notes += found.notes;
   }
   std::string count = problems == 0 ? std::string("Aucun probleme") : plural(problems, "probleme");
   count += ", " + plural(notes, "note") + ", " + std::to_string(qsos) + " QSO lu" +
@@ -693,37 +795,38 @@ int logbook_statistics(const command_context& c) {
   std::string mode;
   std::size_t* year_count = nullptr;  // in `years`, of the QSO before
   int last_year = 0;
-  const bool read = read_selected(
-      c, finder,
-      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view) {
-        ++total;
-        if (const int year = facts.date ? facts.date->year : 0; !year_count || year != last_year) {
-          year_count = &years[year];  // std::map keeps it in place
-          last_year = year;
-        }
-        ++*year_count;
-        mode = mode_name(qso, facts);
-        grid.add(facts.band.value_or(kNoBand), qso.frequence, mode);
-        stations.add(base_call(qso.indicatif));
-        if (const auto minute = minute_of(facts, qso.debut)) {
-          // Only what describe() shows: in date order every line is the
-          // new last QSO.
-          const auto keep = [&](kept_qso& kept) {
-            kept.qso.date = qso.date;
-            kept.qso.debut = qso.debut;
-            kept.qso.indicatif = qso.indicatif;
-            kept.line = line;
-          };
-          if (!first_minute || *minute < *first_minute) {
-            first_minute = minute;
-            keep(first);
-          }
-          if (!last_minute || *minute >= *last_minute) {
-            last_minute = minute;
-            keep(last);
-          }
-        }
-      });
+  const bool read = read_selected(c, finder,
+                                  [&](const qso_values& qso, const qso_facts& facts,
+                                      std::size_t line, std::string_view, const details_record*) {
+                                    ++total;
+                                    if (const int year = facts.date ? facts.date->year : 0;
+                                        !year_count || year != last_year) {
+                                      year_count = &years[year];  // std::map keeps it in place
+                                      last_year = year;
+                                    }
+                                    ++*year_count;
+                                    mode = mode_name(qso, facts);
+                                    grid.add(facts.band.value_or(kNoBand), qso.frequence, mode);
+                                    stations.add(base_call(qso.indicatif));
+                                    if (const auto minute = minute_of(facts, qso.debut)) {
+                                      // Only what describe() shows: in date order every line is the
+                                      // new last QSO.
+                                      const auto keep = [&](kept_qso& kept) {
+                                        kept.qso.date = qso.date;
+                                        kept.qso.debut = qso.debut;
+                                        kept.qso.indicatif = qso.indicatif;
+                                        kept.line = line;
+                                      };
+                                      if (!first_minute || *minute < *first_minute) {
+                                        first_minute = minute;
+                                        keep(first);
+                                      }
+                                      if (!last_minute || *minute >= *last_minute) {
+                                        last_minute = minute;
+                                        keep(last);
+                                      }
+                                    }
+                                  });
   if (!read) return kExitFailure;
 
   std::string text = std::to_string(total) + " QSO" +
@@ -816,8 +919,11 @@ int export_csv(const command_context& c) {
   const std::string_view eol = excel ? "\r\n" : "\n";
   std::string line = excel ? std::string(kUtf8Bom) : std::string();
   constexpr std::string_view kTitles[] = {
-      "date",  "debut", "fin",       "indicatif", "prenom", "khz",          "mhz",
-      "bande", "mode",  "sous_mode", "classe",    "lieu",   "proprietaire", "ligne"};
+      "date",         "debut", "fin",           "indicatif",   "prenom",  "khz",
+      "mhz",          "bande", "mode",          "sous_mode",   "classe",  "lieu",
+      "proprietaire", "ligne", "report_envoye", "report_recu", "locator", "commentaire"};
+  // The details fields of the last columns, in their order.
+  constexpr std::string_view kDetailsColumns[] = {"RST_SENT", "RST_RCVD", "GRIDSQUARE", "COMMENT"};
   for (std::size_t i = 0; i < std::size(kTitles); ++i) {
     if (i > 0) line += separator;
     line.append(kTitles[i]);
@@ -827,55 +933,59 @@ int export_csv(const command_context& c) {
 
   fact_finder finder(c.options.user_modes);
   std::string value;
-  const bool read = read_selected(c, finder,
-                                  [&](const qso_values& qso, const qso_facts& facts,
-                                      std::size_t number, std::string_view owner) {
-                                    line.clear();
-                                    std::size_t column = 0;
-                                    const auto field = [&](std::string_view text) {
-                                      if (column > 0) line += separator;
-                                      append_shown_field(c, kTitles[column++], number, text, line);
-                                    };
-                                    if (facts.date) {
-                                      const auto two = [](int n) {
-                                        return std::string{char('0' + n / 10), char('0' + n % 10)};
-                                      };
-                                      value = excel ? french_date(*facts.date)
-                                                    : std::to_string(facts.date->year) + "-" +
-                                                          two(facts.date->month) + "-" +
-                                                          two(facts.date->day);
-                                      field(value);
-                                    } else {
-                                      field(qso.date);
-                                    }
-                                    field(clock_time(qso.debut));
-                                    field(clock_time(qso.fin));
-                                    field(to_upper(qso.indicatif));
-                                    field(qso.prenom);
-                                    field(std::to_string(qso.frequence));
-                                    value.clear();
-                                    if (qso.frequence > 0) {
-                                      value = std::to_string(qso.frequence / 1000);
-                                      if (const int rest = qso.frequence % 1000; rest != 0) {
-                                        std::string digits = std::to_string(1000 + rest).substr(1);
-                                        while (digits.back() == '0') digits.pop_back();
-                                        value.append(excel ? "," : ".").append(digits);
-                                      }
-                                    }
-                                    field(value);
-                                    field(facts.band.value_or(""));
-                                    const std::optional<adif_mode>& mode = *facts.mode;
-                                    field(mode ? std::string_view(mode->mode) : "");
-                                    field(mode ? std::string_view(mode->submode) : "");
-                                    field(qso.mode);
-                                    value = qso.lieu;
-                                    std::replace(value.begin(), value.end(), '_', ' ');
-                                    field(value);
-                                    field(owner);
-                                    field(std::to_string(number));
-                                    line.append(eol);
-                                    c.out.write(line);
-                                  });
+  const bool read =
+      read_selected(c, finder,
+                    [&](const qso_values& qso, const qso_facts& facts, std::size_t number,
+                        std::string_view owner, const details_record* details) {
+                      line.clear();
+                      std::size_t column = 0;
+                      const auto field = [&](std::string_view text) {
+                        if (column > 0) line += separator;
+                        append_shown_field(c, kTitles[column++], number, text, line);
+                      };
+                      if (facts.date) {
+                        const auto two = [](int n) {
+                          return std::string{char('0' + n / 10), char('0' + n % 10)};
+                        };
+                        value = excel ? french_date(*facts.date)
+                                      : std::to_string(facts.date->year) + "-" +
+                                            two(facts.date->month) + "-" + two(facts.date->day);
+                        field(value);
+                      } else {
+                        field(qso.date);
+                      }
+                      field(clock_time(qso.debut));
+                      field(clock_time(qso.fin));
+                      field(to_upper(qso.indicatif));
+                      field(qso.prenom);
+                      field(std::to_string(qso.frequence));
+                      value.clear();
+                      if (qso.frequence > 0) {
+                        value = std::to_string(qso.frequence / 1000);
+                        if (const int rest = qso.frequence % 1000; rest != 0) {
+                          std::string digits = std::to_string(1000 + rest).substr(1);
+                          while (digits.back() == '0') digits.pop_back();
+                          value.append(excel ? "," : ".").append(digits);
+                        }
+                      }
+                      field(value);
+                      field(facts.band.value_or(""));
+                      const std::optional<adif_mode>& mode = *facts.mode;
+                      field(mode ? std::string_view(mode->mode) : "");
+                      field(mode ? std::string_view(mode->submode) : "");
+                      field(qso.mode);
+                      value = qso.lieu;
+                      std::replace(value.begin(), value.end(), '_', ' ');
+                      field(value);
+                      field(owner);
+                      field(std::to_string(number));
+                      for (const std::string_view name : kDetailsColumns) {
+                        const std::string* kept = details ? details->find(name) : nullptr;
+                        field(kept ? std::string_view(*kept) : "");
+                      }
+                      line.append(eol);
+                      c.out.write(line);
+                    });
   if (!read) return kExitFailure;
   c.out.flush();  // the caller says where a failed write went
   return c.out.failure() ? kExitFailure : kExitSuccess;

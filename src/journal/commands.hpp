@@ -1,5 +1,7 @@
-// The six commands of velkrin-journal, each reading the logbook through the
-// shared reader and writing plain text: data to `out`, messages to `err`.
+// The commands of velkrin-journal: the reading ones read the logbook through
+// the shared reader, the writing ones (complete, corrige, supprime) change one
+// QSO through edit_qso(); all write plain text, data to `out`, messages to
+// `err`.
 #pragma once
 
 #include <functional>
@@ -23,6 +25,10 @@ struct command_context {
   const logbook_opener& open;
   output& out;
   std::ostream& err;
+  // The logbook's details file, opened by `open` with the logbook for the
+  // commands that use it (liste and csv get each QSO's details from the
+  // reader; verifie and fiche load it themselves); nullptr for the others.
+  details_reader* details = nullptr;
 };
 
 int list_qsos(const command_context& context);
@@ -31,6 +37,18 @@ int find_duplicates(const command_context& context);
 int check_logbook(const command_context& context);
 int logbook_statistics(const command_context& context);
 int export_csv(const command_context& context);
+int show_qso(const command_context& context);      // fiche
+int complete_qso(const command_context& context);  // complete
+int correct_qso(const command_context& context);   // corrige
+int remove_qso(const command_context& context);    // supprime
+
+// Hands on what `out` holds; `status`, or kExitFailure (said on err) when
+// standard output could not be written.
+int finish_output(const command_context& context, int status);
+
+// The French label of a details field ("Report envoye" for RST_SENT); empty
+// when the ADIF name says enough or is unknown.
+std::string_view field_label(std::string_view adif_name);
 
 // One CSV field: quoted when it holds the separator, a quote or a line end
 // (RFC 4180); for a spreadsheet, a value that begins with "=", "+", "-" or

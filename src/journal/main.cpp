@@ -1,7 +1,8 @@
 // velkrin-journal: looks into Velkrin's logbook (list, worked before,
-// duplicates, check, statistics, CSV) without ever writing it. Every name is
-// a UTF-8 string inside the command; the platform layer hands the arguments
-// over in UTF-8 (on Windows from the wide command line).
+// duplicates, check, statistics, CSV, one QSO's card) without writing it, and
+// completes, corrects or removes one QSO. Every name is a UTF-8 string inside
+// the command; the platform layer hands the arguments over in UTF-8 (on
+// Windows from the wide command line).
 #include <iostream>
 
 #include "console/last_resort.hpp"

@@ -67,6 +67,31 @@ TEST_F(JournalEndToEnd, ReadsWhatVelkrinWrote) {
   EXPECT_EQ(journal({"doublons"}).status, 0);
 }
 
+// A QSO typed in velkrin gets its reports, then is corrected and removed,
+// each time through a copy renamed over the logbook.
+TEST_F(JournalEndToEnd, TypedQsoIsCompletedCorrectedAndRemoved) {
+  const program_run completed = journal({"complete", "7", "RST_SENT=59", "rst_rcvd=57"});
+  EXPECT_EQ(completed.status, 0) << completed.err;
+  EXPECT_NE(without_cr(journal({"fiche", "7"}).out).find("Report recu                 RST_RCVD"),
+            std::string::npos);
+  EXPECT_NE(journal({"csv"}).out.find(",F5XYZ,7,59,57,,\n"), std::string::npos);
+
+  const program_run corrected = journal({"corrige", "7", "indicatif=F4ABD"});
+  EXPECT_EQ(corrected.status, 0) << corrected.err;
+  EXPECT_NE(without_cr(corrected.out).find("\napres : 01-02-2026    905    930       F4ABD "),
+            std::string::npos)
+      << corrected.out;
+  EXPECT_NE(journal({"csv"}).out.find(",F4ABD,"), std::string::npos);
+  EXPECT_NE(journal({"csv"}).out.find(",F5XYZ,7,59,57,,\n"), std::string::npos);
+
+  EXPECT_EQ(journal({"supprime", "8"}).status, 0);
+  const program_run checked = journal({"verifie"});
+  EXPECT_EQ(checked.status, 0) << checked.out;
+  EXPECT_EQ(without_cr(checked.out),
+            "ligne 8 : note : fin avant le debut (passe minuit ?)\n"
+            "Aucun probleme, 1 note, 2 QSO lus.\n");
+}
+
 // A reader whose output waits on a pager that nobody reads keeps velkrin
 // waiting for nothing: a QSO confirmed meanwhile is recorded at once.
 TEST_F(JournalEndToEnd, ReaderWaitingOnItsOutputKeepsVelkrinWaitingForNothing) {
@@ -96,7 +121,7 @@ TEST_F(JournalEndToEnd, CsvIsWrittenAsBytesAndNeverOverAFile) {
       to_output.out.starts_with("\xef\xbb\xbf"
                                 "date;debut;fin;"));
   EXPECT_NE(to_output.out.find("01/02/2026;09:05;09:30;F4ABC;Andr\xc3\xa9;7055;7,055;40m;SSB;LSB;"
-                               "J3E;Paris 15;F5XYZ;7\r\n"),
+                               "J3E;Paris 15;F5XYZ;7;;;;\r\n"),
             std::string::npos)
       << to_output.out;
   EXPECT_EQ(to_output.out.find("\r\r"), std::string::npos);
@@ -105,7 +130,7 @@ TEST_F(JournalEndToEnd, CsvIsWrittenAsBytesAndNeverOverAFile) {
   const std::string written = read_file(folder_.file("qso.csv"));
   EXPECT_TRUE(
       written.ends_with("2026-02-03,23:59,00:05,F4ABC/P,,14010,14.01,20m,CW,,A1A,Brest,"
-                        "F5XYZ,9\n"))
+                        "F5XYZ,9,,,,\n"))
       << written;
   const program_run refused = journal({"csv", "-o", "qso.csv"});
   EXPECT_EQ(refused.status, 2);

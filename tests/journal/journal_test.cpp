@@ -66,18 +66,29 @@ result run(const std::vector<std::string>& args, const std::string& logbook,
     case command::csv:
       status = export_csv(context);
       break;
+    case command::fiche:
+      status = show_qso(context);
+      break;
+    case command::complete:  // they write files: see details_test.cpp
+    case command::corrige:
+    case command::supprime:
+      ADD_FAILURE() << "a writing command on a logbook held in a string";
+      break;
   }
   return {status, text, err.str()};
 }
 
-// The last CSV column (the line numbers) of the selected QSOs.
+// The "ligne" CSV column (the line numbers) of the selected QSOs, before the
+// four columns of details (empty here).
 std::string selected_lines(std::vector<std::string> args, const std::string& logbook) {
   args.insert(args.begin(), "csv");
   std::istringstream rows(run(args, logbook).out);
   std::string row, lines;
   std::getline(rows, row);  // titles
-  while (std::getline(rows, row))
+  while (std::getline(rows, row)) {
+    row.resize(row.size() - std::string(",,,,").size());
     lines += (lines.empty() ? "" : " ") + row.substr(row.rfind(',') + 1);
+  }
   return lines;
 }
 
@@ -319,15 +330,16 @@ TEST(Journal, CsvQuotesAndProtectsSpreadsheetCells) {
       kHeader + qso("05-02-2020", 905, 930, "f4abc", 7055, "J3E", "Jo", "Saint_Etienne");
   EXPECT_EQ(run({"csv"}, logbook).out,
             "date,debut,fin,indicatif,prenom,khz,mhz,bande,mode,sous_mode,classe,lieu,"
-            "proprietaire,ligne\n"
-            "2020-02-05,09:05,09:30,F4ABC,Jo,7055,7.055,40m,SSB,LSB,J3E,Saint Etienne,F5XYZ,7\n");
+            "proprietaire,ligne,report_envoye,report_recu,locator,commentaire\n"
+            "2020-02-05,09:05,09:30,F4ABC,Jo,7055,7.055,40m,SSB,LSB,J3E,Saint Etienne,F5XYZ,7,,,,"
+            "\n");
   const std::string excel = run({"csv", "--excel"}, logbook).out;
   EXPECT_TRUE(
       excel.starts_with("\xef\xbb\xbf"
                         "date;debut;"));
   EXPECT_TRUE(
       excel.ends_with("\r\n05/02/2020;09:05;09:30;F4ABC;Jo;7055;7,055;40m;SSB;LSB;J3E;"
-                      "Saint Etienne;F5XYZ;7\r\n"));
+                      "Saint Etienne;F5XYZ;7;;;;\r\n"));
 }
 
 TEST(Journal, UsageErrors) {
@@ -373,7 +385,7 @@ TEST(Journal, UsageErrors) {
   EXPECT_EQ(
       err.str(),
       "Erreur : commande inconnue \"listes\" (et aucun journal de ce nom) ; les commandes : "
-      "liste, indicatif, doublons, verifie, stats, csv.\n"
+      "liste, indicatif, doublons, verifie, stats, csv, fiche, complete, corrige, supprime.\n"
       "Usage : velkrin-journal COMMANDE [options] [JOURNAL]\nAide : velkrin-journal --help\n");
 
   const parsed_options alone = parse_options({"archives/journal.txt"});
