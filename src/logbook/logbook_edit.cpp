@@ -254,7 +254,10 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
   }
   const bool details_usable = details.state() != details_state::other_logbook;
   if (!details_usable && edit.kind == qso_edit_kind::complete) {
-    return refused(std::string(trim_right(details_notice(details, logbook.path))));
+    std::string notice(trim_right(details_notice(details, logbook.path)));
+    constexpr std::string_view kWarning = "Attention : ";
+    if (notice.starts_with(kWarning)) notice.erase(0, kWarning.size());
+    return refused(std::move(notice));
   }
   const auto old_key = details_key_of(*found);
   if (old_key && details.state() == details_state::ready) {
@@ -314,8 +317,11 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
   if (moves) {
     std::vector<details_field> kept;
     for (const auto& field : result.details_before.fields) {
-      const bool class_changed = new_key->emission_class != old_key->emission_class;
-      if (class_changed && (field.name == "MODE" || field.name == "SUBMODE")) continue;
+      // The mode kept from the QSO's record holds while the class and the
+      // band do (a sideband follows the band).
+      const bool mode_changed = new_key->emission_class != old_key->emission_class ||
+                                new_key->band != old_key->band;
+      if (mode_changed && (field.name == "MODE" || field.name == "SUBMODE")) continue;
       if (field.name == "TIME_ON" && new_key->time != old_key->time) continue;
       kept.push_back(field);
     }
