@@ -141,6 +141,12 @@ int run_edit(const command_context& c, qso_edit& edit,
     return kExitAnswer;
   }
   c.out.write(report(result));
+  if (result.leftover) {
+    c.err << "Erreur : les details de l'ancienne ligne n'ont pas pu etre retires du fichier \""
+          << visible(details_path_for(c.options.logbook)) << "\" (" << *result.leftover
+          << ") ; ils y restent sans QSO, ce que verifie signale.\n";
+    return finish_output(c, kExitFailure);
+  }
   return finish_output(c, kExitSuccess);
 }
 

@@ -248,6 +248,8 @@ void details_reader::open(const std::string& logbook_path) {
   path_ = details_path_for(logbook_path);
   state_ = details_state::absent;
   loaded_ = false;
+  owner_checked_ = false;
+  torn_from_.reset();
   failure_.reset();
   entries_.clear();
   by_digest_.clear();
@@ -267,8 +269,37 @@ void details_reader::open(const std::string& logbook_path) {
   state_ = details_state::ready;
 }
 
+details_state details_reader::check_owner(const logbook_header* first) {
+  if (owner_checked_ || state_ != details_state::ready) return state_;
+  owner_checked_ = true;
+  // The header, up to its <EOH>: the file's first piece holds it.
+  std::string start(static_cast<std::size_t>(std::min<std::uint64_t>(size_, kMaxHeaderBytes)),
+                    '\0');
+  std::size_t filled = 0;
+  while (filled < start.size()) {
+    std::size_t got = 0;
+    if (const platform::status s =
+            file_.read_at(filled, start.data() + filled, start.size() - filled, got);
+        !s.ok()) {
+      state_ = details_state::unreadable;
+      failure_ = s.reason();
+      return state_;
+    }
+    if (got == 0) break;
+    filled += got;
+  }
+  start.resize(filled);
+  const std::size_t eoh = end_of_header(start);
+  for (const auto& field : header_fields(start.substr(0, eoh == std::string::npos ? 0 : eoh))) {
+    if (field.name == kOwnerField) owner_.indicatif = field.value;
+    if (field.name == kStartDateField) owner_.date_debut = field.value;
+  }
+  if (!owner_matches(owner_, first)) state_ = details_state::other_logbook;
+  return state_;
+}
+
 details_state details_reader::load(const logbook_header* first) {
-  if (loaded_ || state_ != details_state::ready) return state_;
+  if (loaded_ || check_owner(first) != details_state::ready) return state_;
   loaded_ = true;
   adif::adif_reader reader;
   std::vector<char> piece(kPieceBytes);
@@ -281,11 +312,10 @@ details_state details_reader::load(const logbook_header* first) {
       if (record.complete && record.unreadable.empty()) {
         if (const auto key = key_of_fields(record.fields)) digest = key_digest(*key);
       }
+      if (!record.complete) torn_from_ = record.offset;
       add_to_index(digest, record.offset);
     }
   };
-  std::string start;  // the bytes up to the header's end
-  bool header_read = false;
   for (std::uint64_t offset = 0; offset < size_;) {
     std::size_t got = 0;
     const auto wanted =
@@ -298,30 +328,8 @@ details_state details_reader::load(const logbook_header* first) {
     }
     if (got == 0) break;
     offset += got;
-    if (!header_read) {
-      start.append(piece.data(), got);
-      const std::size_t eoh = end_of_header(start);
-      if (eoh == std::string::npos && start.size() < kMaxHeaderBytes && offset < size_) {
-        reader.feed({piece.data(), got});
-        continue;
-      }
-      header_read = true;
-      for (const auto& field : header_fields(start.substr(0, eoh == std::string::npos ? 0 : eoh))) {
-        if (field.name == kOwnerField) owner_.indicatif = field.value;
-        if (field.name == kStartDateField) owner_.date_debut = field.value;
-      }
-      start.clear();
-      if (!owner_matches(owner_, first)) {
-        state_ = details_state::other_logbook;
-        return state_;
-      }
-    }
     reader.feed({piece.data(), got});
     index_records();
-  }
-  if (!header_read && !owner_matches(owner_, first)) {
-    state_ = details_state::other_logbook;
-    return state_;
   }
   reader.finish();
   index_records();
@@ -358,6 +366,23 @@ void details_reader::add_to_index(std::optional<std::uint64_t> digest, std::uint
   pending_ = true;
   pending_digest_ = digest;
   pending_offset_ = offset;
+}
+
+std::optional<std::vector<std::pair<std::uint64_t, std::uint64_t>>> details_reader::ranges_of(
+    const details_key& key) {
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges;
+  if (state_ != details_state::ready || !loaded_) return ranges;
+  const std::uint64_t digest = key_digest(key);
+  const auto less = [this](std::uint32_t a, std::uint64_t d) { return entries_[a].digest < d; };
+  for (auto it = std::lower_bound(by_digest_.begin(), by_digest_.end(), digest, less);
+       it != by_digest_.end() && entries_[*it].digest == digest; ++it) {
+    const entry& at = entries_[*it];
+    if (read_record(at, key) == nullptr) continue;
+    if (at.length == 0) return std::nullopt;
+    ranges.emplace_back(at.offset, at.offset + at.length);
+  }
+  std::sort(ranges.begin(), ranges.end());
+  return ranges;
 }
 
 const details_record* details_reader::find(const details_key& key) {

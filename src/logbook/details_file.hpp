@@ -144,6 +144,9 @@ class details_reader {
   // Reads the header and indexes the records, once; `first` is the logbook's
   // first header (nullptr when it has none). Returns the state.
   details_state load(const logbook_header* first);
+  // Reads the header alone, to learn whether the file belongs to the logbook
+  // (for_each needs no more).
+  details_state check_owner(const logbook_header* first);
   details_state state() const { return state_; }
   const std::string& path() const { return path_; }
   const std::optional<std::string>& failure() const { return failure_; }
@@ -161,6 +164,14 @@ class details_reader {
     const details_problem* problem = nullptr;  // nullptr for a record
   };
   platform::status for_each(const std::function<void(const visit&)>& each);
+  // Where the records of that key lie in the file, [begin, end) in file
+  // order (after load()); nothing when one of them is too long to say.
+  std::optional<std::vector<std::pair<std::uint64_t, std::uint64_t>>> ranges_of(
+      const details_key& key);
+  // Where a record that the file's end cuts short begins, if one does.
+  const std::optional<std::uint64_t>& torn_from() const { return torn_from_; }
+  // The size of the file as opened.
+  std::uint64_t size() const { return size_; }
   // Closes the file (records found stay valid), so that it can be replaced.
   void close() { file_.close(); }
 
@@ -179,6 +190,8 @@ class details_reader {
   std::uint64_t size_ = 0;
   details_state state_ = details_state::absent;
   bool loaded_ = false;
+  bool owner_checked_ = false;
+  std::optional<std::uint64_t> torn_from_;
   std::optional<std::string> failure_;
   details_owner owner_;
   std::vector<entry> entries_;            // the records with a key, in file order

@@ -100,10 +100,13 @@ platform::status rewrite_logbook(platform::locked_file& file, std::uint64_t begi
   return out.commit(file);
 }
 
-// Rewrites the details file at `path` without the records of the keys
-// `dropped` (and without a record left torn at its end), then with
-// `added` at its end.
-platform::status rewrite_details(const std::string& path, const std::vector<details_key>& dropped,
+using byte_ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+// Rewrites the details file at `path`, which must still be `read_size` bytes
+// long when given, without the bytes of `skipped` (in file order) and those from
+// `cut_from` on (a record cut short), then with `added` at its end.
+platform::status rewrite_details(const std::string& path, std::optional<std::uint64_t> read_size,
+                                 const byte_ranges& skipped, std::optional<std::uint64_t> cut_from,
                                  std::string_view added) {
   std::string target;
   if (platform::status s = platform::resolve_links(path, target); !s.ok()) return s;
@@ -111,55 +114,27 @@ platform::status rewrite_details(const std::string& path, const std::vector<deta
   bool missing = false;
   if (platform::status s = file.open_existing(target, missing); !s.ok()) return s;
   if (missing) return platform::status::failure("ouverture", platform::errno_reason(ENOENT));
+  // Only a program that ignores the logbook's lock can have changed it.
   const std::uint64_t size = file.size_when_locked();
-
-  // The records to leave out, as byte ranges: a record runs from its first
-  // field to the next record's first field.
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> skipped;
-  std::optional<std::pair<std::uint64_t, bool>> previous;  // its start, and whether to drop it
-  adif::adif_reader reader;
-  std::vector<char> piece(kPieceBytes);
-  const auto take = [&] {
-    while (auto record = reader.next()) {
-      if (previous && previous->second) skipped.emplace_back(previous->first, record->offset);
-      bool drop = !record->complete;
-      if (record->complete && record->unreadable.empty()) {
-        details_record read;
-        for (auto& field : record->fields) {
-          read.fields.push_back({std::move(field.name), std::move(field.value)});
-        }
-        const auto key = read.key();
-        drop = key && std::find(dropped.begin(), dropped.end(), *key) != dropped.end();
-      }
-      previous = {record->offset, drop};
-    }
-  };
-  for (std::uint64_t offset = 0; offset < size;) {
-    std::size_t got = 0;
-    const auto wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size - offset));
-    if (platform::status s = file.read_at(offset, piece.data(), wanted, got); !s.ok()) return s;
-    if (got == 0) break;
-    offset += got;
-    reader.feed({piece.data(), got});
-    take();
+  if (read_size && size != *read_size) {
+    return platform::status::failure("", "le fichier de details a change pendant la correction");
   }
-  reader.finish();
-  take();
-  if (previous && previous->second) skipped.emplace_back(previous->first, size);
-
+  const std::uint64_t end = std::min(size, cut_from.value_or(size));
   platform::replacement_file out;
   if (platform::status s = out.create_beside(file); !s.ok()) return s;
+  std::vector<char> piece(kPieceBytes);
   std::uint64_t at = 0;
-  char last = '\n';
+  std::uint64_t kept_end = 0;  // the end of the last bytes kept
   for (const auto& [from, to] : skipped) {
+    if (from >= end) break;
     if (platform::status s = copy_range(file, at, from, out, piece); !s.ok()) return s;
-    at = to;
+    if (from > at) kept_end = from;
+    at = std::min(to, end);
   }
-  if (platform::status s = copy_range(file, at, size, out, piece); !s.ok()) return s;
-  // The byte before the records added, so that they start on a line.
-  std::uint64_t kept_end = size;
-  if (!skipped.empty() && skipped.back().second == size) kept_end = skipped.back().first;
+  if (platform::status s = copy_range(file, at, end, out, piece); !s.ok()) return s;
+  if (end > at) kept_end = end;
+  // The records added start on a line of their own.
+  char last = '\n';
   if (kept_end > 0 && !added.empty()) {
     std::size_t got = 0;
     if (platform::status s = file.read_at(kept_end - 1, &last, 1, got); !s.ok()) return s;
@@ -169,6 +144,19 @@ platform::status rewrite_details(const std::string& path, const std::vector<deta
   }
   if (platform::status s = out.write(added); !s.ok()) return s;
   return out.commit(file);
+}
+
+// `ranges` as they lie once the bytes of `removed` have gone from before them.
+byte_ranges shifted(const byte_ranges& ranges, const byte_ranges& removed) {
+  byte_ranges moved;
+  for (const auto& [from, to] : ranges) {
+    std::uint64_t gone = 0;
+    for (const auto& [r_from, r_to] : removed) {
+      if (r_to <= from) gone += r_to - r_from;
+    }
+    moved.emplace_back(from - gone, to - gone);
+  }
+  return moved;
 }
 
 std::string as_utf8(std::string_view bytes) {
@@ -260,15 +248,30 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
     return refused(std::move(notice));
   }
   const auto old_key = details_key_of(*found);
+  byte_ranges old_ranges;
   if (old_key && details.state() == details_state::ready) {
     if (const details_record* record = details.find(*old_key)) result.details_before = *record;
+    const auto ranges = details.ranges_of(*old_key);
+    if (!ranges)
+      return failed(platform::status::failure("", "enregistrement de details trop long"));
+    old_ranges = *ranges;
   }
-  details.close();
   const bool key_shared = old_key && std::find(other_keys.begin(), other_keys.end(),
                                                key_digest(*old_key)) != other_keys.end();
-  const std::string& details_path = details.path();
+  const std::string details_path = details.path();
+  // What a killed edit left beside the details file goes, as beside the
+  // logbook: under its lock no other program is writing there.
+  if (details.state() != details_state::absent) {
+    std::string target;
+    if (platform::resolve_links(details_path, target).ok()) {
+      platform::remove_leftover_temporaries(target);
+    }
+  }
+  const std::uint64_t details_size = details.size();
+  const std::optional<std::uint64_t> torn_from = details.torn_from();
 
   if (edit.kind == qso_edit_kind::remove) {
+    details.close();
     if (platform::status s = rewrite_logbook(file, range.begin, range.end, ""); !s.ok()) {
       return failed(s);
     }
@@ -276,7 +279,9 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
     if (!result.details_before.fields.empty() && !key_shared) {
       // The line is gone; a failure here leaves details without a line,
       // which verifie reports and nothing reads.
-      (void)rewrite_details(details_path, {*old_key}, "");
+      const platform::status s =
+          rewrite_details(details_path, details_size, old_ranges, torn_from, "");
+      if (!s.ok()) result.leftover = s.reason();
     }
     (void)file.close();
     return result;
@@ -285,6 +290,16 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
   qso_record qso = *found;
   details_record changed = result.details_before;
   if (auto reason = edit.change(qso, changed)) return refused(std::move(*reason));
+  const auto new_key = details_key_of(qso);
+  byte_ranges new_ranges;
+  if (edit.kind == qso_edit_kind::correct && new_key && details.state() == details_state::ready) {
+    const auto ranges = details.ranges_of(*new_key);
+    if (!ranges)
+      return failed(platform::status::failure("", "enregistrement de details trop long"));
+    new_ranges = *ranges;
+  }
+  // Closed before its file is replaced, which Windows may refuse otherwise.
+  details.close();
 
   if (edit.kind == qso_edit_kind::complete) {
     result.details_after = changed;
@@ -300,7 +315,7 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
       s = appender.open(logbook.path, *first);
       if (s.ok()) s = appender.append(text);
     } else {
-      s = rewrite_details(details_path, {*old_key}, text);
+      s = rewrite_details(details_path, details_size, old_ranges, torn_from, text);
     }
     if (!s.ok()) return failed(s);
     (void)file.close();
@@ -308,7 +323,6 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
   }
 
   // A correction.
-  const auto new_key = details_key_of(qso);
   if (!new_key) return refused("la date ou l'heure de debut corrigee n'est pas valide");
   const std::string line = format_qso_line(qso, "");
   result.line_after = std::string(trim_right(line));
@@ -319,26 +333,36 @@ qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit) {
     for (const auto& field : result.details_before.fields) {
       // The mode kept from the QSO's record holds while the class and the
       // band do (a sideband follows the band).
-      const bool mode_changed = new_key->emission_class != old_key->emission_class ||
-                                new_key->band != old_key->band;
+      const bool mode_changed =
+          new_key->emission_class != old_key->emission_class || new_key->band != old_key->band;
       if (mode_changed && (field.name == "MODE" || field.name == "SUBMODE")) continue;
       if (field.name == "TIME_ON" && new_key->time != old_key->time) continue;
       kept.push_back(field);
     }
     result.details_after = details_for(qso, kept);
     // Under both keys first: the logbook may be replaced next.
-    if (platform::status s = rewrite_details(details_path, {*new_key},
-                                             format_details_record(result.details_after, "\n"));
+    const std::string text = format_details_record(result.details_after, "\n");
+    if (platform::status s =
+            rewrite_details(details_path, details_size, new_ranges, torn_from, text);
         !s.ok()) {
       return failed(s);
     }
+    // The old key's records, where this rewrite left them: only bytes
+    // before them went, and the new record went to the end.
+    byte_ranges removed = new_ranges;
+    if (torn_from) removed.emplace_back(*torn_from, details_size);
+    old_ranges = shifted(old_ranges, removed);
   } else {
     result.details_after = result.details_before;
   }
   if (platform::status s = rewrite_logbook(file, range.begin, range.text_end, line); !s.ok()) {
     return failed(s);
   }
-  if (moves && !key_shared) (void)rewrite_details(details_path, {*old_key}, "");
+  if (moves && !key_shared) {
+    const platform::status s =
+        rewrite_details(details_path, std::nullopt, old_ranges, std::nullopt, "");
+    if (!s.ok()) result.leftover = s.reason();
+  }
   (void)file.close();
   return result;
 }

@@ -327,6 +327,9 @@ platform::status details_appender::open(const std::string& logbook_path,
   path_ = details_path_for(logbook_path);
   first_ = first;
   if (platform::status s = platform::resolve_links(path_, target_); !s.ok()) return s;
+  // The logbook's lock is held: a temporary file beside its details is a
+  // killed run's, as beside the logbook.
+  if (first_write_to(target_)) platform::remove_leftover_temporaries(target_);
   bool missing = false;
   if (platform::status s = file_.open_existing(target_, missing); !s.ok()) return s;
   if (missing) return platform::status::success();

@@ -180,6 +180,9 @@ struct qso_edit_result {
   details_record details_before;       // empty when there were none
   details_record details_after;
   bool details_kept = false;  // remove: another line holds the same key
+  // The change is made, but the details of the old key could not be
+  // dropped (the system's reason, French): they stay without a line.
+  std::optional<std::string> leftover;
 };
 
 [[nodiscard]] qso_edit_result edit_qso(const logbook_file& logbook, const qso_edit& edit);

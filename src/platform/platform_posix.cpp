@@ -278,9 +278,12 @@ status rename_over(std::intptr_t& handle, std::string& temporary, const std::str
   } else if (::rename(temporary.c_str(), target.c_str()) != 0) {
     return failure("remplacement", errno);
   }
-  // The temporary name is gone; the lock it held goes with the close.
+  // The temporary name is gone, and so is its lock: released before the
+  // close, so that the program can open the new file again even when the
+  // close fails.
   temporary.clear();
   handle = -1;
+  ::flock(fd, LOCK_UN);
   ::close(fd);
   // The new contents are in place from here on: a failure to make the
   // rename itself durable (flushing the folder) is not reported as a
@@ -453,6 +456,7 @@ status locked_file::close() {
   if (handle_ < 0) return status::success();
   const int fd = as_fd(handle_);
   handle_ = -1;
+  ::flock(fd, LOCK_UN);  // even if the close fails
   if (::close(fd) != 0) return failure("fermeture", errno);
   return status::success();
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -57,66 +58,144 @@ const std::string kImportedLine =
     "02-02-2026   1200    1200      G4ABC       -                14074 kHz   FT8    JN18"
     "                     \n";
 
+// Which program an operation runs.
+enum class program { velkrin, adif, journal };
+
+// The contents of the files an operation writes, in the order of
+// operation::written; nullopt for an absent file.
+using file_states = std::vector<std::optional<std::string>>;
+
 // One operation: the folder it starts from, the command and its input, the
-// file it writes and the contents that file may hold afterwards.
+// files it writes and the contents they may hold afterwards.
 struct operation {
   std::string name;
   std::map<std::string, std::string> files;  // the folder before the run
-  bool adif = false;                         // velkrin-adif instead of velkrin
+  program runs = program::velkrin;
   std::vector<std::string> arguments;
   std::string input;
-  std::string written;             // the file the operation writes
-  std::optional<std::string> old;  // its contents before (nullopt: absent)
-  std::string complete;            // its contents after a whole run
+  std::vector<std::string> written;  // the files the operation writes
+  file_states complete;              // after a whole run; empty: as a clean run leaves them
+  // The states a kill may leave between old and complete, made from both.
+  std::function<std::vector<file_states>(const file_states& old, const file_states& complete)>
+      between;
 };
 
 void PrintTo(const operation& op, std::ostream* out) { *out << op.name; }
 
+const std::string kDetails = "journal_de_bord.details.adi";
+const std::string kDetailedRecord =
+    "<CALL:5>G4ABC<QSO_DATE:8>20260202<TIME_ON:6>120015<FREQ:9>14.074123<MODE:3>FT8"
+    "<MY_GRIDSQUARE:4>JN18<RST_SENT:3>-10<RST_RCVD:3>-05<GRIDSQUARE:4>IO91<EOR>\n";
+
+// The details file's last record, with its line end.
+std::string last_record(const std::string& details) {
+  const std::size_t end = details.rfind('\n', details.size() - 2);
+  return details.substr(end == std::string::npos ? 0 : end + 1);
+}
+
 std::vector<operation> operations() {
   const std::string logbook = header_for("F4ABC") + kQsoLine + kQsoLine;
+  // A logbook whose details file the journal's commands change.
+  const std::string two = header_for("F4ABC") + kImportedLine + kQsoLine;
+  const std::string details =
+      "Details\n<PROGRAMID:7>Velkrin<APP_VELKRIN_LOGBOOK_OWNER:5>F4ABC"
+      "<APP_VELKRIN_LOGBOOK_START:10>01-02-2026<EOH>\n"
+      "<CALL:5>G4ABC<QSO_DATE:8>20260202<TIME_ON:4>1200<BAND:3>20m<MODE:3>FT8"
+      "<APP_VELKRIN_CLASS:3>FT8<RST_SENT:3>-10<EOR>\n";
+  // Whatever a kill leaves of the details alone, the logbook as it was.
+  const auto details_first = [](const file_states& old, const file_states& complete) {
+    return std::vector<file_states>{{old[0], complete[1]}};
+  };
   return {
       {"append",
        {{kLogbook, logbook}},
-       false,
+       program::velkrin,
        {},
        kQsoSession,
-       kLogbook,
-       logbook,
-       logbook + kQsoLine},
+       {kLogbook},
+       {logbook + kQsoLine},
+       {}},
       {"header_in_place",
        {{kLogbook, logbook}},
-       false,
+       program::velkrin,
        {},
        kHeaderSession,
-       kLogbook,
-       logbook,
-       header_for("F5XYZ") + kQsoLine + kQsoLine},
+       {kLogbook},
+       {header_for("F5XYZ") + kQsoLine + kQsoLine},
+       {}},
       {"header_through_copy",
        {{kLogbook, "fait a la main\n" + kQsoLine}},
-       false,
+       program::velkrin,
        {},
        kHeaderSession,
-       kLogbook,
-       "fait a la main\n" + kQsoLine,
-       header_for("F5XYZ") + "fait a la main\n" + kQsoLine},
-      {"creation", {}, false, {}, kHeaderSession, kLogbook, std::nullopt, header_for("F5XYZ")},
-      {"export", {{kLogbook, logbook}}, true, {}, "", kExport, std::nullopt, ""},
+       {kLogbook},
+       {header_for("F5XYZ") + "fait a la main\n" + kQsoLine},
+       {}},
+      {"creation", {}, program::velkrin, {}, kHeaderSession, {kLogbook}, {header_for("F5XYZ")}, {}},
+      {"export", {{kLogbook, logbook}}, program::adif, {}, "", {kExport}, {}, {}},
       {"export_forced",
        {{kLogbook, logbook}, {kExport, "ancien export\n"}},
-       true,
+       program::adif,
        {"--force"},
        "",
-       kExport,
-       "ancien export\n",
-       ""},
+       {kExport},
+       {},
+       {}},
       {"import",
        {{kLogbook, logbook}, {kImported, kImportedRecord}},
-       true,
+       program::adif,
        {"--importe", kImported},
        "",
-       kLogbook,
-       logbook,
-       logbook + kImportedLine},
+       {kLogbook},
+       {logbook + kImportedLine},
+       {}},
+      // The details are written first, the logbook's new lines next.
+      {"import_details",
+       {{kLogbook, logbook}, {kImported, kDetailedRecord}},
+       program::adif,
+       {"--importe", kImported},
+       "",
+       {kLogbook, kDetails},
+       {},
+       details_first},
+      {"import_details_append",
+       {{kLogbook, logbook}, {kImported, kDetailedRecord}, {kDetails, details}},
+       program::adif,
+       {"--importe", kImported},
+       "",
+       {kLogbook, kDetails},
+       {},
+       details_first},
+      {"complete",
+       {{kLogbook, two}, {kDetails, details}},
+       program::journal,
+       {"complete", "7", "RST_SENT=59"},
+       "",
+       {kLogbook, kDetails},
+       {},
+       {}},
+      // The details under both keys, then the logbook, then the old key dropped.
+      {"correct",
+       {{kLogbook, two}, {kDetails, details}},
+       program::journal,
+       {"corrige", "7", "indicatif=G4ABD"},
+       "",
+       {kLogbook, kDetails},
+       {},
+       [](const file_states& old, const file_states& complete) {
+         const std::string both = *old[1] + last_record(*complete[1]);
+         return std::vector<file_states>{{old[0], both}, {complete[0], both}};
+       }},
+      {"remove",
+       {{kLogbook, two}, {kDetails, details}},
+       program::journal,
+       {"supprime", "7"},
+       "",
+       {kLogbook, kDetails},
+       {},
+       [](const file_states& old, const file_states& complete) {
+         return std::vector<file_states>{{complete[0], old[1]}};
+       }},
   };
 }
 
@@ -159,9 +238,12 @@ class CrashTest : public ::testing::TestWithParam<operation> {
     std::vector<std::string> words{"strace", "-f", "-qq"};
     words.insert(words.end(), strace_options.begin(), strace_options.end());
     words.push_back("--");
-    words.push_back(GetParam().adif ? VELKRIN_ADIF_PROGRAM : VELKRIN_PROGRAM);
+    const program runs = GetParam().runs;
+    words.push_back(runs == program::adif      ? VELKRIN_ADIF_PROGRAM
+                    : runs == program::journal ? VELKRIN_JOURNAL_PROGRAM
+                                               : VELKRIN_PROGRAM);
     words.insert(words.end(), GetParam().arguments.begin(), GetParam().arguments.end());
-    if (next && GetParam().written == kExport) words.push_back("--force");
+    if (next && GetParam().written[0] == kExport) words.push_back("--force");
     return words;
   }
 
@@ -180,22 +262,58 @@ class CrashTest : public ::testing::TestWithParam<operation> {
     return found;
   }
 
-  // The names a run may leave: the starting files and, when it is there,
-  // the written one.
-  std::vector<std::string> expected_names(bool with_written = true) const {
+  // The names a run may leave: the starting files and the written ones
+  // that `states` holds.
+  std::vector<std::string> expected_names(const file_states& states) const {
     std::set<std::string> expected;
-    if (with_written) expected.insert(GetParam().written);
+    for (std::size_t i = 0; i < states.size(); ++i) {
+      if (states[i]) expected.insert(GetParam().written[i]);
+    }
     for (const auto& entry : GetParam().files) expected.insert(entry.first);
     return {expected.begin(), expected.end()};
   }
 
-  // The written file's contents, nullopt when absent.
-  std::optional<std::string> written(const temp_folder& folder) const {
-    const std::string path = folder.file(GetParam().written);
-    if (!fs::exists(path)) return std::nullopt;
-    return without_timestamp(read_file(path));
+  // The written files' contents.
+  file_states written(const temp_folder& folder) const {
+    file_states states;
+    for (const std::string& name : GetParam().written) {
+      const std::string path = folder.file(name);
+      states.push_back(fs::exists(path) ? std::optional(without_timestamp(read_file(path)))
+                                        : std::nullopt);
+    }
+    return states;
+  }
+
+  // Their contents before the operation.
+  file_states old() const {
+    file_states states;
+    for (const std::string& name : GetParam().written) {
+      const auto found = GetParam().files.find(name);
+      states.push_back(found == GetParam().files.end() ? std::nullopt
+                                                       : std::optional(found->second));
+    }
+    return states;
+  }
+
+  // The states a run may leave: old, complete, and those between them.
+  std::vector<file_states> allowed(const file_states& complete) const {
+    std::vector<file_states> states{old(), complete};
+    if (GetParam().between) {
+      for (auto& state : GetParam().between(old(), complete)) states.push_back(std::move(state));
+    }
+    return states;
   }
 };
+
+std::string shown(const file_states& states) {
+  std::string text;
+  for (const auto& state : states) text += (state ? *state : "(absent)") + "\n---\n";
+  return text;
+}
+
+bool is_one_of(const file_states& state, const std::vector<file_states>& states) {
+  return std::find(states.begin(), states.end(), state) != states.end();
+}
 
 TEST_P(CrashTest, KilledAtAnyCallLeavesOldOrCompleteAndNothingAfterTheNextRun) {
   const operation& op = GetParam();
@@ -204,8 +322,9 @@ TEST_P(CrashTest, KilledAtAnyCallLeavesOldOrCompleteAndNothingAfterTheNextRun) {
   const std::string trace = folder.file("../" + folder.path().filename().string() + ".trace");
   const program_run clean = run_program(command({"-o", trace}), folder.path().string(), op.input);
   ASSERT_EQ(clean.status, 0) << clean.err;
-  const std::string complete = op.complete.empty() ? *written(folder) : op.complete;
+  const file_states complete = op.complete.empty() ? written(folder) : op.complete;
   ASSERT_EQ(written(folder), complete);
+  const std::vector<file_states> states = allowed(complete);
   const std::vector<std::string> calls = calls_in(read_file(trace));
   fs::remove(trace);
   ASSERT_GT(calls.size(), 20u);
@@ -222,19 +341,19 @@ TEST_P(CrashTest, KilledAtAnyCallLeavesOldOrCompleteAndNothingAfterTheNextRun) {
         command({"-o", "/dev/null", "-e", "trace=" + call, "-e",
                  "inject=" + call + ":signal=KILL:when=" + std::to_string(occurrence)}),
         folder.path().string(), op.input);
-    const std::optional<std::string> after = written(folder);
-    const bool old_or_complete = after == op.old || after == complete;
+    const file_states after = written(folder);
+    const bool old_or_complete = is_one_of(after, states);
 
     // The next run does the same work and removes what the killed one left.
     const program_run next =
         run_program(command({"-o", "/dev/null"}, true), folder.path().string(), op.input);
-    const bool clean_after = next.status == 0 && names(folder) == expected_names();
+    const bool clean_after = next.status == 0 && names(folder) == expected_names(complete);
     if (old_or_complete && clean_after) continue;
     // Every faulty point is counted; the first few are shown.
     if (++faults > kMaxFaultsShown) continue;
-    EXPECT_TRUE(old_or_complete) << (after ? "partial:\n" + *after : "absent");
+    EXPECT_TRUE(old_or_complete) << "partial:\n" << shown(after);
     EXPECT_EQ(next.status, 0) << next.err;
-    EXPECT_EQ(names(folder), expected_names());
+    EXPECT_EQ(names(folder), expected_names(complete));
   }
   RecordProperty("crash_points", static_cast<int>(calls.size()));
   std::cout << op.name << ": " << calls.size() << " crash points, " << faults << " faulty\n";
@@ -247,7 +366,8 @@ TEST_P(CrashTest, FailedWriteFlushRenameOrCloseIsReportedAndLeavesNothing) {
   const program_run clean =
       run_program(command({"-o", "/dev/null"}), folder.path().string(), op.input);
   ASSERT_EQ(clean.status, 0) << clean.err;
-  const std::string complete = op.complete.empty() ? *written(folder) : op.complete;
+  const file_states complete = op.complete.empty() ? written(folder) : op.complete;
+  const std::vector<file_states> states = allowed(complete);
 
   const std::string failing =
       "write,pwrite64,writev,fsync,fdatasync,rename,renameat,renameat2,"
@@ -268,15 +388,16 @@ TEST_P(CrashTest, FailedWriteFlushRenameOrCloseIsReportedAndLeavesNothing) {
         command({"-o", "/dev/null", "-e", "trace=" + call, "-e",
                  "inject=" + call + ":error=" + error + ":when=" + std::to_string(occurrence)}),
         folder.path().string(), op.input);
-    const std::optional<std::string> after = written(folder);
+    const file_states after = written(folder);
     // Any other status (the loader's 127, say) means it never ran.
-    const bool reported_success = op.adif ? run.status == 0 || run.status == 1 : run.status == 0;
+    const bool reported_success =
+        op.runs == program::adif ? run.status == 0 || run.status == 1 : run.status == 0;
     if (reported_success) {
       EXPECT_EQ(after, complete) << run.err;
     } else {
-      EXPECT_TRUE(after == op.old || after == complete) << (after ? *after : "absent");
+      EXPECT_TRUE(is_one_of(after, states)) << shown(after);
     }
-    EXPECT_EQ(names(folder), expected_names(after.has_value()));
+    EXPECT_EQ(names(folder), expected_names(after));
     if (HasFailure()) break;
   }
 }
@@ -287,6 +408,16 @@ TEST_P(CrashTest, FailedWriteFlushRenameOrCloseIsReportedAndLeavesNothing) {
 TEST_P(CrashTest, SignalRemovesTheTemporaryFileAndEndsTheProgramByItself) {
   const operation& op = GetParam();
   temp_folder folder;
+  reset(folder);
+  const file_states complete =
+      op.complete.empty()
+          ? (run_program(command({"-o", "/dev/null"}), folder.path().string(), op.input),
+             written(folder))
+          : op.complete;
+  // An export's complete state is not known without its timestamp: only
+  // the old one is allowed there.
+  std::vector<file_states> states = allowed(complete);
+  if (op.written[0] == kExport) states = {old()};
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal_number);
     reset(folder);
@@ -296,10 +427,9 @@ TEST_P(CrashTest, SignalRemovesTheTemporaryFileAndEndsTheProgramByItself) {
                     folder.path().string(), op.input);
     EXPECT_EQ(run.signal, signal_number) << run.status << run.err;
     // An append or a rewrite in place has written the file itself already.
-    const std::optional<std::string> after = written(folder);
-    EXPECT_TRUE(after == op.old || (!op.complete.empty() && after == op.complete))
-        << (after ? *after : "absent");
-    EXPECT_EQ(names(folder), expected_names(after.has_value()));
+    const file_states after = written(folder);
+    EXPECT_TRUE(is_one_of(after, states)) << shown(after);
+    EXPECT_EQ(names(folder), expected_names(after));
   }
 }
 
