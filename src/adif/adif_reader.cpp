@@ -142,7 +142,10 @@ void adif_reader::feed(std::string_view bytes) {
 void adif_reader::finish() { finished_ = true; }
 
 std::optional<adif_read_record> adif_reader::next() {
+  // The storage given for the record after this one, sized for as many
+  // fields as the last one had, so that it does not grow field by field.
   adif_read_record record;
+  record.fields.reserve(last_field_count_);
   if (!next(record)) return std::nullopt;
   return record;
 }
@@ -159,6 +162,7 @@ bool adif_reader::next(adif_read_record& into) {
     // The fields beyond the record's own are storage: the record handed out
     // has exactly its fields, and its old fields become the next storage.
     current_.fields.resize(used_fields_);
+    last_field_count_ = used_fields_;
     std::swap(into, current_);
     reset_current();
     return true;

@@ -108,6 +108,7 @@ class adif_reader {
   // others are storage kept from earlier records.
   adif_read_record current_;
   std::size_t used_fields_ = 0;
+  std::size_t last_field_count_ = 0;  // of the record handed out last
   bool current_started_ = false;
 };
 
