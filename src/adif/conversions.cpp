@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "console/text_format.hpp"
+#include "logbook/eight_bytes.hpp"
 #include "logbook/text_encoding.hpp"
 
 namespace velkrin::adif {
@@ -85,10 +86,14 @@ ascii_text to_ascii(std::string_view bytes) {
 bool append_ascii(std::string_view bytes, std::string& text) {
   // Most values are printable ASCII already: copied as they are.
   const auto printable = [](char c) { return c >= 0x20 && c < 0x7F; };
-  const auto first_other = std::find_if_not(bytes.begin(), bytes.end(), printable);
-  text.append(bytes.begin(), first_other);
+  std::size_t first_other = 0;
+  while (first_other + 8 <= bytes.size() && is_printable_ascii(eight_bytes(bytes, first_other))) {
+    first_other += 8;
+  }
+  while (first_other < bytes.size() && printable(bytes[first_other])) ++first_other;
+  text.append(bytes.substr(0, first_other));
   bool replaced = false;
-  for (std::size_t at = static_cast<std::size_t>(first_other - bytes.begin()); at < bytes.size();) {
+  for (std::size_t at = first_other; at < bytes.size();) {
     if (printable(bytes[at])) {
       text += bytes[at++];
       continue;

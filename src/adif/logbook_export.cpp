@@ -21,12 +21,6 @@ std::optional<std::string> text_problem(std::string_view name, std::string_view 
   return std::nullopt;
 }
 
-// The details fields that a column of the line gives, merged above.
-bool is_column_field(std::string_view name) {
-  return name == "NAME" || name == "FREQ" || name == "TIME_OFF" || name == "QSO_DATE_OFF" ||
-         name == "MY_CITY" || name == "STATION_CALLSIGN";
-}
-
 // A field name that ADIF text can hold: printable ASCII.
 bool is_ascii_name(std::string_view name) {
   return std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F; });
@@ -46,21 +40,58 @@ struct kept_columns {
   const std::string* station = nullptr;
 };
 
+// The details fields that the merge places: those a column of the line
+// gives (and the key fields whose value it keeps), and where their values go.
+struct merged_field {
+  std::string_view name;
+  const std::string* kept_columns::*kept;
+};
+
+const merged_field* merged_field_named(std::string_view name) {
+  static constexpr merged_field kFour[] = {
+      {"NAME", &kept_columns::name}, {"FREQ", &kept_columns::freq}, {"MODE", &kept_columns::mode}};
+  static constexpr merged_field kSeven[] = {{"TIME_ON", &kept_columns::time_on},
+                                            {"SUBMODE", &kept_columns::submode},
+                                            {"MY_CITY", &kept_columns::city}};
+  static constexpr merged_field kTimeOff{"TIME_OFF", &kept_columns::time_off};
+  static constexpr merged_field kDateOff{"QSO_DATE_OFF", &kept_columns::date_off};
+  static constexpr merged_field kGrid{"MY_GRIDSQUARE", &kept_columns::grid};
+  static constexpr merged_field kStation{"STATION_CALLSIGN", &kept_columns::station};
+  // By length first: this runs twice for every details field.
+  const auto among = [name](const auto& fields) -> const merged_field* {
+    for (const merged_field& field : fields) {
+      if (name == field.name) return &field;
+    }
+    return nullptr;
+  };
+  const auto one = [name](const merged_field& field) {
+    return name == field.name ? &field : nullptr;
+  };
+  switch (name.size()) {
+    case 4:
+      return among(kFour);
+    case 7:
+      return among(kSeven);
+    case 8:
+      return one(kTimeOff);
+    case 12:
+      return one(kDateOff);
+    case 13:
+      return one(kGrid);
+    case 16:
+      return one(kStation);
+    default:
+      return nullptr;
+  }
+}
+
+// The first of each name holds, as details_record::find gives it.
 kept_columns kept_columns_of(const details_record* details) {
   kept_columns kept;
   if (details == nullptr) return kept;
-  const std::pair<std::string_view, const std::string * kept_columns::*> kColumns[] = {
-      {"TIME_ON", &kept_columns::time_on},    {"QSO_DATE_OFF", &kept_columns::date_off},
-      {"TIME_OFF", &kept_columns::time_off},  {"NAME", &kept_columns::name},
-      {"FREQ", &kept_columns::freq},          {"MODE", &kept_columns::mode},
-      {"SUBMODE", &kept_columns::submode},    {"MY_CITY", &kept_columns::city},
-      {"MY_GRIDSQUARE", &kept_columns::grid}, {"STATION_CALLSIGN", &kept_columns::station}};
   for (const auto& field : details->fields) {
-    for (const auto& [name, member] : kColumns) {
-      if (field.name == name) {
-        if (kept.*member == nullptr) kept.*member = &field.value;
-        break;
-      }
+    if (const merged_field* merged = merged_field_named(field.name)) {
+      if (kept.*merged->kept == nullptr) kept.*merged->kept = &field.value;
     }
   }
   return kept;
@@ -110,8 +141,7 @@ void convert_qso(const qso_record& qso, std::string_view owner, const mode_table
   if (qso.frequence <= 0) {
     return fail("frequence " + decimal(qso.frequence) + " kHz invalide (positive attendue)");
   }
-  // The details' values of the fields a column gives, found in one pass;
-  // the first of a name holds, as details_record::find gives it.
+  // The details' values of the fields a column gives, found in one pass.
   const kept_columns kept = kept_columns_of(details);
   const std::optional<adif_mode> mode =
       kept.mode != nullptr ? std::nullopt : mode_of(qso.mode, qso.frequence, user_modes);
@@ -205,8 +235,9 @@ void convert_qso(const qso_record& qso, std::string_view owner, const mode_table
   }
   if (details != nullptr) {
     for (const auto& detail : details->fields) {
-      if (is_key_field(detail.name) || is_column_field(detail.name) ||
-          (grid_given && detail.name == "MY_GRIDSQUARE")) {
+      const merged_field* merged = merged_field_named(detail.name);
+      if ((merged != nullptr && (grid_given || merged->kept != &kept_columns::grid)) ||
+          is_key_field(detail.name)) {
         continue;
       }
       if (!is_ascii_name(detail.name)) {
