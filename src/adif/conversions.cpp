@@ -48,6 +48,16 @@ std::string adif_date(calendar_date date) {
 }
 
 void append_adif_date(calendar_date date, std::string& text) {
+  // The dates of a logbook, written digit by digit: this runs for every QSO.
+  if (date.year >= 0 && date.year <= 9999 && date.month >= 0 && date.month <= 99 && date.day >= 0 &&
+      date.day <= 99) {
+    const auto digit = [](int value) { return static_cast<char>('0' + value % 10); };
+    const char digits[8] = {digit(date.year / 1000), digit(date.year / 100), digit(date.year / 10),
+                            digit(date.year),        digit(date.month / 10), digit(date.month),
+                            digit(date.day / 10),    digit(date.day)};
+    text.append(digits, sizeof digits);
+    return;
+  }
   append_zero_filled(text, date.year, 4);
   append_zero_filled(text, date.month, 2);
   append_zero_filled(text, date.day, 2);
