@@ -300,6 +300,20 @@ imported_qso import_record(const adif_read_record& record, const import_settings
 
 std::string logbook_word(std::string_view value) { return word(value); }
 
+bool reads_as_word(std::string_view value, std::string_view word) {
+  const std::string_view trimmed = trim_blanks(value);
+  if (trimmed.empty() || std::any_of(trimmed.begin(), trimmed.end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0x80;
+      })) {
+    return logbook_word(value) == word;
+  }
+  // ASCII is UTF-8 as it is, and its only control characters are C0 and DEL.
+  return trimmed.size() == word.size() &&
+         std::equal(trimmed.begin(), trimmed.end(), word.begin(), [](char c, char w) {
+           return (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F ? '_' : c) == w;
+         });
+}
+
 details_record details_of(const adif_read_record& record, const qso_record& qso,
                           std::string_view owner) {
   std::vector<details_field> fields;

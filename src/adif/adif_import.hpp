@@ -46,6 +46,9 @@ imported_qso import_record(const adif_read_record& record, const import_settings
 // taken for Windows-1252), blanks and control characters made "_", nothing
 // made "-".
 std::string logbook_word(std::string_view value);
+// True when logbook_word(value) is `word`; without a string of its own when
+// the value is ASCII.
+bool reads_as_word(std::string_view value, std::string_view word);
 
 // The details that the QSO `qso`, which import_record made of `record`,
 // keeps beside its line: every field of the record as it came (trimmed of

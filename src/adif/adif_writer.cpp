@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "console/text_format.hpp"
 
@@ -35,13 +36,36 @@ std::string format_adif_header(std::string_view description, std::string_view cr
 }
 
 void append_adif_record(const adif_record& record, std::string_view eol, std::string& text) {
+  // The record's length first, so that the text grows once per record and
+  // each piece is copied in place.
+  constexpr std::string_view kEnd = "<EOR>";
+  const auto digits = [](std::size_t n) {
+    std::size_t count = 1;
+    for (; n >= 10; n /= 10) ++count;
+    return count;
+  };
+  std::size_t size = kEnd.size() + eol.size();
   for (const auto& field : record) {
-    char length[24];
-    const auto end = std::to_chars(length, length + sizeof length, field.value.size()).ptr;
-    text.append("<").append(field.name).append(":").append(length, end);
-    text.append(">").append(field.value).append(" ");
+    size += field.name.size() + digits(field.value.size()) + field.value.size() + 4;  // "<:> "
   }
-  text.append("<EOR>").append(eol);
+  const std::size_t start = text.size();
+  text.resize(start + size);
+  char* at = text.data() + start;
+  const auto put = [&at](std::string_view piece) {
+    std::memcpy(at, piece.data(), piece.size());
+    at += piece.size();
+  };
+  for (const auto& field : record) {
+    *at++ = '<';
+    put(field.name);
+    *at++ = ':';
+    at = std::to_chars(at, at + digits(field.value.size()), field.value.size()).ptr;
+    *at++ = '>';
+    put(field.value);
+    *at++ = ' ';
+  }
+  put(kEnd);
+  put(eol);
 }
 
 std::string utc_timestamp(std::chrono::system_clock::time_point when) {

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 
 #include "console/text_format.hpp"
+#include "logbook/eight_bytes.hpp"
 #include "logbook/text_encoding.hpp"
 
 namespace velkrin::adif {
@@ -40,7 +42,25 @@ constexpr std::array<ligature, 17> kLigatures{{{0xC6, "AE"},
 }  // namespace
 
 std::string adif_date(calendar_date date) {
-  return zero_fill(date.year, 4) + zero_fill(date.month, 2) + zero_fill(date.day, 2);
+  std::string text;
+  append_adif_date(date, text);
+  return text;
+}
+
+void append_adif_date(calendar_date date, std::string& text) {
+  // The dates of a logbook, written digit by digit: this runs for every QSO.
+  if (date.year >= 0 && date.year <= 9999 && date.month >= 0 && date.month <= 99 && date.day >= 0 &&
+      date.day <= 99) {
+    const auto digit = [](int value) { return static_cast<char>('0' + value % 10); };
+    const char digits[8] = {digit(date.year / 1000), digit(date.year / 100), digit(date.year / 10),
+                            digit(date.year),        digit(date.month / 10), digit(date.month),
+                            digit(date.day / 10),    digit(date.day)};
+    text.append(digits, sizeof digits);
+    return;
+  }
+  append_zero_filled(text, date.year, 4);
+  append_zero_filled(text, date.month, 2);
+  append_zero_filled(text, date.day, 2);
 }
 
 std::optional<std::string> adif_time(std::int32_t hhmm) {
@@ -49,41 +69,66 @@ std::optional<std::string> adif_time(std::int32_t hhmm) {
 }
 
 std::optional<std::string> frequency_mhz(std::int32_t khz) {
-  if (khz <= 0) return std::nullopt;
-  std::string mhz = std::to_string(khz / 1000);
-  if (const std::int32_t thousandths = khz % 1000; thousandths != 0) {
-    std::string fraction = zero_fill(thousandths, 3);
-    fraction.erase(fraction.find_last_not_of('0') + 1);
-    mhz += "." + fraction;
-  }
+  std::string mhz;
+  if (!append_frequency_mhz(khz, mhz)) return std::nullopt;
   return mhz;
+}
+
+bool append_frequency_mhz(std::int32_t khz, std::string& text) {
+  if (khz <= 0) return false;
+  char digits[16];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, khz / 1000).ptr);
+  if (std::int32_t thousandths = khz % 1000; thousandths != 0) {
+    int places = 3;
+    for (; thousandths % 10 == 0; thousandths /= 10) --places;
+    text += '.';
+    append_zero_filled(text, thousandths, static_cast<std::size_t>(places));
+  }
+  return true;
 }
 
 ascii_text to_ascii(std::string_view bytes) {
   ascii_text result;
-  // Most values are printable ASCII already.
-  if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
-    result.text.assign(bytes);
-    return result;
+  result.replaced = append_ascii(bytes, result.text);
+  return result;
+}
+
+bool append_ascii(std::string_view bytes, std::string& text) {
+  // Most values are printable ASCII already: copied as they are.
+  const auto printable = [](char c) { return c >= 0x20 && c < 0x7F; };
+  std::size_t first_other = 0;
+  while (first_other + 8 <= bytes.size() && is_printable_ascii(eight_bytes(bytes, first_other))) {
+    first_other += 8;
   }
-  for (const char32_t code_point : decode_utf8(bytes)) {
+  while (first_other < bytes.size() && printable(bytes[first_other])) ++first_other;
+  text.append(bytes.substr(0, first_other));
+  bool replaced = false;
+  for (std::size_t at = first_other; at < bytes.size();) {
+    if (printable(bytes[at])) {
+      text += bytes[at++];
+      continue;
+    }
+    char32_t code_point = 0;
+    const std::size_t length = utf8_sequence_at(bytes, at, code_point);
+    at += length == 0 ? 1 : length;
+    if (length == 0) code_point = U'\uFFFD';
     if (code_point >= 0x20 && code_point < 0x7F) {
-      result.text += static_cast<char>(code_point);
+      text += static_cast<char>(code_point);
       continue;
     }
     const auto ligature = std::find_if(kLigatures.begin(), kLigatures.end(),
                                        [&](const auto& l) { return l.code_point == code_point; });
     if (ligature != kLigatures.end()) {
-      result.text += ligature->ascii;
+      text += ligature->ascii;
     } else if (code_point >= 0xC0 && code_point <= 0xFF &&
                kLatin1Letters[code_point - 0xC0] != '?') {
-      result.text += kLatin1Letters[code_point - 0xC0];
+      text += kLatin1Letters[code_point - 0xC0];
     } else {
-      result.text += '?';
-      result.replaced = true;
+      text += '?';
+      replaced = true;
     }
   }
-  return result;
+  return replaced;
 }
 
 }  // namespace velkrin::adif

@@ -15,6 +15,7 @@ namespace velkrin::adif {
 
 // "YYYYMMDD".
 std::string adif_date(calendar_date date);
+void append_adif_date(calendar_date date, std::string& text);
 
 // "HHMM" from an hhmm integer (905 gives "0905"); empty unless the hours are
 // 0 to 23 and the minutes 0 to 59.
@@ -23,6 +24,8 @@ std::optional<std::string> adif_time(std::int32_t hhmm);
 // The exact decimal in MHz, with a point (7055 gives "7.055", 144300 gives
 // "144.3"); empty for 0 kHz or less.
 std::optional<std::string> frequency_mhz(std::int32_t khz);
+// The same appended to `text`; nothing appended, and false, for 0 kHz or less.
+bool append_frequency_mhz(std::int32_t khz, std::string& text);
 
 // UTF-8 text (as the logbook reader hands it out) made ASCII for an ADIF
 // field. Accented letters lose their accents; any other character outside
@@ -33,5 +36,7 @@ struct ascii_text {
   bool replaced = false;
 };
 ascii_text to_ascii(std::string_view bytes);
+// The same appended to `text`; true when a character became "?".
+bool append_ascii(std::string_view bytes, std::string& text);
 
 }  // namespace velkrin::adif

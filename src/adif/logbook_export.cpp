@@ -21,15 +21,80 @@ std::optional<std::string> text_problem(std::string_view name, std::string_view 
   return std::nullopt;
 }
 
-// The details fields that a column of the line gives, merged above.
-bool is_column_field(std::string_view name) {
-  return name == "NAME" || name == "FREQ" || name == "TIME_OFF" || name == "QSO_DATE_OFF" ||
-         name == "MY_CITY" || name == "STATION_CALLSIGN";
-}
-
 // A field name that ADIF text can hold: printable ASCII.
 bool is_ascii_name(std::string_view name) {
   return std::all_of(name.begin(), name.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+}
+
+// The details' values of the fields that a column of the line also gives.
+struct kept_columns {
+  const std::string* time_on = nullptr;
+  const std::string* date_off = nullptr;
+  const std::string* time_off = nullptr;
+  const std::string* name = nullptr;
+  const std::string* freq = nullptr;
+  const std::string* mode = nullptr;
+  const std::string* submode = nullptr;
+  const std::string* city = nullptr;
+  const std::string* grid = nullptr;
+  const std::string* station = nullptr;
+};
+
+// The details fields that the merge places: those a column of the line
+// gives (and the key fields whose value it keeps), and where their values go.
+struct merged_field {
+  std::string_view name;
+  const std::string* kept_columns::*kept;
+};
+
+const merged_field* merged_field_named(std::string_view name) {
+  static constexpr merged_field kFour[] = {
+      {"NAME", &kept_columns::name}, {"FREQ", &kept_columns::freq}, {"MODE", &kept_columns::mode}};
+  static constexpr merged_field kSeven[] = {{"TIME_ON", &kept_columns::time_on},
+                                            {"SUBMODE", &kept_columns::submode},
+                                            {"MY_CITY", &kept_columns::city}};
+  static constexpr merged_field kTimeOff{"TIME_OFF", &kept_columns::time_off};
+  static constexpr merged_field kDateOff{"QSO_DATE_OFF", &kept_columns::date_off};
+  static constexpr merged_field kGrid{"MY_GRIDSQUARE", &kept_columns::grid};
+  static constexpr merged_field kStation{"STATION_CALLSIGN", &kept_columns::station};
+  // By length first: this runs twice for every details field.
+  const auto among = [name](const auto& fields) -> const merged_field* {
+    for (const merged_field& field : fields) {
+      if (name == field.name) return &field;
+    }
+    return nullptr;
+  };
+  const auto one = [name](const merged_field& field) {
+    return name == field.name ? &field : nullptr;
+  };
+  switch (name.size()) {
+    case 4:
+      return among(kFour);
+    case 7:
+      return among(kSeven);
+    case 8:
+      return one(kTimeOff);
+    case 12:
+      return one(kDateOff);
+    case 13:
+      return one(kGrid);
+    case 16:
+      return one(kStation);
+    default:
+      return nullptr;
+  }
+}
+
+// The first of each name holds, as details_record::find gives it.
+kept_columns kept_columns_of(const details_record* details) {
+  kept_columns kept;
+  if (details == nullptr) return kept;
+  for (const auto& field : details->fields) {
+    if (const merged_field* merged = merged_field_named(field.name)) {
+      if (kept.*merged->kept == nullptr) kept.*merged->kept = &field.value;
+    }
+  }
+  return kept;
 }
 
 }  // namespace
@@ -37,22 +102,31 @@ bool is_ascii_name(std::string_view name) {
 converted_qso convert_qso(const qso_record& qso, std::string_view owner,
                           const mode_table& user_modes, const details_record* details) {
   converted_qso converted;
+  convert_qso(qso, owner, user_modes, details, converted);
+  return converted;
+}
+
+void convert_qso(const qso_record& qso, std::string_view owner, const mode_table& user_modes,
+                 const details_record* details, converted_qso& converted) {
+  adif_record& record = converted.record;
+  converted.error.clear();
+  converted.replaced.clear();
+  converted.left_out.clear();
   const auto fail = [&](std::string reason) {
     converted.error = std::move(reason);
-    converted.record.clear();
-    converted.replaced.clear();
-    converted.left_out.clear();
-    return converted;
+    record.clear();
   };
 
   const auto date = parse_date(qso.date);
   if (!date) {
     return fail("date \"" + to_ascii(qso.date).text + "\" invalide (JJ-MM-AAAA, a partir de 1930)");
   }
-  const auto time_on = adif_time(qso.debut);
-  if (!time_on) return fail("heure de debut " + decimal(qso.debut) + " invalide (hhmm, 0 a 2359)");
-  const auto time_off = adif_time(qso.fin);
-  if (!time_off) return fail("heure de fin " + decimal(qso.fin) + " invalide (hhmm, 0 a 2359)");
+  if (!is_valid_time(qso.debut)) {
+    return fail("heure de debut " + decimal(qso.debut) + " invalide (hhmm, 0 a 2359)");
+  }
+  if (!is_valid_time(qso.fin)) {
+    return fail("heure de fin " + decimal(qso.fin) + " invalide (hhmm, 0 a 2359)");
+  }
   for (const auto& [name, value] :
        {std::pair<std::string_view, std::string_view>{"CALL", qso.indicatif},
         {"NAME", qso.prenom},
@@ -64,102 +138,116 @@ converted_qso convert_qso(const qso_record& qso, std::string_view owner,
     return fail("indicatif \"" + to_ascii(qso.indicatif).text + "\" invalide (" +
                 std::string(kCallSignFormRule) + ")");
   }
-  const auto freq = frequency_mhz(qso.frequence);
-  if (!freq) {
+  if (qso.frequence <= 0) {
     return fail("frequence " + decimal(qso.frequence) + " kHz invalide (positive attendue)");
   }
-  // The details' value of a field, when the line's column still reads as
-  // the import wrote it from that value.
-  const auto kept = [details](std::string_view name,
-                              const auto& still_reads) -> const std::string* {
-    const std::string* value = details == nullptr ? nullptr : details->find(name);
-    return value != nullptr && still_reads(*value) ? value : nullptr;
-  };
-  const auto at_minute = [](std::string_view hhmm) {
-    return [hhmm](std::string_view value) {
-      return value.size() == 6 && value.starts_with(hhmm) &&
-             std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-    };
-  };
-  const auto as_word = [](std::string_view column) {
-    return [column](std::string_view value) {
-      return logbook_word(value) == (column.empty() ? std::string_view("-") : column);
-    };
-  };
-  const std::string* kept_mode = kept("MODE", [](std::string_view) { return true; });
-  const auto mode = mode_of(qso.mode, qso.frequence, user_modes);
-  if (!mode && kept_mode == nullptr) {
+  // The details' values of the fields a column gives, found in one pass.
+  const kept_columns kept = kept_columns_of(details);
+  const std::optional<adif_mode> mode =
+      kept.mode != nullptr ? std::nullopt : mode_of(qso.mode, qso.frequence, user_modes);
+  if (!mode && kept.mode == nullptr) {
     const std::string typed = to_ascii(to_upper(qso.mode)).text;
     return fail("classe d'emission \"" + typed + "\" inconnue : indiquer son mode avec --mode " +
                 typed + "=MODE[/SOUS_MODE]");
   }
 
-  adif_record& record = converted.record;
-  record.reserve(14 + (details == nullptr ? 0 : details->fields.size()));
-  const auto text = [&](std::string_view name, std::string_view value, bool upper = false) {
-    ascii_text ascii = to_ascii(value);
-    if (ascii.replaced) converted.replaced.push_back(name);
-    record.push_back({name, upper ? to_upper(ascii.text) : std::move(ascii.text)});
+  // The record's fields reuse the strings of the previous QSO's.
+  std::size_t used = 0;
+  const auto field = [&](std::string_view name) -> std::string& {
+    if (used == record.size()) record.emplace_back();
+    adif_field& added = record[used++];
+    added.name = name;
+    added.value.clear();
+    return added.value;
   };
-  record.push_back({"QSO_DATE", adif_date(*date)});
-  const std::string* precise_on = kept("TIME_ON", at_minute(*time_on));
-  text("TIME_ON", precise_on ? *precise_on : *time_on);
+  const auto text = [&](std::string_view name, std::string_view value, bool upper = false) {
+    std::string& ascii = field(name);
+    if (append_ascii(value, ascii)) converted.replaced.push_back(name);
+    if (upper) {
+      for (char& c : ascii) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+      }
+    }
+  };
+  const auto time = [&](std::string_view name, std::int32_t hhmm, const std::string* precise) {
+    char minute[4] = {static_cast<char>('0' + hhmm / 1000),
+                      static_cast<char>('0' + hhmm / 100 % 10),
+                      static_cast<char>('0' + hhmm / 10 % 10), static_cast<char>('0' + hhmm % 10)};
+    const std::string_view hhmm_text(minute, sizeof minute);
+    // Kept to the second while it still falls in the line's minute.
+    const bool at_minute =
+        precise != nullptr && precise->size() == 6 && precise->starts_with(hhmm_text) &&
+        std::all_of(precise->begin(), precise->end(), [](char c) { return c >= '0' && c <= '9'; });
+    text(name, at_minute ? std::string_view(*precise) : hhmm_text);
+  };
+  // The line's column as the import wrote it from `value`.
+  const auto reads_as = [](const std::string* value, std::string_view column) {
+    return value != nullptr && reads_as_word(*value, column.empty() ? "-" : column);
+  };
+
+  append_adif_date(*date, field("QSO_DATE"));
+  time("TIME_ON", qso.debut, kept.time_on);
   // An end before the start: the QSO went on past midnight UTC.
   if (qso.fin < qso.debut) {
-    record.push_back({"QSO_DATE_OFF", adif_date(next_day(*date))});
-  } else if (const std::string* date_off = kept("QSO_DATE_OFF", [](auto) { return true; })) {
-    text("QSO_DATE_OFF", *date_off);
+    append_adif_date(next_day(*date), field("QSO_DATE_OFF"));
+  } else if (kept.date_off != nullptr) {
+    text("QSO_DATE_OFF", *kept.date_off);
   }
-  const std::string* precise_off = kept("TIME_OFF", at_minute(*time_off));
-  text("TIME_OFF", precise_off ? *precise_off : *time_off);
+  time("TIME_OFF", qso.fin, kept.time_off);
   text("CALL", qso.indicatif, true);
-  if (const std::string* name = kept("NAME", as_word(qso.prenom))) {
-    text("NAME", *name);
+  if (reads_as(kept.name, qso.prenom)) {
+    text("NAME", *kept.name);
   } else if (!qso.prenom.empty()) {
     text("NAME", qso.prenom);
   }
-  const std::string* precise_freq =
-      kept("FREQ", [&](std::string_view value) { return khz_of_mhz(value) == qso.frequence; });
-  text("FREQ", precise_freq ? *precise_freq : *freq);
-  if (const auto band = band_of(qso.frequence)) record.push_back({"BAND", std::string(*band)});
-  if (kept_mode != nullptr) {
-    text("MODE", *kept_mode);
-    if (const std::string* submode = details->find("SUBMODE")) text("SUBMODE", *submode);
+  if (kept.freq != nullptr && khz_of_mhz(*kept.freq) == qso.frequence) {
+    text("FREQ", *kept.freq);
   } else {
-    record.push_back({"MODE", mode->mode});
-    if (!mode->submode.empty()) record.push_back({"SUBMODE", mode->submode});
+    append_frequency_mhz(qso.frequence, field("FREQ"));
   }
-  std::string place = qso.lieu;
-  std::replace(place.begin(), place.end(), '_', ' ');
+  if (const auto band = band_of(qso.frequence)) field("BAND").assign(*band);
+  if (kept.mode != nullptr) {
+    text("MODE", *kept.mode);
+    if (kept.submode != nullptr) text("SUBMODE", *kept.submode);
+  } else {
+    field("MODE").assign(mode->mode);
+    if (!mode->submode.empty()) field("SUBMODE").assign(mode->submode);
+  }
   bool grid_given = false;
-  if (const std::string* city = kept("MY_CITY", as_word(qso.lieu))) {
-    text("MY_CITY", *city);
-  } else if (const std::string* grid = kept("MY_GRIDSQUARE", as_word(qso.lieu))) {
-    text("MY_GRIDSQUARE", *grid);
+  if (reads_as(kept.city, qso.lieu)) {
+    text("MY_CITY", *kept.city);
+  } else if (reads_as(kept.grid, qso.lieu)) {
+    text("MY_GRIDSQUARE", *kept.grid);
     grid_given = true;
-  } else if (!place.empty()) {
+  } else if (!qso.lieu.empty()) {
     // A locator typed as the place is where the station was, not a city.
-    grid_given = is_maidenhead_locator(place);
-    text(grid_given ? "MY_GRIDSQUARE" : "MY_CITY", place);
+    // A locator has no "_", so the place's blanks need not come back first.
+    grid_given = is_maidenhead_locator(qso.lieu);
+    std::string& place = field(grid_given ? "MY_GRIDSQUARE" : "MY_CITY");
+    if (append_ascii(qso.lieu, place)) converted.replaced.push_back(record[used - 1].name);
+    // Folding never gives "_", so every "_" here was a blank of the place.
+    std::replace(place.begin(), place.end(), '_', ' ');
   }
-  if (const std::string* station = kept("STATION_CALLSIGN", [](auto) { return true; })) {
-    text("STATION_CALLSIGN", *station);
+  if (kept.station != nullptr) {
+    text("STATION_CALLSIGN", *kept.station);
   } else if (!owner.empty()) {
     text("STATION_CALLSIGN", owner, true);
   }
-  if (details == nullptr) return converted;
-  for (const auto& field : details->fields) {
-    if (is_key_field(field.name) || is_column_field(field.name) ||
-        (grid_given && field.name == "MY_GRIDSQUARE")) {
-      continue;
+  if (details != nullptr) {
+    for (const auto& detail : details->fields) {
+      const merged_field* merged = merged_field_named(detail.name);
+      if ((merged != nullptr && (grid_given || merged->kept != &kept_columns::grid)) ||
+          is_key_field(detail.name)) {
+        continue;
+      }
+      if (!is_ascii_name(detail.name)) {
+        converted.left_out.push_back(detail.name);
+        continue;
+      }
+      text(detail.name, detail.value);
     }
-    if (!is_ascii_name(field.name)) {
-      converted.left_out.push_back(field.name);
-      continue;
-    }
-    text(field.name, field.value);
   }
-  return converted;
+  record.resize(used);
 }
 
 export_result export_logbook(logbook_reader& logbook, const export_settings& settings,
@@ -177,6 +265,7 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
 
   // The header waits for the first line, whose line end the file takes.
   bool notice_given = false;
+  converted_qso converted;  // its buffers serve every QSO
   logbook_item item;
   bool have_item = logbook.next(item);
   const std::string eol = settings.line_end.empty() ? logbook.line_end() : settings.line_end;
@@ -201,8 +290,8 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
       }
     }
     const header_block* header = logbook.header();
-    const converted_qso converted = convert_qso(item.qso, header ? header->header.indicatif : "",
-                                                settings.user_modes, item.details);
+    convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes, item.details,
+                converted);
     if (!converted.error.empty()) {
       report(item.line, converted.error);
       ++result.reported;

@@ -34,6 +34,10 @@ struct converted_qso {
 // follow, in their order, but for APP_VELKRIN_CLASS.
 converted_qso convert_qso(const qso_record& qso, std::string_view owner,
                           const mode_table& user_modes, const details_record* details = nullptr);
+// The same into `converted`, whose strings are reused from one QSO to the
+// next: what the export calls for each line.
+void convert_qso(const qso_record& qso, std::string_view owner, const mode_table& user_modes,
+                 const details_record* details, converted_qso& converted);
 
 struct export_settings {
   std::string description;  // the first line of the file

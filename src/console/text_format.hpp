@@ -21,6 +21,8 @@ std::string decimal(std::int32_t value);
 // "%0Nd": at least `width` characters, zero-filled after any minus sign
 // (-5 with width 4 gives "-005").
 std::string zero_fill(std::int32_t value, std::size_t width);
+// The same appended to `text`, without a string of its own.
+void append_zero_filled(std::string& text, std::int32_t value, std::size_t width);
 
 // "before%safter": the value between two fixed texts.
 std::string fill_in(std::string_view before, std::string_view value, std::string_view after);

@@ -167,6 +167,34 @@ TEST(AdifImportTest, DetailsKeepWhatTheLineCannotGiveBack) {
   EXPECT_EQ(twice.dropped, (std::vector<std::string>{"COMMENT", "\xc3\x89TAT"}));
 }
 
+// The export's comparison without a string of its own says what comparing
+// logbook_word's string says, ASCII or not.
+TEST(AdifImportTest, ReadsAsWordAgreesWithLogbookWord) {
+  const struct {
+    std::string_view value, word;
+    bool reads;
+  } cases[] = {{"Jean", "Jean", true},
+               {" Jean\t", "Jean", true},
+               {"Jean Pierre", "Jean_Pierre", true},
+               {"a\tb\x7f"
+                "c",
+                "a_b_c", true},
+               {"", "-", true},
+               {"   ", "-", true},
+               {"-", "-", true},
+               {"Jean", "Jea", false},
+               {"Jea", "Jean", false},
+               {"JN03", "jn03", false},
+               {"H\xc3\xa9l\xc3\xa8ne", "H\xc3\xa9l\xc3\xa8ne", true},
+               {"H\xe9l\xe8ne", "H\xc3\xa9l\xc3\xa8ne", true},
+               {"x\xc2\x85y", "x_y", true},
+               {"H\xc3\xa9l\xc3\xa8ne", "Helene", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(reads_as_word(c.value, c.word), c.reads) << c.value;
+    EXPECT_EQ(logbook_word(c.value) == c.word, c.reads) << c.value;
+  }
+}
+
 // Whatever the class, the export gives back the record's mode and submode.
 TEST(AdifImportTest, ClassesExportToTheSameModeAndSubmode) {
   class_table classes;

@@ -152,5 +152,45 @@ TEST(LogbookExportTest, WarnsAboutCharactersWithoutAsciiLetter) {
   EXPECT_NE(result.adif.find("<MY_CITY:6>Cafe ?"), std::string::npos);
 }
 
+// The export converts every QSO into one converted_qso: nothing of a QSO
+// may stay for the next, whatever their shapes.
+TEST(LogbookExportTest, AConversionReusedFromQsoToQsoGivesWhatAFreshOneGives) {
+  const details_record full{{{"CALL", "F4XYZ"},
+                             {"TIME_ON", "090512"},
+                             {"NAME", "H\xc3\xa9l\xc3\xa8ne Marie"},
+                             {"FREQ", "7.05512"},
+                             {"RST_SENT", "59"},
+                             {"COMMENT", "tr\xc3\xa8s bon \xe2\x82\xac"},
+                             {"\xc3\x89TAT", "x"},
+                             {"MY_GRIDSQUARE", "IN88"},
+                             {"QSL_SENT", "Y"}}};
+  const details_record short_one{{{"MODE", "MFSK"}, {"SUBMODE", "FT4"}, {"NOTES", "a"}}};
+  qso_record named = qso("01-02-2026", 905, 930, 7055, "J3E");
+  named.prenom = "H\xc3\xa9l\xc3\xa8ne_Marie";
+  qso_record bad_time = named;
+  bad_time.fin = 975;
+  qso_record located = qso("02-02-2026", 2350, 5, 14074, "FT8");
+  located.lieu = "IN88";
+  const struct {
+    const qso_record* line;
+    const details_record* details;
+  } sequence[] = {{&named, &full},   {&located, nullptr},  {&bad_time, &full},
+                  {&located, &full}, {&named, &short_one}, {&located, &short_one},
+                  {&named, &full},   {&named, nullptr}};
+  const auto shown = [](const converted_qso& converted) {
+    std::string text = converted.error + "|";
+    append_adif_record(converted.record, "\n", text);
+    for (const auto name : converted.replaced) text.append("?").append(name);
+    for (const auto name : converted.left_out) text.append("!").append(name);
+    return text;
+  };
+  converted_qso reused;
+  for (std::size_t i = 0; i < std::size(sequence); ++i) {
+    const auto& [line, details] = sequence[i];
+    convert_qso(*line, "F4ABC", {}, details, reused);
+    EXPECT_EQ(shown(reused), shown(convert_qso(*line, "F4ABC", {}, details))) << i;
+  }
+}
+
 }  // namespace
 }  // namespace velkrin::adif
