@@ -228,6 +228,7 @@ void adif_reader::add_field(std::string_view name, std::string_view value) {
     return;
   }
   kept_bytes_ += name.size() + value.size();
+  if (keep_ != nullptr && !keep_(name)) return;
   if (used_fields_ == current_.fields.size()) current_.fields.emplace_back();
   read_field& field = current_.fields[used_fields_++];
   assign_upper(field.name, name);

@@ -73,6 +73,10 @@ class adif_reader {
   bool next(adif_read_record& into);
   // True once an <EOH> was read: the input is ADIF, records or not.
   bool header_seen() const { return header_seen_; }
+  // Keeps in the records only the fields whose name (as written, in any
+  // case) `keep` accepts; the others are read and left out, which saves
+  // copying their values. Records come out the same otherwise.
+  void keep_fields(bool (*keep)(std::string_view name)) { keep_ = keep; }
 
  private:
   enum class step { more, again, record };
@@ -108,6 +112,7 @@ class adif_reader {
   // others are storage kept from earlier records.
   adif_read_record current_;
   std::size_t used_fields_ = 0;
+  bool (*keep_)(std::string_view name) = nullptr;
   std::size_t last_field_count_ = 0;  // of the record handed out last
   bool current_started_ = false;
 };

@@ -302,6 +302,14 @@ details_state details_reader::load(const logbook_header* first) {
   if (loaded_ || check_owner(first) != details_state::ready) return state_;
   loaded_ = true;
   adif::adif_reader reader;
+  // The index needs the key alone.
+  reader.keep_fields([](std::string_view name) {
+    return std::any_of(kKeyFields.begin(), kKeyFields.end(), [name](std::string_view key) {
+      return std::equal(name.begin(), name.end(), key.begin(), key.end(), [](char a, char b) {
+        return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+      });
+    });
+  });
   std::vector<char> piece(kPieceBytes);
   pending_ = false;
   entries_.reserve(static_cast<std::size_t>(size_ / 256));  // about a record's size
