@@ -424,7 +424,8 @@ details_check check_details(const command_context& c, const std::optional<logboo
     c.out.write(text);
   };
   details_reader& details = *c.details;
-  const details_state state = details.load(first ? &*first : nullptr);
+  // The records are read once, by for_each: the header alone says whose they are.
+  const details_state state = details.check_owner(first ? &*first : nullptr);
   if (state == details_state::absent) return found;
   if (state != details_state::ready) {
     const std::string said = details_notice(details, c.options.logbook);

@@ -157,10 +157,12 @@ int show_qso(const command_context& c) {
       if (first) break;
     }
     read_failure = reader.failure();
-    if (found.qso && c.details != nullptr &&
-        c.details->load(first ? &*first : nullptr) == details_state::ready) {
+    if (found.qso && c.details != nullptr) {
       if (const auto key = details_key_of(*found.qso)) {
-        if (const details_record* details = c.details->find(*key)) found.details = *details;
+        if (const details_record* details =
+                c.details->find_alone(first ? &*first : nullptr, *key)) {
+          found.details = *details;
+        }
       }
     }
   });

@@ -166,6 +166,15 @@ std::optional<details_key> key_of_fields(const Fields& fields) {
   return key;
 }
 
+// True for the name of a key field, as written in any case.
+bool is_key_field_name(std::string_view name) {
+  return std::any_of(kKeyFields.begin(), kKeyFields.end(), [name](std::string_view key) {
+    return std::equal(name.begin(), name.end(), key.begin(), key.end(), [](char a, char b) {
+      return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
+    });
+  });
+}
+
 // The fields of a record read, copied into `record` over its own storage.
 void copy_fields(const adif::adif_read_record& read, details_record& record) {
   record.fields.resize(read.fields.size());
@@ -302,14 +311,7 @@ details_state details_reader::load(const logbook_header* first) {
   if (loaded_ || check_owner(first) != details_state::ready) return state_;
   loaded_ = true;
   adif::adif_reader reader;
-  // The index needs the key alone.
-  reader.keep_fields([](std::string_view name) {
-    return std::any_of(kKeyFields.begin(), kKeyFields.end(), [name](std::string_view key) {
-      return std::equal(name.begin(), name.end(), key.begin(), key.end(), [](char a, char b) {
-        return (a >= 'a' && a <= 'z' ? static_cast<char>(a - 'a' + 'A') : a) == b;
-      });
-    });
-  });
+  reader.keep_fields(is_key_field_name);  // the index needs the key alone
   std::vector<char> piece(kPieceBytes);
   pending_ = false;
   entries_.reserve(static_cast<std::size_t>(size_ / 256));  // about a record's size
@@ -374,6 +376,39 @@ void details_reader::add_to_index(std::optional<std::uint64_t> digest, std::uint
   pending_ = true;
   pending_digest_ = digest;
   pending_offset_ = offset;
+}
+
+const details_record* details_reader::find_alone(const logbook_header* first,
+                                                 const details_key& key) {
+  if (check_owner(first) != details_state::ready) return nullptr;
+  if (loaded_) return find(key);
+  adif::adif_reader reader;
+  reader.keep_fields(is_key_field_name);
+  adif::adif_read_record record;
+  std::vector<char> piece(kPieceBytes);
+  std::optional<std::uint64_t> last;  // the last record of the key
+  const auto look = [&] {
+    while (reader.next(record)) {
+      if (record.complete && record.unreadable.empty() && key_of_fields(record.fields) == key) {
+        last = record.offset;
+      }
+    }
+  };
+  for (std::uint64_t offset = 0; offset < size_;) {
+    std::size_t got = 0;
+    const auto wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size_ - offset));
+    if (!file_.read_at(offset, piece.data(), wanted, got).ok() || got == 0) break;
+    offset += got;
+    reader.feed({piece.data(), got});
+    look();
+  }
+  reader.finish();
+  look();
+  if (!last) return nullptr;
+  entry at;
+  at.offset = *last;
+  return read_record(at, key);
 }
 
 std::optional<std::vector<std::pair<std::uint64_t, std::uint64_t>>> details_reader::ranges_of(

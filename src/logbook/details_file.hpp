@@ -155,6 +155,9 @@ class details_reader {
 
   // The last record of that key, or nullptr; valid until the next call.
   const details_record* find(const details_key& key);
+  // The same for one look-up, without load(): one pass over the file that
+  // keeps nothing but where the key's last record is.
+  const details_record* find_alone(const logbook_header* first, const details_key& key);
 
   // Every readable record in file order, with the line it starts on, and the
   // unreadable ones as problems (after load(), for verifie).
