@@ -147,6 +147,7 @@ cmake --build "$root/build-windows" -j"$jobs"
     ctest --test-dir "$root/build-check" -R '^EndToEnd\.' --output-on-failure -j"$jobs"
   VELKRIN_PROGRAM="$root/build-windows/velkrin.exe" VELKRIN_LAUNCHER=wine \
     VELKRIN_JOURNAL_PROGRAM="$root/build-windows/velkrin-journal.exe" \
+    VELKRIN_ADIF_PROGRAM="$root/build-windows/velkrin-adif.exe" \
     ctest --test-dir "$root/build-check" -R '^JournalEndToEnd\.' --output-on-failure -j"$jobs"
   # The import and the live log of velkrin-adif.exe (Winsock under Wine,
   # Ctrl-C as SIGINT), on logbooks that the Linux velkrin makes.

@@ -75,6 +75,12 @@ TEST_F(JournalEndToEnd, TypedQsoIsCompletedCorrectedAndRemoved) {
   EXPECT_NE(without_cr(journal({"fiche", "7"}).out).find("Report recu                 RST_RCVD"),
             std::string::npos);
   EXPECT_NE(journal({"csv"}).out.find(",F5XYZ,7,59,57,,\n"), std::string::npos);
+  const program_run exported =
+      run_program(program_command(VELKRIN_ADIF_DEFAULT_PROGRAM, "VELKRIN_ADIF_PROGRAM",
+                                  {"-o", "-", "journal_de_bord.txt"}),
+                  folder_.path().string(), "");
+  EXPECT_NE(exported.out.find("<RST_SENT:2>59 <RST_RCVD:2>57 <EOR>"), std::string::npos)
+      << exported.out << exported.err;
 
   const program_run corrected = journal({"corrige", "7", "indicatif=F4ABD"});
   EXPECT_EQ(corrected.status, 0) << corrected.err;
