@@ -105,18 +105,6 @@ std::size_t utf8_end(std::string_view text, std::size_t from, std::size_t count)
   return at;
 }
 
-// True when `value` holds an <EOR>, in any case and with blanks inside its
-// brackets as the reader takes it.
-bool holds_record_end(std::string_view value) {
-  for (std::size_t open = find_open(value, 0); open != kNotFound;
-       open = find_open(value, open + 1)) {
-    const std::size_t close = value.find('>', open + 1);
-    if (close == kNotFound) return false;
-    if (is_marker(trim(value.substr(open + 1, close - open - 1)), "EOR")) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 std::string_view trim_blanks(std::string_view text) { return trim(text); }
@@ -126,6 +114,16 @@ const std::string* adif_read_record::find(std::string_view upper_name) const {
     if (field.name == upper_name) return &field.value;
   }
   return nullptr;
+}
+
+bool holds_record_end(std::string_view value) {
+  for (std::size_t open = find_open(value, 0); open != kNotFound;
+       open = find_open(value, open + 1)) {
+    const std::size_t close = value.find('>', open + 1);
+    if (close == kNotFound) return false;
+    if (is_marker(trim(value.substr(open + 1, close - open - 1)), "EOR")) return true;
+  }
+  return false;
 }
 
 void adif_reader::feed(std::string_view bytes) {

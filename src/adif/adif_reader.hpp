@@ -26,6 +26,11 @@ namespace velkrin::adif {
 // tabs, CR and LF.
 std::string_view trim_blanks(std::string_view text);
 
+// True when `value` holds an <EOR>, in any case and with blanks inside its
+// brackets, as the reader takes it: a record with such a value cannot be
+// read back (see adif_read_record::unreadable).
+bool holds_record_end(std::string_view value);
+
 // The most bytes of names and values that one record keeps; a field beyond
 // it is dropped and the record says so. A single field declared longer is a
 // wrong length (see adif_read_record::unreadable).

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <ostream>
 
+#include "adif/adif_reader.hpp"
 #include "console/text_format.hpp"
 #include "console/visible_text.hpp"
 #include "journal/commands.hpp"
@@ -44,6 +45,9 @@ std::string_view trimmed(std::string_view text) {
 std::optional<std::string> unwritable(const assignment& typed) {
   if (!is_valid_utf8(typed.value)) {
     return "la valeur de " + typed.name + " n'est pas du texte UTF-8";
+  }
+  if (adif::holds_record_end(typed.value)) {
+    return "la valeur de " + typed.name + " contient <EOR>, qui finirait l'enregistrement";
   }
   if (has_control_characters(typed.value)) {
     return "caractere de controle dans la valeur de " + typed.name + " \"" + visible(typed.value) +

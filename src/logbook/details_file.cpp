@@ -221,7 +221,11 @@ details_record details_for(const qso_values& qso, const std::vector<details_fiel
   }
   record.fields.push_back({std::string(kClassField), key->emission_class});
   for (const auto& field : fields) {
-    if (!is_key_field(field.name) && !field.value.empty()) record.fields.push_back(field);
+    // A value holding <EOR> (a comment sent by a program, say) would end the
+    // record where it stands and lose the fields after it: it is left out.
+    if (!is_key_field(field.name) && !field.value.empty() && !adif::holds_record_end(field.value)) {
+      record.fields.push_back(field);
+    }
   }
   return record;
 }

@@ -187,6 +187,7 @@ TEST_F(JournalDetails, RefusedChangesLeaveBothFilesAlone) {
       {{"complete", "7", "call=F4ABD"}, kExitAnswer, "corrige 7 indicatif=VALEUR"},
       {{"complete", "7", "FREQ=7.0551"}, kExitAnswer, "corrige 7 frequence=VALEUR"},
       {{"complete", "7", "GRIDSQUARE=Paris"}, kExitAnswer, "attend un locator"},
+      {{"complete", "7", "COMMENT=a < eor >b"}, kExitAnswer, "contient <EOR>"},
       {{"complete", "7", "RST-SENT=59"}, kExitFailure, "nom de champ ADIF \"RST-SENT\" invalide"},
       {{"complete", "7"}, kExitFailure, "complete attend au moins un CHAMP=VALEUR"},
       {{"corrige", "7", "couleur=bleu"}, kExitFailure, "corrige ne connait pas la colonne"},
