@@ -23,6 +23,8 @@ command -v g++ >/dev/null || need_packages+=(g++)
 # The ADIF export is read back by two npm packages, installed by the tests.
 command -v node >/dev/null || need_packages+=(nodejs)
 command -v npm >/dev/null || need_packages+=(npm)
+# The country files that the tests of the call sign resolution read.
+[ -e /usr/share/hamradio-files/cty.csv ] || need_packages+=(hamradio-files)
 if [ ${#need_packages[@]} -gt 0 ]; then
   install_packages "${need_packages[@]}"
 fi
