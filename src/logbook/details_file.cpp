@@ -175,12 +175,13 @@ bool is_key_field_name(std::string_view name) {
   });
 }
 
-// The fields of a record read, copied into `record` over its own storage.
-void copy_fields(const adif::adif_read_record& read, details_record& record) {
+// The fields of a record read, moved into `record` by swapping storage:
+// the reader fills the strings it gets back for its next record.
+void take_fields(adif::adif_read_record& read, details_record& record) {
   record.fields.resize(read.fields.size());
   for (std::size_t i = 0; i < read.fields.size(); ++i) {
-    record.fields[i].name.assign(read.fields[i].name);
-    record.fields[i].value.assign(read.fields[i].value);
+    record.fields[i].name.swap(read.fields[i].name);
+    record.fields[i].value.swap(read.fields[i].value);
   }
 }
 
@@ -474,7 +475,7 @@ const details_record* details_reader::read_record(const entry& wanted, const det
       if (offset < target) continue;
       if (offset > target) break;
       if (!sequence_record_.complete || !sequence_record_.unreadable.empty()) return nullptr;
-      copy_fields(sequence_record_, found_);
+      take_fields(sequence_record_, found_);
       return found_.key() == key ? &found_ : nullptr;
     }
     if (sequence_fed_ >= size_) {
