@@ -251,6 +251,17 @@ std::string format_details_record(const details_record& record, std::string_view
   return text;
 }
 
+details_owner owner_in_header(std::string_view start) {
+  details_owner owner;
+  const std::size_t eoh = end_of_header(start);
+  for (const auto& field :
+       header_fields(start.substr(0, eoh == std::string_view::npos ? 0 : eoh))) {
+    if (field.name == kOwnerField) owner.indicatif = field.value;
+    if (field.name == kStartDateField) owner.date_debut = field.value;
+  }
+  return owner;
+}
+
 bool owner_matches(const details_owner& owner, const logbook_header* first) {
   return first != nullptr && to_upper(trimmed(owner.indicatif)) == to_upper(first->indicatif) &&
          trimmed(owner.date_debut) == first->date_debut;
@@ -303,11 +314,7 @@ details_state details_reader::check_owner(const logbook_header* first) {
     filled += got;
   }
   start.resize(filled);
-  const std::size_t eoh = end_of_header(start);
-  for (const auto& field : header_fields(start.substr(0, eoh == std::string::npos ? 0 : eoh))) {
-    if (field.name == kOwnerField) owner_.indicatif = field.value;
-    if (field.name == kStartDateField) owner_.date_debut = field.value;
-  }
+  owner_ = owner_in_header(start);
   if (!owner_matches(owner_, first)) state_ = details_state::other_logbook;
   return state_;
 }
@@ -317,7 +324,6 @@ details_state details_reader::load(const logbook_header* first) {
   loaded_ = true;
   adif::adif_reader reader;
   reader.keep_fields(is_key_field_name);  // the index needs the key alone
-  std::vector<char> piece(kPieceBytes);
   pending_ = false;
   entries_.reserve(static_cast<std::size_t>(size_ / 256));  // about a record's size
   adif::adif_read_record record;
@@ -331,23 +337,12 @@ details_state details_reader::load(const logbook_header* first) {
       add_to_index(digest, record.offset);
     }
   };
-  for (std::uint64_t offset = 0; offset < size_;) {
-    std::size_t got = 0;
-    const auto wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size_ - offset));
-    if (const platform::status s = file_.read_at(offset, piece.data(), wanted, got); !s.ok()) {
-      state_ = details_state::unreadable;
-      failure_ = s.reason();
-      entries_.clear();
-      return state_;
-    }
-    if (got == 0) break;
-    offset += got;
-    reader.feed({piece.data(), got});
-    index_records();
+  if (const platform::status s = read_through(reader, index_records); !s.ok()) {
+    state_ = details_state::unreadable;
+    failure_ = s.reason();
+    entries_.clear();
+    return state_;
   }
-  reader.finish();
-  index_records();
   add_to_index(std::nullopt, size_);
   // Sorted by digest, then by position: among records of one digest, the
   // last in the file comes last.
@@ -390,7 +385,6 @@ const details_record* details_reader::find_alone(const logbook_header* first,
   adif::adif_reader reader;
   reader.keep_fields(is_key_field_name);
   adif::adif_read_record record;
-  std::vector<char> piece(kPieceBytes);
   std::optional<std::uint64_t> last;  // the last record of the key
   const auto look = [&] {
     while (reader.next(record)) {
@@ -399,17 +393,8 @@ const details_record* details_reader::find_alone(const logbook_header* first,
       }
     }
   };
-  for (std::uint64_t offset = 0; offset < size_;) {
-    std::size_t got = 0;
-    const auto wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size_ - offset));
-    if (!file_.read_at(offset, piece.data(), wanted, got).ok() || got == 0) break;
-    offset += got;
-    reader.feed({piece.data(), got});
-    look();
-  }
-  reader.finish();
-  look();
+  // A failed read finds what it read up to there, as find() would not.
+  (void)read_through(reader, look);
   if (!last) return nullptr;
   entry at;
   at.offset = *last;
@@ -502,7 +487,6 @@ const details_record* details_reader::read_record(const entry& wanted, const det
 platform::status details_reader::for_each(const std::function<void(const visit&)>& each) {
   if (state_ != details_state::ready) return platform::status::success();
   adif::adif_reader reader;
-  std::vector<char> piece(kPieceBytes);
   details_problem problem;
   const auto take = [&] {
     while (auto record = reader.next()) {
@@ -527,6 +511,12 @@ platform::status details_reader::for_each(const std::function<void(const visit&)
       each(seen);
     }
   };
+  return read_through(reader, take);
+}
+
+platform::status details_reader::read_through(adif::adif_reader& reader,
+                                              const std::function<void()>& take) {
+  std::vector<char> piece(kPieceBytes);
   for (std::uint64_t offset = 0; offset < size_;) {
     std::size_t got = 0;
     const auto wanted =

@@ -106,6 +106,9 @@ struct details_owner {
   std::string indicatif;
   std::string date_debut;
 };
+// The owner that a details file's start names in the header fields before
+// its <EOH>; empty fields when there is no header there.
+details_owner owner_in_header(std::string_view start);
 // True when the header names the logbook whose first header is `first`
 // (nullptr for a logbook without one, which no details file matches).
 bool owner_matches(const details_owner& owner, const logbook_header* first);
@@ -186,6 +189,9 @@ class details_reader {
     std::uint64_t superseded : 1 = 0;  // a later record has the same digest
   };
   void add_to_index(std::optional<std::uint64_t> digest, std::uint64_t offset);
+  // Feeds `reader` the file as opened, piece by piece, calling `take` after
+  // each piece and after the end.
+  platform::status read_through(adif::adif_reader& reader, const std::function<void()>& take);
   const details_record* read_record(const entry& at, const details_key& key);
 
   std::string path_;

@@ -342,22 +342,7 @@ platform::status details_appender::open(const std::string& logbook_path,
     return s;
   }
   eol_ = line_end_of(start);
-  // The owner and start date, read from the fields before "<EOH>".
-  const auto field = [&start](std::string_view name) {
-    const std::string upper = to_upper(start);
-    const std::size_t tag = upper.find("<" + std::string(name) + ":");
-    if (tag == std::string::npos) return std::string();
-    const std::size_t close = start.find('>', tag);
-    const std::size_t colon = tag + name.size() + 2;
-    if (close == std::string::npos) return std::string();
-    std::size_t length = 0;
-    for (std::size_t i = colon; i < close && start[i] >= '0' && start[i] <= '9'; ++i) {
-      length = length * 10 + static_cast<std::size_t>(start[i] - '0');
-      if (length > kPrefixBytes) return std::string();
-    }
-    return start.substr(close + 1, length);
-  };
-  owner_ = {field(kOwnerField), field(kStartDateField)};
+  owner_ = owner_in_header(start);
   other_logbook_ = !owner_matches(owner_, &first_);
   if (other_logbook_) return platform::status::success();
 

@@ -403,16 +403,26 @@ status locked_file::size(std::uint64_t& bytes) {
   return status::success();
 }
 
-status locked_file::read_at(std::uint64_t offset, char* buffer, std::size_t count,
-                            std::size_t& got) {
+namespace {
+
+// Up to `count` bytes of `fd` at `offset`, for both kinds of file.
+status read_fd_at(int fd, std::uint64_t offset, char* buffer, std::size_t count, std::size_t& got) {
+  got = 0;
   for (;;) {
-    const ssize_t n = ::pread(as_fd(handle_), buffer, count, static_cast<off_t>(offset));
+    const ssize_t n = ::pread(fd, buffer, count, static_cast<off_t>(offset));
     if (n >= 0) {
       got = static_cast<std::size_t>(n);
       return status::success();
     }
     if (errno != EINTR) return failure("lecture", errno);
   }
+}
+
+}  // namespace
+
+status locked_file::read_at(std::uint64_t offset, char* buffer, std::size_t count,
+                            std::size_t& got) {
+  return read_fd_at(as_fd(handle_), offset, buffer, count, got);
 }
 
 status locked_file::write_at(std::uint64_t offset, std::string_view data) {
@@ -672,15 +682,7 @@ status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
 
 status shared_file::read_at(std::uint64_t offset, char* buffer, std::size_t count,
                             std::size_t& got) {
-  got = 0;
-  for (;;) {
-    const ssize_t done = ::pread(as_fd(handle_), buffer, count, static_cast<off_t>(offset));
-    if (done >= 0) {
-      got = static_cast<std::size_t>(done);
-      return status::success();
-    }
-    if (errno != EINTR) return failure("lecture", errno);
-  }
+  return read_fd_at(as_fd(handle_), offset, buffer, count, got);
 }
 
 void shared_file::close() {

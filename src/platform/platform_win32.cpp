@@ -770,18 +770,28 @@ status locked_file::size(std::uint64_t& bytes) {
   return status::success();
 }
 
-status locked_file::read_at(std::uint64_t offset, char* buffer, std::size_t count,
-                            std::size_t& got) {
+namespace {
+
+// Up to `count` bytes of `handle` at `offset`, for both kinds of file.
+status read_handle_at(std::intptr_t handle, std::uint64_t offset, char* buffer, std::size_t count,
+                      std::size_t& got) {
   OVERLAPPED position = at_offset(offset);
   DWORD read = 0;
   const auto piece = static_cast<DWORD>(std::min(count, kMaxIoChunk));
-  if (!ReadFile(as_handle(handle_), buffer, piece, &read, &position)) {
+  if (!ReadFile(as_handle(handle), buffer, piece, &read, &position)) {
     const DWORD error = GetLastError();
     if (error != ERROR_HANDLE_EOF) return failure("lecture", error);
     read = 0;
   }
   got = read;
   return status::success();
+}
+
+}  // namespace
+
+status locked_file::read_at(std::uint64_t offset, char* buffer, std::size_t count,
+                            std::size_t& got) {
+  return read_handle_at(handle_, offset, buffer, count, got);
 }
 
 status locked_file::write_at(std::uint64_t offset, std::string_view data) {
@@ -1209,16 +1219,7 @@ status shared_file::read(char* buffer, std::size_t count, std::size_t& got) {
 
 status shared_file::read_at(std::uint64_t offset, char* buffer, std::size_t count,
                             std::size_t& got) {
-  OVERLAPPED position = at_offset(offset);
-  DWORD read = 0;
-  const auto piece = static_cast<DWORD>(std::min(count, kMaxIoChunk));
-  if (!ReadFile(as_handle(handle_), buffer, piece, &read, &position)) {
-    const DWORD error = GetLastError();
-    if (error != ERROR_HANDLE_EOF) return failure("lecture", error);
-    read = 0;
-  }
-  got = read;
-  return status::success();
+  return read_handle_at(handle_, offset, buffer, count, got);
 }
 
 void shared_file::close() {
