@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "console/visible_text.hpp"
+#include "countries/country_source.hpp"
 #include "journal/commands.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
@@ -60,6 +61,11 @@ constexpr std::string_view kFilterHelp =
     "  --lieu MOTIF       le lieu d'emission, * et ? permis, sans compter majuscules,\n"
     "                     accents, blancs, _ et -\n"
     "  --derniers N       les N derniers QSO de la selection\n";
+constexpr std::string_view kCountryHelp =
+    "  --fichier-pays FICHIER\n"
+    "                  le fichier des pays (cty.csv) a lire ; sinon le premier trouve :\n"
+    "                  cty.csv a cote du journal, a cote du programme, puis\n"
+    "                  /usr/share/hamradio-files/cty.csv (paquet hamradio-files)\n";
 constexpr std::string_view kModeHelp =
     "  --mode CLASSE=MODE[/SOUS_MODE]\n"
     "                  donne le mode ADIF d'une classe d'emission, comme velkrin-adif\n";
@@ -200,6 +206,11 @@ std::optional<std::string> check_assignment(command what, assignment& typed,
 bool uses_details(command what) {
   return what == command::liste || what == command::csv || what == command::fiche ||
          what == command::verifie;
+}
+
+// The commands that resolve call signs to their DXCC entity.
+bool uses_countries(command what) {
+  return what == command::indicatif || what == command::verifie || what == command::stats;
 }
 
 bool takes_filters(command what) {
@@ -366,9 +377,15 @@ parsed_options parse_options(const std::vector<std::string>& args) {
         fail("l'option --ligne-attendue ne s'applique qu'a complete, corrige et supprime");
       }
       options.expected_line = std::string(trim_right(value()));
-    } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
-               arg == "--bande" || arg == "--indicatif" || arg == "--lieu" || arg == "--derniers" ||
-               arg == "--ligne-attendue") {
+    } else if (arg == "--fichier-pays" && has_value) {
+      if (!uses_countries(options.what)) {
+        fail("l'option --fichier-pays ne s'applique pas a " +
+             std::string(command_name(options.what)));
+      }
+      options.country_file = value();
+    } else if (arg == "-o" || arg == "--mode" || arg == "--fichier-pays" || arg == "--du" ||
+               arg == "--au" || arg == "--bande" || arg == "--indicatif" || arg == "--lieu" ||
+               arg == "--derniers" || arg == "--ligne-attendue") {
       fail("l'option " + arg + " attend une valeur");
     } else if (arg.size() > 1 && arg.front() == '-') {
       fail("option inconnue " + arg);
@@ -452,6 +469,7 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     } else {
       out << command_help(options.what);
       if (takes_filters(options.what)) out << "\n" << kFilterHelp;
+      if (uses_countries(options.what)) out << "\nPays (entites DXCC) :\n" << kCountryHelp;
       out << "\nOption de toutes les commandes :\n" << kModeHelp;
     }
     return kExitSuccess;
@@ -495,7 +513,13 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     binary_output();
   }
   output text([&out](std::string_view piece) { return platform::write_stream(out, piece); });
-  const command_context context{options, open, text, err, reads_details ? &details : nullptr};
+  countries::country_loader countries(options.country_file, options.logbook);
+  const command_context context{options,
+                                open,
+                                text,
+                                err,
+                                reads_details ? &details : nullptr,
+                                uses_countries(options.what) ? &countries : nullptr};
   switch (options.what) {
     case command::liste:
       return list_qsos(context);

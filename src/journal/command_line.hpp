@@ -54,6 +54,7 @@ struct journal_options {
   std::size_t qso_line = 0;                  // LIGNE of fiche, complete, corrige, supprime
   std::vector<assignment> assignments;       // of complete and corrige
   std::optional<std::string> expected_line;  // --ligne-attendue
+  std::optional<std::string> country_file;   // --fichier-pays
 };
 
 // The options, or the French reason of a usage error.

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "countries/country_source.hpp"
 #include "journal/command_line.hpp"
 #include "journal/text_table.hpp"
 #include "logbook/logbook_reader.hpp"
@@ -29,6 +30,9 @@ struct command_context {
   // commands that use it (liste and csv get each QSO's details from the
   // reader; verifie and fiche load it themselves); nullptr for the others.
   details_reader* details = nullptr;
+  // The country file, loaded on first use, for the commands that resolve
+  // call signs (see uses_countries); nullptr for the others.
+  countries::country_loader* countries = nullptr;
 };
 
 int list_qsos(const command_context& context);

@@ -75,6 +75,10 @@ bool can_open_for_reading(const std::string& path);
 // at; `path` itself when it is no link (or does not exist).
 status resolve_links(const std::string& path, std::string& target);
 
+// The folder that holds the running program, with its separator at the end
+// ("/usr/bin/", "C:\\Velkrin\\"); empty when the system does not say.
+std::string program_folder();
+
 // Waiting for a lock that another instance holds.
 //
 // The locks of a logbook are advisory on POSIX systems. On Windows, where

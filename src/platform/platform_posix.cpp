@@ -333,6 +333,15 @@ status resolve_links(const std::string& path, std::string& target) {
   return failure("lecture du lien", ELOOP);
 }
 
+std::string program_folder() {
+  // Linux names the running program here; other systems give nothing, and
+  // the caller looks elsewhere.
+  std::string target;
+  if (!resolve_links("/proc/self/exe", target).ok() || target == "/proc/self/exe") return {};
+  const std::size_t slash = target.rfind('/');
+  return slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+}
+
 locked_file::~locked_file() {
   if (handle_ >= 0) ::close(as_fd(handle_));
 }

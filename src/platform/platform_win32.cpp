@@ -637,6 +637,22 @@ bool can_open_for_reading(const std::string& path) {
 // and the final name of what was opened is taken, so that a header rewrite
 // replaces the target and the link stays a link. Anything else keeps its
 // name as given (relative, say).
+std::string program_folder() {
+  std::wstring name(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (length == 0) return {};
+    if (length < name.size()) {
+      name.resize(length);
+      break;
+    }
+    if (name.size() > 32768) return {};
+    name.resize(name.size() * 2);
+  }
+  const std::size_t separator = name.find_last_of(L"/\\");
+  return separator == std::wstring::npos ? std::string() : narrow(name.substr(0, separator + 1));
+}
+
 status resolve_links(const std::string& path, std::string& target) {
   target = path;
   std::wstring wide;
