@@ -1,0 +1,227 @@
+// velkrin-journal verifie: every line of the logbook and every record of its
+// details file checked, problems and notes said by line number.
+#include <algorithm>
+#include <vector>
+
+#include "console/visible_text.hpp"
+#include "journal/commands.hpp"
+#include "journal/qso_checks.hpp"
+#include "journal/reading.hpp"
+#include "logbook/line_format.hpp"
+
+namespace velkrin::journal {
+namespace {
+
+// What verifie found in the details file.
+struct details_check {
+  std::size_t problems = 0;
+  std::size_t notes = 0;
+};
+
+// "F4ABC, 05-02-2020 09:05, 40m, J3E": a details key as the logbook reads.
+std::string describe_key(const details_key& key) {
+  std::string text = key.call + ", " + key.date.substr(6, 2) + "-" + key.date.substr(4, 2) + "-" +
+                     key.date.substr(0, 4) + " " + key.time.substr(0, 2) + ":" +
+                     key.time.substr(2, 2) + ", ";
+  text.append(key.band.empty() ? std::string("hors bande") : key.band);
+  return text + ", " + key.emission_class;
+}
+
+// "12 et 40", "12, 40 et 77".
+std::string line_list(const std::vector<std::size_t>& lines) {
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += i + 1 == lines.size() ? " et " : ", ";
+    text += std::to_string(lines[i]);
+  }
+  return text;
+}
+
+// verifie's part about the details file, once the logbook is read: a file
+// left unread (another logbook's, or unreadable) and unreadable records are
+// problems; lines that share a key (`line_keys`, sorted here) and records
+// that match no line are notes.
+details_check check_details(const command_context& c, const std::optional<logbook_header>& first,
+                            std::vector<std::pair<std::uint64_t, std::size_t>>& line_keys) {
+  details_check found;
+  std::string text;
+  const auto write = [&](std::string_view where, std::string_view what) {
+    text.assign(where).append(" : ");
+    append_visible(text, what);
+    text += '\n';
+    c.out.write(text);
+  };
+  details_reader& details = *c.details;
+  // The records are read once, by for_each: the header alone says whose they are.
+  const details_state state = details.check_owner(first ? &*first : nullptr);
+  if (state == details_state::absent) return found;
+  if (state != details_state::ready) {
+    const std::string said = details_notice(details, c.options.logbook);
+    std::string_view notice = said;
+    constexpr std::string_view kWarning = "Attention : ";
+    if (notice.starts_with(kWarning)) notice.remove_prefix(kWarning.size());
+    write("details", trim_right(notice));
+    ++found.problems;
+    return found;
+  }
+  std::sort(line_keys.begin(), line_keys.end());
+  std::vector<std::vector<std::size_t>> sharing;
+  for (std::size_t i = 0; i < line_keys.size();) {
+    std::size_t end = i + 1;
+    while (end < line_keys.size() && line_keys[end].first == line_keys[i].first) ++end;
+    if (end - i > 1) {
+      sharing.emplace_back();
+      for (std::size_t k = i; k < end; ++k) sharing.back().push_back(line_keys[k].second);
+    }
+    i = end;
+  }
+  std::sort(sharing.begin(), sharing.end());
+  for (const auto& lines : sharing) {
+    write("lignes " + line_list(lines),
+          "note : meme indicatif, date, debut, bande et classe : ces lignes partagent leurs "
+          "details");
+    ++found.notes;
+  }
+  const platform::status read = details.for_each([&](const details_reader::visit& seen) {
+    const std::string where = "details ligne " + std::to_string(seen.line);
+    if (seen.problem != nullptr) {
+      write(where, seen.problem->reason);
+      ++found.problems;
+      return;
+    }
+    const auto key = seen.record->key();
+    if (!key) return;  // for_each reports those as problems
+    const std::uint64_t digest = key_digest(*key);
+    const auto at = std::lower_bound(line_keys.begin(), line_keys.end(),
+                                     std::pair<std::uint64_t, std::size_t>{digest, 0});
+    if (at != line_keys.end() && at->first == digest) return;
+    write(where, "note : details sans QSO (" + describe_key(*key) +
+                     ") : aucune ligne du journal n'a cette cle (indicatif, date, debut, bande "
+                     "ou classe modifies a la main ? corrige fait suivre les details)");
+    ++found.notes;
+  });
+  if (!read.ok()) {
+    write("details", "le fichier de details \"" + details.path() +
+                         "\" n'a pas pu etre lu jusqu'au bout (" + read.cause() + ")");
+    ++found.problems;
+  }
+  return found;
+}
+
+}  // namespace
+
+int check_logbook(const command_context& c) {
+  std::size_t problems = 0;
+  std::size_t notes = 0;
+  std::size_t qsos = 0;
+  std::string text;
+  std::string scratch;
+  const auto say = [&](std::size_t line, std::string_view what) {
+    text.assign("ligne ").append(std::to_string(line)).append(" : ");
+    append_visible(text, what);
+    text.append("\n");
+    c.out.write(text);
+  };
+  const auto problem = [&](std::size_t line, const std::string& what) {
+    say(line, what);
+    ++problems;
+  };
+  // A run of QSOs dated before their header's start date, said once.
+  std::size_t early_first = 0;
+  std::size_t early_last = 0;
+  std::string early_header;
+  const auto end_early_run = [&] {
+    if (early_first == 0) return;
+    text = (early_first == early_last
+                ? "ligne " + std::to_string(early_first)
+                : "lignes " + std::to_string(early_first) + " a " + std::to_string(early_last)) +
+           " : note : QSO dates d'avant le debut du journal de " + early_header +
+           " (un en-tete refait par le menu 4 ?) ; l'export leur donne ce proprietaire\n";
+    c.out.write(text);
+    ++notes;
+    early_first = 0;
+  };
+
+  fact_finder finder(c.options.user_modes);
+  std::optional<std::string> read_failure;
+  std::size_t line = 0;
+  const auto column_problem = [&](qso_column, const std::string& what) { problem(line, what); };
+  // The key of every line, when the logbook has details: which lines share
+  // one, and which records match no line.
+  bool with_details = false;
+  std::vector<std::pair<std::uint64_t, std::size_t>> line_keys;  // digest, line
+  std::optional<logbook_header> first_header;
+  const auto opened = c.open([&](logbook_reader& reader) {
+    // Opened with the logbook, not yet loaded.
+    with_details = c.details != nullptr && c.details->state() == details_state::ready;
+    reader.read_values_only();
+    logbook_item item;
+    qso_facts facts;
+    std::optional<calendar_date> header_start;
+    while (reader.next(item)) {
+      if (item.what == logbook_item::kind::unreadable) {
+        end_early_run();
+        problem(item.line, item.reason);
+        continue;
+      }
+      if (item.what == logbook_item::kind::header) {
+        end_early_run();
+        const logbook_header& header = reader.header()->header;
+        if (!first_header) first_header = header;
+        header_start = parse_date(header.date_debut);
+        early_header = std::string(visible(header.indicatif, scratch)) + " (" +
+                       std::string(visible(header.date_debut, scratch)) + ", ligne " +
+                       std::to_string(item.line) + ")";
+        if (reader.header_count() > 1) {
+          say(item.line, "note : nouvel en-tete, le proprietaire devient " +
+                             std::string(visible(header.indicatif, scratch)) +
+                             " a partir d'ici (deux journaux mis bout a bout ?)");
+          ++notes;
+        }
+        continue;
+      }
+      ++qsos;
+      const qso_values& qso = item.values;
+      line = item.line;
+      finder.find(qso, facts);
+      if (reader.header() == nullptr) {
+        problem(line,
+                "QSO au-dessus du premier en-tete : sans proprietaire, son export n'aurait "
+                "pas d'indicatif de station");
+      }
+      find_value_problems(qso, facts, column_problem);
+      if (with_details) {
+        if (const auto key = details_key_of(qso)) line_keys.emplace_back(key_digest(*key), line);
+      }
+      if (is_valid_time(qso.debut) && is_valid_time(qso.fin) && qso.fin < qso.debut) {
+        say(line, "note : fin avant le debut (passe minuit ?)");
+        ++notes;
+      }
+      if (header_start && facts.date && *facts.date < *header_start) {
+        if (early_first == 0) early_first = line;
+        early_last = line;
+      } else {
+        end_early_run();
+      }
+    }
+    end_early_run();
+    read_failure = reader.failure();
+  });
+  if (opened || read_failure) {
+    c.out.flush();
+    report_failure(c, opened ? *opened : *read_failure);
+    return kExitFailure;
+  }
+  if (c.details != nullptr) {
+    const details_check found = check_details(c, first_header, line_keys);
+    problems += found.problems;
+    notes += found.notes;
+  }
+  std::string count = problems == 0 ? std::string("Aucun probleme") : plural(problems, "probleme");
+  count += ", " + plural(notes, "note") + ", " + std::to_string(qsos) + " QSO lu" +
+           (qsos > 1 ? "s" : "") + ".\n";
+  c.out.write(count);
+  return finish_output(c, problems == 0 ? kExitSuccess : kExitAnswer);
+}
+
+}  // namespace velkrin::journal
