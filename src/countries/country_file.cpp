@@ -72,6 +72,12 @@ parsed_country_file parse_country_file(std::string_view text) {
   parsed_country_file parsed;
   country_data data;
   std::size_t line_number = 0;
+  // Sized once for the whole file: an exact call per "=", a prefix per
+  // other word at most.
+  const auto exact_count = static_cast<std::size_t>(std::count(text.begin(), text.end(), '='));
+  const auto words = static_cast<std::size_t>(std::count(text.begin(), text.end(), ' ')) + 1;
+  data.exact_calls.reserve(exact_count);
+  data.prefixes.reserve(words > exact_count ? words - exact_count : 0);
   const auto fail = [&](std::string_view why) {
     parsed.error = "ligne " + std::to_string(line_number) + " : " + std::string(why);
     return parsed;
@@ -201,6 +207,38 @@ std::optional<resolution> resolve_call(const country_data& data, std::string_vie
   const country_entity& entity = *result.entity;
   result.uncertain = entity.prefix == "F" && (where.starts_with("TO") || where.starts_with("TX"));
   return result;
+}
+
+std::optional<resolution> call_resolver::resolve(std::string_view call) {
+  if (call.size() > kKeyBytes) return resolve_call(*data_, call);
+  if (used_ * 2 >= slots_.size()) grow();
+  const std::uint64_t hash = std::hash<std::string_view>{}(call);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+    slot& here = slots_[at];
+    if (!here.used) {
+      here.answer = resolve_call(*data_, call);
+      here.hash = hash;
+      here.used = true;
+      here.length = static_cast<std::uint8_t>(call.size());
+      std::copy(call.begin(), call.end(), here.key);
+      ++used_;
+      return here.answer;
+    }
+    if (here.hash == hash && std::string_view(here.key, here.length) == call) return here.answer;
+  }
+}
+
+void call_resolver::grow() {
+  std::vector<slot> old = std::move(slots_);
+  slots_.assign(std::max<std::size_t>(1024, old.size() * 2), slot{});
+  const std::size_t mask = slots_.size() - 1;
+  for (const slot& moved : old) {
+    if (!moved.used) continue;
+    std::size_t at = moved.hash & mask;
+    while (slots_[at].used) at = (at + 1) & mask;
+    slots_[at] = moved;
+  }
 }
 
 }  // namespace velkrin::countries

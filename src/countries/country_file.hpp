@@ -67,8 +67,8 @@ struct resolution {
   const country_entity* entity = nullptr;  // nullptr for /MM and /AM
   int cq = 0;
   int itu = 0;
-  std::string continent;
-  bool maritime = false;  // /MM or /AM: no DXCC entity
+  std::string_view continent;  // in the country_data, which outlives it
+  bool maritime = false;       // /MM or /AM: no DXCC entity
   // Resolved only through France's generic TO or TX prefixes, which
   // overseas operations mostly use.
   bool uncertain = false;
@@ -80,5 +80,33 @@ struct resolution {
 // of two parts left the shorter (the first on a tie) is the location; then
 // the longest prefix. Nothing when the call resolves to nothing.
 std::optional<resolution> resolve_call(const country_data& data, std::string_view call);
+
+// resolve_call with each distinct call resolved once: a logbook names the
+// same stations again and again, in no order. Calls of up to 15 characters
+// are kept in one flat table (a probe touches one slot, where a node-based
+// map would chase pointers on every QSO); longer ones are resolved each
+// time.
+class call_resolver {
+ public:
+  explicit call_resolver(const country_data& data) : data_(&data) {}
+  std::optional<resolution> resolve(std::string_view call);
+  const country_data& data() const { return *data_; }
+
+ private:
+  static constexpr std::size_t kKeyBytes = 15;
+  // One cache line: the call, its hash and its answer.
+  struct alignas(64) slot {
+    std::uint64_t hash = 0;
+    std::optional<resolution> answer;
+    bool used = false;
+    std::uint8_t length = 0;
+    char key[kKeyBytes] = {};
+  };
+  void grow();
+
+  const country_data* data_;
+  std::vector<slot> slots_;
+  std::size_t used_ = 0;
+};
 
 }  // namespace velkrin::countries
