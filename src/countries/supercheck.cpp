@@ -1,7 +1,7 @@
 #include "countries/supercheck.hpp"
 
 #include <algorithm>
-#include <array>
+#include <cstdint>
 
 namespace velkrin::countries {
 namespace {
@@ -18,36 +18,110 @@ std::string_view trim(std::string_view text) {
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Calls one edit away from `call` that `wanted` holds, added to `found`.
-// `scratch` is reused from call to call so that no string is allocated per
-// candidate.
-void near_calls(std::string_view call, const std::unordered_set<std::string_view>& wanted,
-                std::string& scratch, std::vector<std::string>& found) {
-  const auto look = [&] {
-    if (const auto hit = wanted.find(scratch); hit != wanted.end()) found.emplace_back(*hit);
-  };
-  for (std::size_t at = 0; at < call.size(); ++at) {
-    scratch.assign(call).erase(at, 1);
-    look();
-  }
-  for (std::size_t at = 0; at < call.size(); ++at) {
-    scratch.assign(call);
-    for (const char c : kCallCharacters) {
-      if (c == call[at]) continue;
-      scratch[at] = c;
-      look();
-    }
-  }
-  for (std::size_t at = 0; at <= call.size(); ++at) {
-    scratch.assign(call).insert(at, 1, ' ');
-    for (const char c : kCallCharacters) {
-      scratch[at] = c;
-      look();
-    }
-  }
-  std::sort(found.begin(), found.end());
-  found.erase(std::unique(found.begin(), found.end()), found.end());
+// A polynomial hash modulo 2^64, so that the hash of a call one edit away
+// follows from the hashes of its prefix and suffix in constant time.
+constexpr std::uint64_t kHashBase = 1'000'003;
+
+std::uint64_t hash_of(std::string_view text) {
+  std::uint64_t hash = 0;
+  for (const char c : text) hash = hash * kHashBase + static_cast<unsigned char>(c);
+  return hash;
 }
+
+// The frequent listed calls, by hash, in an open-addressed table: a lookup
+// is one probe sequence over hashes, and strings are compared only when the
+// hashes agree. The views point into the caller's calls.
+class call_table {
+ public:
+  explicit call_table(const std::vector<std::string_view>& calls) {
+    std::size_t capacity = 16;
+    while (capacity < calls.size() * 2) capacity *= 2;
+    slots_.resize(capacity);
+    mask_ = capacity - 1;
+    for (const std::string_view call : calls) {
+      const std::uint64_t hash = hash_of(call);
+      std::size_t at = hash & mask_;
+      while (!slots_[at].call.empty()) at = (at + 1) & mask_;
+      slots_[at] = {hash, call};
+    }
+  }
+
+  // The call of this hash that `candidate` (called only on a hash match)
+  // spells out, or an empty view.
+  template <typename Spell>
+  std::string_view find(std::uint64_t hash, Spell candidate) const {
+    for (std::size_t at = hash & mask_; !slots_[at].call.empty(); at = (at + 1) & mask_) {
+      if (slots_[at].hash == hash && slots_[at].call == candidate()) return slots_[at].call;
+    }
+    return {};
+  }
+
+ private:
+  struct slot {
+    std::uint64_t hash = 0;
+    std::string_view call;
+  };
+  std::vector<slot> slots_;
+  std::size_t mask_ = 0;
+};
+
+// Calls one edit away from `call` that `table` holds, into `found`, sorted
+// and once each. The hashes of the call's prefixes and suffixes and the
+// powers of the base live in vectors reused from call to call.
+struct neighbour_search {
+  const call_table& table;
+  std::vector<std::uint64_t> prefix, suffix, power;
+  std::string spelled;
+
+  void run(std::string_view call, std::vector<std::string>& found) {
+    const std::size_t n = call.size();
+    prefix.assign(n + 1, 0);
+    suffix.assign(n + 1, 0);
+    if (power.size() < n + 2) {
+      power.assign(n + 2, 1);
+      for (std::size_t k = 1; k < power.size(); ++k) power[k] = power[k - 1] * kHashBase;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      prefix[i + 1] = prefix[i] * kHashBase + static_cast<unsigned char>(call[i]);
+    }
+    for (std::size_t i = n; i-- > 0;) {
+      suffix[i] = static_cast<unsigned char>(call[i]) * power[n - 1 - i] + suffix[i + 1];
+    }
+    const auto keep = [&found](std::string_view hit) {
+      if (!hit.empty()) found.emplace_back(hit);
+    };
+    for (std::size_t at = 0; at < n; ++at) {
+      const std::uint64_t hash = prefix[at] * power[n - at - 1] + suffix[at + 1];
+      keep(table.find(hash, [&] {
+        spelled.assign(call).erase(at, 1);
+        return std::string_view(spelled);
+      }));
+    }
+    for (std::size_t at = 0; at < n; ++at) {
+      const std::uint64_t around = prefix[at] * power[n - at] + suffix[at + 1];
+      for (const char c : kCallCharacters) {
+        if (c == call[at]) continue;
+        const std::uint64_t hash = around + static_cast<unsigned char>(c) * power[n - at - 1];
+        keep(table.find(hash, [&] {
+          spelled.assign(call)[at] = c;
+          return std::string_view(spelled);
+        }));
+      }
+    }
+    for (std::size_t at = 0; at <= n; ++at) {
+      const std::uint64_t around = prefix[at] * power[n - at + 1] + suffix[at];
+      for (const char c : kCallCharacters) {
+        const std::uint64_t hash = around + static_cast<unsigned char>(c) * power[n - at];
+        keep(table.find(hash, [&] {
+          spelled.assign(call).insert(at, 1, c);
+          return std::string_view(spelled);
+        }));
+      }
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+  }
+};
 
 }  // namespace
 
@@ -72,18 +146,19 @@ supercheck_list parse_supercheck(std::string_view text) {
 
 std::vector<likely_typo> likely_typos(std::span<const call_count> calls,
                                       const supercheck_list& list) {
-  std::unordered_set<std::string_view> frequent;
+  std::vector<std::string_view> frequent;
   for (const auto& entry : calls) {
-    if (entry.qsos >= 2 && list.contains(entry.call)) frequent.insert(entry.call);
+    if (entry.qsos >= 2 && list.contains(entry.call)) frequent.push_back(entry.call);
   }
   std::vector<likely_typo> typos;
   if (frequent.empty()) return typos;
-  std::string scratch;
+  const call_table table(frequent);
+  neighbour_search search{table, {}, {}, {}, {}};
   std::vector<std::string> near;
   for (const auto& entry : calls) {
     if (entry.qsos != 1 || entry.call.empty() || list.contains(entry.call)) continue;
     near.clear();
-    near_calls(entry.call, frequent, scratch, near);
+    search.run(entry.call, near);
     if (!near.empty()) typos.push_back({std::string(entry.call), near});
   }
   std::sort(typos.begin(), typos.end(),
