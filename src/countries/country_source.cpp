@@ -93,6 +93,13 @@ const country_source* country_loader::get() {
   return nullptr;
 }
 
+std::string country_loader::stale_note(std::string_view newest_qso) {
+  if (stale_said_ || !source_) return {};
+  std::string note = stale_data_note(*source_, newest_qso);
+  stale_said_ = !note.empty();
+  return note;
+}
+
 std::string version_date(std::string_view version) {
   if (version.size() != 8) return std::string(version);
   return std::string(version.substr(6, 2)) + "-" + std::string(version.substr(4, 2)) + "-" +

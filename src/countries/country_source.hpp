@@ -42,6 +42,11 @@ class country_loader {
   // French, as a sentence without its end).
   const country_source* get();
   const std::string& problem() const { return problem_; }
+  // True once get() has been called.
+  bool tried() const { return tried_; }
+  // stale_data_note() for the data loaded, the first time it is not empty;
+  // empty afterwards, so that a run says it once.
+  std::string stale_note(std::string_view newest_qso);
   // True when the file was named by --fichier-pays: a failure to read it is
   // then an error of every command that would use it, not a note.
   bool given() const { return given_.has_value(); }
@@ -52,6 +57,7 @@ class country_loader {
   bool tried_ = false;
   std::optional<country_source> source_;
   std::string problem_;
+  bool stale_said_ = false;
 };
 
 // The French note, once per run, when the data is more than a year older

@@ -45,6 +45,35 @@ std::string plural(std::size_t count, std::string_view word) {
   return std::to_string(count) + " " + std::string(word) + (count > 1 ? "s" : "");
 }
 
+const countries::country_source* country_data_for(const command_context& c, bool required) {
+  if (c.countries == nullptr) return nullptr;
+  const bool told = c.countries->tried();
+  const countries::country_source* source = c.countries->get();
+  if (source == nullptr && !told) {
+    if (required || c.countries->given()) {
+      c.err << "Erreur : " << c.countries->problem() << ".\n";
+    } else {
+      c.err << "Note : " << c.countries->problem() << " ; les pays ne sont pas donnes.\n";
+    }
+  }
+  return source;
+}
+
+bool country_data_failed(const command_context& c, bool required) {
+  return c.countries != nullptr && c.countries->tried() && c.countries->get() == nullptr &&
+         (required || c.countries->given());
+}
+
+std::string sortable_day(std::string_view date) {
+  if (date.size() != 10) return {};
+  return std::string(date.substr(6, 4)) + std::string(date.substr(3, 2)) +
+         std::string(date.substr(0, 2));
+}
+
+void note_stale_country_data(const command_context& c, std::string_view newest_day) {
+  if (c.countries != nullptr) c.err << c.countries->stale_note(newest_day);
+}
+
 void report_failure(const command_context& c, const std::string& reason) {
   c.err << unreadable_logbook_message(c.options.logbook, reason);
 }

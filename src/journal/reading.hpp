@@ -37,6 +37,21 @@ using qso_handler = std::function<void(const qso_values&, const qso_facts&, std:
 
 void report_failure(const command_context& c, const std::string& reason);
 
+// The country data of a command that resolves call signs, loaded on first
+// use; nullptr after saying why on err: as an error (the command then ends
+// with kExitFailure) when --fichier-pays named the file or when `required`,
+// as a note otherwise (the command goes on without entities). Says it once.
+const countries::country_source* country_data_for(const command_context& c, bool required);
+// True when country_data_for() found nothing and said so as an error.
+bool country_data_failed(const command_context& c, bool required);
+
+// "20230502" for the logbook's "02-05-2023": dates that compare as text.
+std::string sortable_day(std::string_view date);
+
+// Once per run, on err, the note that the country data is more than a year
+// older than `newest_day` (YYYYMMDD), the newest QSO the command resolved.
+void note_stale_country_data(const command_context& c, std::string_view newest_day);
+
 // Reads the logbook and hands `take` each QSO that the filters select (with
 // --derniers, the last N of them, at the end). Unreadable lines are
 // reported on `err`. False when the logbook could not be read (said on err).
