@@ -209,23 +209,60 @@ std::optional<resolution> resolve_call(const country_data& data, std::string_vie
   return result;
 }
 
+call_resolver::slot call_resolver::packed(std::string_view call, std::uint32_t hash) {
+  slot made;
+  made.hash = hash;
+  made.flags = used;
+  made.length = static_cast<std::uint8_t>(call.size());
+  std::copy(call.begin(), call.end(), made.key);
+  const std::optional<resolution> answer = resolve_call(*data_, call);
+  if (!answer) return made;
+  if (answer->cq < 0 || answer->cq > 0xFF || answer->itu < 0 || answer->itu > 0xFF) {
+    made.flags |= unpackable;
+    return made;
+  }
+  made.flags |= found | (answer->maritime ? maritime : 0) | (answer->uncertain ? uncertain : 0);
+  if (answer->entity != nullptr) {
+    made.flags |= entity;
+    made.entity_index = static_cast<std::uint16_t>(answer->entity - data_->entities.data());
+  }
+  made.cq = static_cast<std::uint8_t>(answer->cq);
+  made.itu = static_cast<std::uint8_t>(answer->itu);
+  const auto known = std::find(continents_.begin(), continents_.end(), answer->continent);
+  made.continent = static_cast<std::uint16_t>(known - continents_.begin());
+  if (known == continents_.end()) continents_.push_back(answer->continent);
+  return made;
+}
+
+resolution call_resolver::unpacked(const slot& answer) const {
+  resolution result;
+  if ((answer.flags & entity) != 0) result.entity = &data_->entities[answer.entity_index];
+  result.cq = answer.cq;
+  result.itu = answer.itu;
+  result.continent = continents_[answer.continent];
+  result.maritime = (answer.flags & maritime) != 0;
+  result.uncertain = (answer.flags & uncertain) != 0;
+  return result;
+}
+
 std::optional<resolution> call_resolver::resolve(std::string_view call) {
-  if (call.size() > kKeyBytes) return resolve_call(*data_, call);
+  // Zones and entity indexes beyond a byte or two would not pack: such a
+  // file is resolved call by call.
+  if (call.size() > kKeyBytes || data_->entities.size() > 0xFFFF) return resolve_call(*data_, call);
   if (used_ * 2 >= slots_.size()) grow();
-  const std::uint64_t hash = std::hash<std::string_view>{}(call);
+  const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>{}(call));
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     slot& here = slots_[at];
-    if (!here.used) {
-      here.answer = resolve_call(*data_, call);
-      here.hash = hash;
-      here.used = true;
-      here.length = static_cast<std::uint8_t>(call.size());
-      std::copy(call.begin(), call.end(), here.key);
+    if (here.flags == 0) {
+      here = packed(call, hash);
       ++used_;
-      return here.answer;
+    } else if (here.hash != hash || std::string_view(here.key, here.length) != call) {
+      continue;
     }
-    if (here.hash == hash && std::string_view(here.key, here.length) == call) return here.answer;
+    if ((here.flags & unpackable) != 0) return resolve_call(*data_, call);
+    if ((here.flags & found) == 0) return std::nullopt;
+    return unpacked(here);
   }
 }
 
@@ -234,9 +271,9 @@ void call_resolver::grow() {
   slots_.assign(std::max<std::size_t>(1024, old.size() * 2), slot{});
   const std::size_t mask = slots_.size() - 1;
   for (const slot& moved : old) {
-    if (!moved.used) continue;
+    if (moved.flags == 0) continue;
     std::size_t at = moved.hash & mask;
-    while (slots_[at].used) at = (at + 1) & mask;
+    while (slots_[at].flags != 0) at = (at + 1) & mask;
     slots_[at] = moved;
   }
 }

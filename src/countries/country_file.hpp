@@ -82,10 +82,10 @@ struct resolution {
 std::optional<resolution> resolve_call(const country_data& data, std::string_view call);
 
 // resolve_call with each distinct call resolved once: a logbook names the
-// same stations again and again, in no order. Calls of up to 15 characters
-// are kept in one flat table (a probe touches one slot, where a node-based
-// map would chase pointers on every QSO); longer ones are resolved each
-// time.
+// same stations again and again, in no order. Calls of up to 16 characters
+// are kept in one flat table of 32-byte slots, the answer packed beside the
+// call, so that a QSO costs one probe where a map of nodes would chase
+// pointers; longer calls are resolved each time.
 class call_resolver {
  public:
   explicit call_resolver(const country_data& data) : data_(&data) {}
@@ -93,20 +93,34 @@ class call_resolver {
   const country_data& data() const { return *data_; }
 
  private:
-  static constexpr std::size_t kKeyBytes = 15;
-  // One cache line: the call, its hash and its answer.
-  struct alignas(64) slot {
-    std::uint64_t hash = 0;
-    std::optional<resolution> answer;
-    bool used = false;
+  static constexpr std::size_t kKeyBytes = 16;
+  // `unpackable`: zones beyond a byte, resolved again on every call.
+  enum flag : std::uint8_t {
+    used = 1,
+    found = 2,
+    maritime = 4,
+    uncertain = 8,
+    entity = 16,
+    unpackable = 32
+  };
+  struct alignas(32) slot {
+    std::uint32_t hash = 0;
+    std::uint8_t flags = 0;
     std::uint8_t length = 0;
+    std::uint8_t cq = 0;
+    std::uint8_t itu = 0;
+    std::uint16_t entity_index = 0;
+    std::uint16_t continent = 0;  // in continents_
     char key[kKeyBytes] = {};
   };
+  slot packed(std::string_view call, std::uint32_t hash);
+  resolution unpacked(const slot& answer) const;
   void grow();
 
   const country_data* data_;
   std::vector<slot> slots_;
   std::size_t used_ = 0;
+  std::vector<std::string_view> continents_;
 };
 
 }  // namespace velkrin::countries
