@@ -35,6 +35,7 @@ constexpr std::string_view kHelp =
     "  complete LIGNE CHAMP=VALEUR...  ajoute ou remplace des details du QSO (RST_SENT=59)\n"
     "  corrige LIGNE CHAMP=VALEUR...   corrige des colonnes de la ligne (indicatif=F4ABC)\n"
     "  supprime LIGNE                  supprime la ligne\n"
+    "  qsl envoyee|recue|demandee LIGNE   note une carte QSL papier (voir qsl --help)\n"
     "Elles disent ce qu'elles ont change, la ligne avant et apres ; statut 0 fait,\n"
     "1 refuse (avec la raison, rien n'est ecrit), 2 erreur d'utilisation ou de fichier.\n"
     "\n"
@@ -139,6 +140,26 @@ std::string_view command_help(command what) {
              "  --ligne-attendue TEXTE\n"
              "                  refuse si la ligne ne se lit plus ainsi (blancs de fin omis)\n\n"
              "Statut 0 fait, 1 refuse (avec la raison ; rien n'est ecrit), 2 erreur.\n";
+    case command::qsl:
+      return "Usage : velkrin-journal qsl envoyee|recue|demandee LIGNE [options] [JOURNAL]\n"
+             "        velkrin-journal qsl envoyee|recue|demandee INDICATIF JJ-MM-AAAA [options]\n"
+             "        velkrin-journal qsl a-envoyer|attendues [options] [JOURNAL]\n\n"
+             "Les cartes QSL papier, notees dans les details du QSO : envoyee (QSL_SENT Y et\n"
+             "QSL_SDATE), recue (QSL_RCVD Y et QSL_RDATE), demandee (le correspondant demande\n"
+             "une carte : QSL_SENT R). Le QSO est celui de la ligne LIGNE, ou chaque QSO avec\n"
+             "INDICATIF ce jour-la.\n"
+             "  a-envoyer       les cartes demandees et pas encore envoyees, triees par\n"
+             "                  prefixe du pays puis par indicatif, comme le bureau les veut\n"
+             "  attendues       les cartes envoyees et pas encore recues, les plus anciennes\n"
+             "                  d'abord\n\n"
+             "  --via bureau|direct|electronique\n"
+             "                  le chemin de la carte (QSL_SENT_VIA ou QSL_RCVD_VIA : B, D, E)\n"
+             "  --date JJ-MM-AAAA\n"
+             "                  le jour de l'envoi ou de la reception (par defaut aujourd'hui,\n"
+             "                  en UTC)\n"
+             "  --ligne-attendue TEXTE\n"
+             "                  refuse si la ligne ne se lit plus ainsi (blancs de fin omis)\n\n"
+             "Statut 0 fait, 1 refuse ou aucun QSO trouve, 2 erreur.\n";
     case command::supprime:
       return "Usage : velkrin-journal supprime LIGNE [options] [JOURNAL]\n\n"
              "Supprime la ligne LIGNE du journal, et ses details sauf si une autre ligne\n"
@@ -158,7 +179,51 @@ bool takes_assignments(command what) {
   return what == command::complete || what == command::corrige;
 }
 bool writes(command what) {
-  return what == command::complete || what == command::corrige || what == command::supprime;
+  return what == command::complete || what == command::corrige || what == command::supprime ||
+         what == command::qsl;
+}
+
+struct named_qsl_action {
+  std::string_view name;
+  qsl_action what;
+};
+constexpr named_qsl_action kQslActions[] = {{"envoyee", qsl_action::sent},
+                                            {"recue", qsl_action::received},
+                                            {"demandee", qsl_action::requested},
+                                            {"a-envoyer", qsl_action::to_send},
+                                            {"attendues", qsl_action::awaited}};
+
+// Reads the words of qsl after its action: LIGNE, or INDICATIF JJ-MM-AAAA.
+std::optional<std::string> take_qsl_word(journal_options& options, const std::string& arg,
+                                         bool& done) {
+  if (options.qsl_what == qsl_action::none) {
+    for (const named_qsl_action& known : kQslActions) {
+      if (known.name == arg) options.qsl_what = known.what;
+    }
+    if (options.qsl_what == qsl_action::none) {
+      return "qsl attend envoyee, recue, demandee, a-envoyer ou attendues, pas \"" + arg + "\"";
+    }
+    done = options.qsl_what == qsl_action::to_send || options.qsl_what == qsl_action::awaited;
+    return std::nullopt;
+  }
+  if (options.qsl_call.empty() && options.qso_line == 0) {
+    std::size_t line = 0;
+    const auto [end, error] = std::from_chars(arg.data(), arg.data() + arg.size(), line);
+    if (error == std::errc{} && end == arg.data() + arg.size()) {
+      if (line == 0) return std::string("qsl attend un numero de ligne a partir de 1");
+      options.qso_line = line;
+      done = true;
+    } else {
+      options.qsl_call = arg;
+    }
+    return std::nullopt;
+  }
+  options.qsl_day = parse_date(arg);
+  options.qsl_day_typed = arg;
+  if (!options.qsl_day)
+    return "qsl attend une date JJ-MM-AAAA apres l'indicatif, pas \"" + arg + "\"";
+  done = true;
+  return std::nullopt;
 }
 
 // The columns corrige changes, by the logbook's titles.
@@ -205,12 +270,13 @@ std::optional<std::string> check_assignment(command what, assignment& typed,
 // The reading commands that show or check the QSOs' details.
 bool uses_details(command what) {
   return what == command::liste || what == command::csv || what == command::fiche ||
-         what == command::verifie;
+         what == command::verifie || what == command::qsl;
 }
 
 // The commands that resolve call signs to their DXCC entity.
 bool uses_countries(command what) {
-  return what == command::indicatif || what == command::verifie || what == command::stats;
+  return what == command::indicatif || what == command::verifie || what == command::stats ||
+         what == command::qsl;
 }
 
 bool takes_filters(command what) {
@@ -221,12 +287,17 @@ struct named_command {
   std::string_view name;
   command what;
 };
-constexpr named_command kCommands[] = {
-    {"liste", command::liste},       {"indicatif", command::indicatif},
-    {"doublons", command::doublons}, {"verifie", command::verifie},
-    {"stats", command::stats},       {"csv", command::csv},
-    {"fiche", command::fiche},       {"complete", command::complete},
-    {"corrige", command::corrige},   {"supprime", command::supprime}};
+constexpr named_command kCommands[] = {{"liste", command::liste},
+                                       {"indicatif", command::indicatif},
+                                       {"doublons", command::doublons},
+                                       {"verifie", command::verifie},
+                                       {"stats", command::stats},
+                                       {"csv", command::csv},
+                                       {"fiche", command::fiche},
+                                       {"complete", command::complete},
+                                       {"corrige", command::corrige},
+                                       {"supprime", command::supprime},
+                                       {"qsl", command::qsl}};
 
 std::string_view command_name(command what) {
   for (const named_command& known : kCommands) {
@@ -309,6 +380,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     if (parsed.error.empty()) parsed.error = std::move(reason);
   };
   bool line_given = false;
+  bool qsl_words_done = false;
   bool uses_filters = false;
   std::string filter_option;
   std::string from_typed;
@@ -377,15 +449,30 @@ parsed_options parse_options(const std::vector<std::string>& args) {
         fail("l'option --ligne-attendue ne s'applique qu'a complete, corrige et supprime");
       }
       options.expected_line = std::string(trim_right(value()));
+    } else if ((arg == "--via" || arg == "--date") && has_value) {
+      if (options.what != command::qsl) fail("l'option " + arg + " ne s'applique qu'a qsl");
+      const std::string& typed = value();
+      if (arg == "--date") {
+        if (auto error = set_day(arg, typed, options.qsl_date)) fail(*error);
+      } else if (typed == "bureau" || typed == "direct" || typed == "electronique") {
+        options.qsl_via = static_cast<char>(typed == "bureau"   ? 'B'
+                                            : typed == "direct" ? 'D'
+                                                                : 'E');
+      } else {
+        fail("--via attend bureau, direct ou electronique, pas \"" + typed + "\"");
+      }
     } else if (arg == "--fichier-pays" && has_value) {
       if (!uses_countries(options.what)) {
         fail("l'option --fichier-pays ne s'applique pas a " +
              std::string(command_name(options.what)));
       }
       options.country_file = value();
-    } else if (arg == "-o" || arg == "--mode" || arg == "--fichier-pays" || arg == "--du" ||
-               arg == "--au" || arg == "--bande" || arg == "--indicatif" || arg == "--lieu" ||
-               arg == "--derniers" || arg == "--ligne-attendue") {
+    } else if (options.what == command::qsl && !qsl_words_done) {
+      if (auto error = take_qsl_word(options, arg, qsl_words_done)) fail(*error);
+    } else if (arg == "-o" || arg == "--mode" || arg == "--fichier-pays" || arg == "--via" ||
+               arg == "--date" || arg == "--du" || arg == "--au" || arg == "--bande" ||
+               arg == "--indicatif" || arg == "--lieu" || arg == "--derniers" ||
+               arg == "--ligne-attendue") {
       fail("l'option " + arg + " attend une valeur");
     } else if (arg.size() > 1 && arg.front() == '-') {
       fail("option inconnue " + arg);
@@ -438,6 +525,21 @@ parsed_options parse_options(const std::vector<std::string>& args) {
          (options.what == command::complete ? "velkrin-journal complete 12 RST_SENT=59"
                                             : "velkrin-journal corrige 12 indicatif=F4ABC") +
          ")");
+  }
+  if (parsed.error.empty() && options.what == command::qsl && !qsl_words_done && !asks_help) {
+    fail(options.qsl_what == qsl_action::none
+             ? "qsl attend envoyee, recue, demandee, a-envoyer ou attendues"
+             : "qsl attend le numero de ligne du QSO, ou son indicatif et sa date "
+               "(velkrin-journal qsl recue 12, velkrin-journal qsl recue F4ABC 05-02-2026)");
+  }
+  if (parsed.error.empty() && options.what == command::qsl &&
+      (options.qsl_what == qsl_action::to_send || options.qsl_what == qsl_action::awaited) &&
+      (options.qsl_via || options.qsl_date || options.expected_line)) {
+    fail("--via, --date et --ligne-attendue servent a noter une carte, pas aux listes");
+  }
+  if (parsed.error.empty() && options.what == command::qsl && !options.qsl_call.empty() &&
+      options.expected_line) {
+    fail("--ligne-attendue s'emploie avec un numero de ligne, pas avec un indicatif et une date");
   }
   options.logbook = logbook.value_or(std::string(kLogbookFileName));
   return parsed;
@@ -546,6 +648,8 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
       return correct_qso(context);
     case command::supprime:
       return remove_qso(context);
+    case command::qsl:
+      return record_qsl(context);
   }
   return kExitFailure;
 }

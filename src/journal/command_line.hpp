@@ -28,8 +28,13 @@ enum class command {
   fiche,
   complete,
   corrige,
-  supprime
+  supprime,
+  qsl
 };
+
+// What qsl does: record a paper card sent, received or asked for; or list
+// the cards to send or awaited.
+enum class qsl_action { none, sent, received, requested, to_send, awaited };
 
 // A CHAMP=VALEUR of complete or corrige: the name in upper case (complete)
 // or lower case (corrige), the value as typed.
@@ -55,6 +60,14 @@ struct journal_options {
   std::vector<assignment> assignments;       // of complete and corrige
   std::optional<std::string> expected_line;  // --ligne-attendue
   std::optional<std::string> country_file;   // --fichier-pays
+  // qsl: its action, the QSO (qso_line, or a call and a day) and --via
+  // (B, D or E) and --date.
+  qsl_action qsl_what = qsl_action::none;
+  std::string qsl_call;
+  std::optional<calendar_date> qsl_day;
+  std::string qsl_day_typed;
+  std::optional<char> qsl_via;
+  std::optional<calendar_date> qsl_date;
 };
 
 // The options, or the French reason of a usage error.

@@ -45,6 +45,7 @@ int show_qso(const command_context& context);      // fiche
 int complete_qso(const command_context& context);  // complete
 int correct_qso(const command_context& context);   // corrige
 int remove_qso(const command_context& context);    // supprime
+int record_qsl(const command_context& context);    // qsl
 
 // Hands on what `out` holds; `status`, or kExitFailure (said on err) when
 // standard output could not be written.

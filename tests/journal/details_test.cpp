@@ -236,5 +236,59 @@ TEST_F(JournalDetails, CorrigeRewritesTheLineAndItsDetailsFollow) {
   EXPECT_EQ(read_file(logbook_), format_header(kOwner) + format_qso_line(fixed));
 }
 
+// A paper round: cards asked for, sent, received, each step in the QSO's
+// details and in the lists of what is to do.
+TEST_F(JournalDetails, QslRecordsThePaperRound) {
+  const qso_record kLater{"06-02-2020", 1300, 1305, "DL1XYZ", "Hans", 7074, "FT8", "Lyon"};
+  write_logbook({kTyped, kOther, kLater});
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string_view out;  // a part of the output
+  } kSteps[] = {
+      {{"qsl", "demandee", "7"}, kExitSuccess, "  carte demandee\n"},
+      {{"qsl", "demandee", "8", "--via", "direct"}, kExitSuccess, "  carte demandee\n"},
+      {{"qsl", "a-envoyer", "--fichier-pays", "/nonexistent/cty.csv"}, kExitFailure, ""},
+      {{"qsl", "envoyee", "7", "--date", "01-03-2020", "--via", "bureau"},
+       kExitSuccess,
+       "  carte envoyee le 01-03-2020\n"},
+      // Both QSOs with DL1XYZ that day, in any case.
+      {{"qsl", "envoyee", "dl1xyz", "06-02-2020", "--date", "02-03-2020"},
+       kExitSuccess,
+       "Ligne 9 : "},
+      {{"qsl", "recue", "F4ABC", "05-02-2020", "--via", "electronique", "--date", "03-04-2020"},
+       kExitSuccess,
+       "  carte recue le 03-04-2020\n"},
+      {{"qsl", "recue", "F4ABC", "06-02-2020"}, kExitAnswer, ""},
+      {{"qsl", "envoyee", "9", "--ligne-attendue", line_of(kOther)}, kExitAnswer, ""},
+  };
+  for (const auto& step : kSteps) {
+    const result done = run(step.args);
+    EXPECT_EQ(done.status, step.status) << step.args[1] << " " << step.args[2] << done.err;
+    EXPECT_NE(done.out.find(step.out), std::string::npos) << done.out;
+  }
+  details_reader details;
+  details.open(logbook_);
+  details.load(&kOwner);
+  const details_record* first = details.find(*details_for(kTyped, {}).key());
+  ASSERT_NE(first, nullptr);
+  for (const auto& [name, value] :
+       std::vector<std::pair<std::string, std::string>>{{"QSL_SENT", "Y"},
+                                                        {"QSL_SDATE", "20200301"},
+                                                        {"QSL_SENT_VIA", "B"},
+                                                        {"QSL_RCVD", "Y"},
+                                                        {"QSL_RDATE", "20200403"},
+                                                        {"QSL_RCVD_VIA", "E"}}) {
+    ASSERT_NE(first->find(name), nullptr) << name;
+    EXPECT_EQ(*first->find(name), value) << name;
+  }
+  details.close();
+  // Sent and not received: the two DL1XYZ QSOs; nothing left to send.
+  const result awaited = run({"qsl", "attendues"});
+  EXPECT_NE(awaited.out.find("2 cartes attendues"), std::string::npos) << awaited.out;
+  EXPECT_EQ(awaited.out.find("F4ABC"), std::string::npos) << awaited.out;
+  EXPECT_NE(run({"qsl", "a-envoyer"}).out.find("0 carte a envoyer"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace velkrin::journal

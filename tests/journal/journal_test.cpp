@@ -72,6 +72,7 @@ result run(const std::vector<std::string>& args, const std::string& logbook,
     case command::complete:  // they write files: see details_test.cpp
     case command::corrige:
     case command::supprime:
+    case command::qsl:
       ADD_FAILURE() << "a writing command on a logbook held in a string";
       break;
   }
