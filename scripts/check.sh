@@ -128,6 +128,11 @@ run_fuzzer velkrin_wsjtx_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-wsjtx"
 cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_details_fuzzer
 run_fuzzer velkrin_details_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-details" \
   -dict="$root/fuzz/adif.dict" -max_len=4096
+# The country files and the supercheck list that an operator drops beside
+# the logbook.
+cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_countries_fuzzer
+run_fuzzer velkrin_countries_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-countries" \
+  -max_len=4096
 
 # Windows: velkrin.exe cross-built with MinGW-w64, and the same end-to-end
 # suite run against it under Wine, expecting CR LF line ends on standard
