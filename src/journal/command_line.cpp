@@ -100,11 +100,24 @@ std::string_view command_help(command what) {
              "d'un autre journal. Les notes (fin avant le debut, QSO d'avant le debut du\n"
              "journal, nouvel en-tete, lignes de meme cle qui partagent leurs details,\n"
              "details sans QSO) ne sont pas des problemes. Statut 1 quand il y a des\n"
-             "problemes.\n";
+             "problemes.\n\n"
+             "Avec le fichier des pays, d'autres notes : indicatif d'aucune entite DXCC,\n"
+             "frequence hors des allocations du lieu du proprietaire (son indicatif dans\n"
+             "l'en-tete : tableaux ARCEP et de l'arrete du 2 mars 2021 pour la France et\n"
+             "ses territoires, plans IARU de sa region ailleurs). Avec la liste des\n"
+             "indicatifs actifs MASTER.SCP (a cote du journal, a cote du programme, puis\n"
+             "/usr/share/hamradio-files/MASTER.SCP) : indicatif contacte une seule fois,\n"
+             "absent de la liste, a un caractere d'un indicatif de la liste contacte\n"
+             "plusieurs fois (faute de frappe ?).\n";
     case command::stats:
       return "Usage : velkrin-journal stats [options] [JOURNAL]\n\n"
              "Le nombre de QSO par annee, par bande et par mode, un tableau bandes et modes,\n"
-             "le nombre de stations differentes, le premier et le dernier QSO.\n";
+             "le nombre de stations differentes, le premier et le dernier QSO.\n\n"
+             "  --par pays      le nombre de QSO par entite DXCC (nom, prefixe, numero), au\n"
+             "                  lieu des annees, bandes et modes ; le champ DXCC des details\n"
+             "                  d'un QSO l'emporte sur son indicatif\n"
+             "  --par continent le nombre de QSO par continent\n"
+             "                  Avec --par, le fichier des pays est necessaire.\n";
     case command::csv:
       return "Usage : velkrin-journal csv [options] [JOURNAL]\n\n"
              "Les QSO en CSV (UTF-8) : date ISO, debut, fin, indicatif, prenom, kHz, MHz,\n"
@@ -211,6 +224,12 @@ bool uses_details(command what) {
 // The commands that resolve call signs to their DXCC entity.
 bool uses_countries(command what) {
   return what == command::indicatif || what == command::verifie || what == command::stats;
+}
+
+// The commands that count QSOs by entity, and so read the details for their
+// DXCC field: indicatif (when the country file is found) and stats --par.
+bool counts_entities(const journal_options& options) {
+  return options.what == command::indicatif || (options.what == command::stats && options.by);
 }
 
 bool takes_filters(command what) {
@@ -377,6 +396,16 @@ parsed_options parse_options(const std::vector<std::string>& args) {
         fail("l'option --ligne-attendue ne s'applique qu'a complete, corrige et supprime");
       }
       options.expected_line = std::string(trim_right(value()));
+    } else if (arg == "--par" && has_value) {
+      if (options.what != command::stats) fail("l'option --par ne s'applique qu'a stats");
+      const std::string& typed = value();
+      if (typed == "pays") {
+        options.by = grouping::pays;
+      } else if (typed == "continent") {
+        options.by = grouping::continent;
+      } else {
+        fail("--par attend pays ou continent, pas \"" + typed + "\"");
+      }
     } else if (arg == "--fichier-pays" && has_value) {
       if (!uses_countries(options.what)) {
         fail("l'option --fichier-pays ne s'applique pas a " +
@@ -385,7 +414,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       options.country_file = value();
     } else if (arg == "-o" || arg == "--mode" || arg == "--fichier-pays" || arg == "--du" ||
                arg == "--au" || arg == "--bande" || arg == "--indicatif" || arg == "--lieu" ||
-               arg == "--derniers" || arg == "--ligne-attendue") {
+               arg == "--derniers" || arg == "--ligne-attendue" || arg == "--par") {
       fail("l'option " + arg + " attend une valeur");
     } else if (arg.size() > 1 && arg.front() == '-') {
       fail("option inconnue " + arg);
@@ -483,7 +512,8 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
   // use it: the others read as fast as without one. Left unread, it is said
   // once (verifie reports it itself).
   details_reader details;
-  const bool reads_details = uses_details(options.what);
+  const bool reads_details = uses_details(options.what) || counts_entities(options);
+  countries::country_loader countries(options.country_file, options.logbook);
   bool details_told = options.what == command::verifie;
   const logbook_opener open =
       [&](const std::function<void(logbook_reader&)>& read) -> std::optional<std::string> {
@@ -493,7 +523,9 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
       return s.cause();
     }
     logbook_reader reader(source);
-    if (options.what == command::liste || options.what == command::csv) {
+    // indicatif counts entities only when it has the country file.
+    if (options.what == command::liste || options.what == command::csv ||
+        (counts_entities(options) && countries.tried() && countries.get() != nullptr)) {
       reader.attach_details(details);
     }
     read(reader);
@@ -513,7 +545,6 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     binary_output();
   }
   output text([&out](std::string_view piece) { return platform::write_stream(out, piece); });
-  countries::country_loader countries(options.country_file, options.logbook);
   const command_context context{options,
                                 open,
                                 text,

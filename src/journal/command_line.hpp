@@ -31,6 +31,9 @@ enum class command {
   supprime
 };
 
+// What stats --par counts the QSOs by.
+enum class grouping { pays, continent };
+
 // A CHAMP=VALEUR of complete or corrige: the name in upper case (complete)
 // or lower case (corrige), the value as typed.
 struct assignment {
@@ -55,6 +58,7 @@ struct journal_options {
   std::vector<assignment> assignments;       // of complete and corrige
   std::optional<std::string> expected_line;  // --ligne-attendue
   std::optional<std::string> country_file;   // --fichier-pays
+  std::optional<grouping> by;                // --par of stats
 };
 
 // The options, or the French reason of a usage error.

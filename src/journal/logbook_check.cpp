@@ -1,11 +1,17 @@
 // velkrin-journal verifie: every line of the logbook and every record of its
-// details file checked, problems and notes said by line number.
+// details file checked, problems and notes said by line number. With the
+// country file, notes for calls of no known entity and for frequencies
+// outside the owner's allocations; with the supercheck list, notes for calls
+// that look mistyped.
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "console/visible_text.hpp"
+#include "countries/allocations.hpp"
 #include "journal/commands.hpp"
 #include "journal/qso_checks.hpp"
+#include "journal/qso_entity.hpp"
 #include "journal/reading.hpp"
 #include "logbook/line_format.hpp"
 
@@ -108,6 +114,64 @@ details_check check_details(const command_context& c, const std::optional<logboo
   return found;
 }
 
+// The calls of the logbook as logged (upper case, portable parts kept), with
+// their number of QSOs and the line of their first: memory per distinct
+// call, not per QSO. The calls logged once and one character from a call
+// logged several times that the supercheck list holds are then told by
+// their line.
+class call_tally {
+ public:
+  void add(std::string_view call, std::size_t line) {
+    upper_.assign(call);
+    for (char& ch : upper_) ch = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
+    const auto found = calls_.find(std::string_view(upper_));
+    if (found != calls_.end()) {
+      ++found->second.qsos;
+    } else {
+      calls_.emplace(upper_, seen{1, line});
+    }
+  }
+
+  // "ligne N : note : ..." for each likely typo, in line order.
+  std::vector<std::pair<std::size_t, std::string>> typos(
+      const countries::supercheck_list& list) const {
+    std::vector<countries::call_count> counts;
+    counts.reserve(calls_.size());
+    for (const auto& [call, tally] : calls_) counts.push_back({call, tally.qsos});
+    std::vector<std::pair<std::size_t, std::string>> notes;
+    for (const countries::likely_typo& typo : countries::likely_typos(counts, list)) {
+      std::string text = typo.call + " n'est pas dans la liste des indicatifs actifs (" +
+                         std::string(countries::kSupercheckFileName) + ") ; ";
+      for (std::size_t i = 0; i < typo.near.size(); ++i) {
+        if (i > 0) text += i + 1 == typo.near.size() ? " et " : ", ";
+        const auto near = calls_.find(std::string_view(typo.near[i]));
+        text += typo.near[i] + ", contacte " +
+                std::to_string(near == calls_.end() ? 0 : near->second.qsos) + " fois,";
+      }
+      text += typo.near.size() > 1 ? " different d'un caractere" : " differe d'un caractere";
+      notes.emplace_back(calls_.find(std::string_view(typo.call))->second.line, std::move(text));
+    }
+    std::sort(notes.begin(), notes.end());
+    return notes;
+  }
+
+ private:
+  struct seen {
+    std::uint64_t qsos = 0;
+    std::size_t line = 0;  // of its first QSO
+  };
+  std::unordered_map<std::string, seen, countries::string_hash, std::equal_to<>> calls_;
+  std::string upper_;
+};
+
+// True when the table holds the frequency.
+bool allows(const countries::allocation_table& table, std::int32_t khz) {
+  const std::int64_t hz = std::int64_t{khz} * 1000;
+  return std::any_of(
+      table.segments.begin(), table.segments.end(),
+      [hz](const countries::band_segment& s) { return s.low_hz <= hz && hz <= s.high_hz; });
+}
+
 }  // namespace
 
 int check_logbook(const command_context& c) {
@@ -142,15 +206,72 @@ int check_logbook(const command_context& c) {
     early_first = 0;
   };
 
+  // The country data, when found: the entity of each call and the owner's
+  // allocations. The supercheck list, when found: the calls' counts.
+  const countries::country_source* countries = country_data_for(c, false);
+  if (country_data_failed(c, false)) return kExitFailure;
+  std::optional<entity_finder> entities;
+  if (countries != nullptr) entities.emplace(countries->data);
+  const countries::supercheck_source* supercheck =
+      c.countries != nullptr ? c.countries->supercheck() : nullptr;
+  if (c.countries != nullptr && !c.countries->supercheck_problem().empty()) {
+    c.err << "Note : " << c.countries->supercheck_problem()
+          << " ; les indicatifs ne sont pas compares a la liste.\n";
+  }
+  call_tally calls;
+  // The allocations of the current header's owner; nullptr before the first
+  // header or without the country data.
+  const countries::allocation_table* allocations = nullptr;
+  std::optional<calendar_date> newest;
+
   fact_finder finder(c.options.user_modes);
   std::optional<std::string> read_failure;
   std::size_t line = 0;
-  const auto column_problem = [&](qso_column, const std::string& what) { problem(line, what); };
+  bool call_problem = false;
+  const auto column_problem = [&](qso_column column, const std::string& what) {
+    if (column == qso_column::indicatif) call_problem = true;
+    problem(line, what);
+  };
   // The key of every line, when the logbook has details: which lines share
   // one, and which records match no line.
   bool with_details = false;
   std::vector<std::pair<std::uint64_t, std::size_t>> line_keys;  // digest, line
   std::optional<logbook_header> first_header;
+  // A call of no entity, unless its details give its DXCC number (the
+  // details are then indexed, once, for the few calls this concerns).
+  const auto check_entity = [&](const qso_values& qso, std::size_t at) {
+    const qso_entity found = entities->of_call(qso.indicatif);
+    if (found.entity != nullptr || found.maritime) return;
+    if (with_details &&
+        c.details->load(first_header ? &*first_header : nullptr) == details_state::ready) {
+      const auto key = details_key_of(qso);
+      const details_record* details = key ? c.details->find(*key) : nullptr;
+      if (details != nullptr && details_dxcc(*details)) return;
+    }
+    say(at, "note : " + std::string(qso.indicatif) +
+                " ne correspond a aucune entite du fichier des pays");
+    ++notes;
+  };
+  // A frequency the owner's location does not grant: in an amateur band
+  // elsewhere (allocation_note), or in a band of the ADIF table that no ITU
+  // region grants but some countries do (60 m channels, 8 m, 5 m...), which
+  // may be an error or a national allocation that the tables cannot know.
+  const auto check_allocation = [&](const countries::allocation_table& table, const qso_values& qso,
+                                    const qso_facts& facts, std::size_t at) {
+    if (!table.checked || qso.frequence <= 0) return;
+    if (const auto note = countries::allocation_note(table, qso.frequence)) {
+      say(at, "note : " + *note);
+      ++notes;
+    } else if (facts.band && !countries::in_world_band(qso.frequence) &&
+               !allows(table, qso.frequence)) {
+      say(at, "note : " + std::to_string(qso.frequence) + " kHz (" + std::string(*facts.band) +
+                  ") : hors des allocations de " + std::string(table.name) + " (" +
+                  std::string(table.source) +
+                  ") et des bandes amateur de toutes les regions de l'IARU ; seuls quelques pays "
+                  "attribuent cette bande (licence a verifier)");
+      ++notes;
+    }
+  };
   const auto opened = c.open([&](logbook_reader& reader) {
     // Opened with the logbook, not yet loaded.
     with_details = c.details != nullptr && c.details->state() == details_state::ready;
@@ -172,6 +293,11 @@ int check_logbook(const command_context& c) {
         early_header = std::string(visible(header.indicatif, scratch)) + " (" +
                        std::string(visible(header.date_debut, scratch)) + ", ligne " +
                        std::to_string(item.line) + ")";
+        if (entities) {
+          // An owner of uncertain location (TO, TX) is not checked.
+          const qso_entity owner = entities->of_call(header.indicatif);
+          allocations = &countries::allocations_for(owner.uncertain ? nullptr : owner.entity);
+        }
         if (reader.header_count() > 1) {
           say(item.line, "note : nouvel en-tete, le proprietaire devient " +
                              std::string(visible(header.indicatif, scratch)) +
@@ -189,7 +315,16 @@ int check_logbook(const command_context& c) {
                 "QSO au-dessus du premier en-tete : sans proprietaire, son export n'aurait "
                 "pas d'indicatif de station");
       }
+      call_problem = false;
       find_value_problems(qso, facts, column_problem);
+      if (supercheck != nullptr && !qso.indicatif.empty()) calls.add(qso.indicatif, line);
+      if (entities) {
+        if (facts.date && (!newest || *facts.date > *newest)) newest = facts.date;
+        if (!call_problem) check_entity(qso, line);
+        if (allocations != nullptr && reader.header() != nullptr) {
+          check_allocation(*allocations, qso, facts, line);
+        }
+      }
       if (with_details) {
         if (const auto key = details_key_of(qso)) line_keys.emplace_back(key_digest(*key), line);
       }
@@ -211,6 +346,16 @@ int check_logbook(const command_context& c) {
     c.out.flush();
     report_failure(c, opened ? *opened : *read_failure);
     return kExitFailure;
+  }
+  if (supercheck != nullptr) {
+    for (const auto& [at, typo] : calls.typos(supercheck->list)) {
+      say(at, "note : " + typo);
+      ++notes;
+    }
+  }
+  if (newest) {
+    note_stale_country_data(
+        c, std::to_string(newest->year * 10000 + newest->month * 100 + newest->day));
   }
   if (c.details != nullptr) {
     const details_check found = check_details(c, first_header, line_keys);
