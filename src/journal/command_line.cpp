@@ -83,7 +83,10 @@ std::string_view command_help(command what) {
       return "Usage : velkrin-journal indicatif INDICATIF [options] [JOURNAL]\n\n"
              "Deja contacte ? Le nombre de QSO avec cette station, la premiere et la derniere\n"
              "date, les bandes et modes contactes, puis les QSO. F4ABC/P, EA8/F4ABC et f4abc\n"
-             "comptent comme F4ABC. Statut 1 quand la station n'a jamais ete contactee.\n\n"
+             "comptent comme F4ABC. Statut 1 quand la station n'a jamais ete contactee.\n"
+             "Avec le fichier des pays, son entite DXCC (la ligne \"Pays\"), puis, sur tout le\n"
+             "journal, \"Nouveau pays\" ou les bandes et modes (CW, phonie, donnees) deja\n"
+             "contactes avec ce pays : tout autre serait nouveau.\n\n"
              "  --court         sans le prenom ni le lieu\n";
     case command::doublons:
       return "Usage : velkrin-journal doublons [options] [JOURNAL]\n\n"
@@ -101,11 +104,12 @@ std::string_view command_help(command what) {
              "journal, nouvel en-tete, lignes de meme cle qui partagent leurs details,\n"
              "details sans QSO) ne sont pas des problemes. Statut 1 quand il y a des\n"
              "problemes.\n\n"
-             "Avec le fichier des pays, d'autres notes : indicatif d'aucune entite DXCC,\n"
-             "frequence hors des allocations du lieu du proprietaire (son indicatif dans\n"
-             "l'en-tete : tableaux ARCEP et de l'arrete du 2 mars 2021 pour la France et\n"
-             "ses territoires, plans IARU de sa region ailleurs). Avec la liste des\n"
-             "indicatifs actifs MASTER.SCP (a cote du journal, a cote du programme, puis\n"
+             "Avec le fichier des pays, d'autres notes : indicatif d'aucune entite DXCC ;\n"
+             "frequence hors des allocations du lieu du proprietaire (l'indicatif de l'en-tete\n"
+             "au-dessus du QSO ; ARCEP et arrete du 2 mars 2021 pour la France et ses\n"
+             "territoires, plans IARU de sa region ailleurs), ou dans une bande qu'aucune\n"
+             "region n'attribue (canaux 60 m, 8 m, 5 m). Avec la liste des indicatifs actifs\n"
+             "MASTER.SCP (a cote du journal, a cote du programme, puis\n"
              "/usr/share/hamradio-files/MASTER.SCP) : indicatif contacte une seule fois,\n"
              "absent de la liste, a un caractere d'un indicatif de la liste contacte\n"
              "plusieurs fois (faute de frappe ?).\n";
@@ -113,11 +117,11 @@ std::string_view command_help(command what) {
       return "Usage : velkrin-journal stats [options] [JOURNAL]\n\n"
              "Le nombre de QSO par annee, par bande et par mode, un tableau bandes et modes,\n"
              "le nombre de stations differentes, le premier et le dernier QSO.\n\n"
-             "  --par pays      le nombre de QSO par entite DXCC (nom, prefixe, numero), au\n"
-             "                  lieu des annees, bandes et modes ; le champ DXCC des details\n"
-             "                  d'un QSO l'emporte sur son indicatif\n"
-             "  --par continent le nombre de QSO par continent\n"
-             "                  Avec --par, le fichier des pays est necessaire.\n";
+             "  --par pays      au lieu des annees, bandes et modes, le nombre de QSO par\n"
+             "                  entite DXCC (nom, prefixe, numero)\n"
+             "  --par continent de meme, par continent\n"
+             "Avec --par, le fichier des pays est necessaire (statut 2 sans lui) ; le champ\n"
+             "DXCC des details d'un QSO l'emporte sur son indicatif.\n";
     case command::csv:
       return "Usage : velkrin-journal csv [options] [JOURNAL]\n\n"
              "Les QSO en CSV (UTF-8) : date ISO, debut, fin, indicatif, prenom, kHz, MHz,\n"

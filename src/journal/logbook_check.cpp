@@ -4,7 +4,6 @@
 // outside the owner's allocations; with the supercheck list, notes for calls
 // that look mistyped.
 #include <algorithm>
-#include <unordered_map>
 #include <vector>
 
 #include "console/visible_text.hpp"
@@ -116,52 +115,103 @@ details_check check_details(const command_context& c, const std::optional<logboo
 
 // The calls of the logbook as logged (upper case, portable parts kept), with
 // their number of QSOs and the line of their first: memory per distinct
-// call, not per QSO. The calls logged once and one character from a call
-// logged several times that the supercheck list holds are then told by
+// call (a slot of 32 bytes, at most half full, and the call's bytes), not
+// per QSO. A flat table, probed once per QSO: a node-based map would chase
+// pointers on every line. The calls logged once and one character from a
+// call logged several times that the supercheck list holds are then told by
 // their line.
 class call_tally {
  public:
   void add(std::string_view call, std::size_t line) {
-    upper_.assign(call);
-    for (char& ch : upper_) ch = ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 'a' + 'A') : ch;
-    const auto found = calls_.find(std::string_view(upper_));
-    if (found != calls_.end()) {
-      ++found->second.qsos;
-    } else {
-      calls_.emplace(upper_, seen{1, line});
+    if (call.size() > kLongestCall) return;
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char ch : call) {
+      hash = (hash ^ static_cast<unsigned char>(upper(ch))) * 0x100000001b3ull;
     }
+    if ((used_ + 1) * 2 > slots_.size()) grow();
+    slot& here = slots_[find(hash, call)];
+    if (here.qsos == 0) {
+      here = {hash, text_.size(), line, 0, static_cast<std::uint32_t>(call.size())};
+      for (const char ch : call) text_ += upper(ch);
+      ++used_;
+    }
+    ++here.qsos;
   }
 
   // "ligne N : note : ..." for each likely typo, in line order.
   std::vector<std::pair<std::size_t, std::string>> typos(
       const countries::supercheck_list& list) const {
     std::vector<countries::call_count> counts;
-    counts.reserve(calls_.size());
-    for (const auto& [call, tally] : calls_) counts.push_back({call, tally.qsos});
+    counts.reserve(used_);
+    for (const slot& each : slots_) {
+      if (each.qsos > 0) counts.push_back({call_of(each), each.qsos});
+    }
     std::vector<std::pair<std::size_t, std::string>> notes;
     for (const countries::likely_typo& typo : countries::likely_typos(counts, list)) {
       std::string text = typo.call + " n'est pas dans la liste des indicatifs actifs (" +
                          std::string(countries::kSupercheckFileName) + ") ; ";
       for (std::size_t i = 0; i < typo.near.size(); ++i) {
         if (i > 0) text += i + 1 == typo.near.size() ? " et " : ", ";
-        const auto near = calls_.find(std::string_view(typo.near[i]));
-        text += typo.near[i] + ", contacte " +
-                std::to_string(near == calls_.end() ? 0 : near->second.qsos) + " fois,";
+        text += typo.near[i] + ", contacte " + std::to_string(seen(typo.near[i]).qsos) + " fois,";
       }
       text += typo.near.size() > 1 ? " different d'un caractere" : " differe d'un caractere";
-      notes.emplace_back(calls_.find(std::string_view(typo.call))->second.line, std::move(text));
+      notes.emplace_back(seen(typo.call).line, std::move(text));
     }
     std::sort(notes.begin(), notes.end());
     return notes;
   }
 
  private:
-  struct seen {
-    std::uint64_t qsos = 0;
-    std::size_t line = 0;  // of its first QSO
+  // Far longer than any call of the list: a longer call is no character
+  // from one, and is not counted.
+  static constexpr std::size_t kLongestCall = 32;
+  struct slot {
+    std::uint64_t hash = 0;
+    std::size_t offset = 0;  // of the call in text_
+    std::size_t line = 0;    // of its first QSO
+    std::uint32_t qsos = 0;  // 0 for a free slot
+    std::uint32_t length = 0;
   };
-  std::unordered_map<std::string, seen, countries::string_hash, std::equal_to<>> calls_;
-  std::string upper_;
+  static char upper(char ch) { return ch >= 'a' && ch <= 'z' ? static_cast<char>(ch - 32) : ch; }
+  static bool same_call(std::string_view stored, std::string_view call) {
+    return stored.size() == call.size() && std::equal(stored.begin(), stored.end(), call.begin(),
+                                                      [](char a, char b) { return a == upper(b); });
+  }
+  // The slot from the hash's high bits after a multiplication (FNV-1a's low
+  // bits differ little between calls that differ in their last letters).
+  std::size_t first_slot(std::uint64_t hash) const {
+    return static_cast<std::size_t>((hash * 0x9E3779B97F4A7C15ull) >> 32) & (slots_.size() - 1);
+  }
+  std::string_view call_of(const slot& each) const {
+    return std::string_view(text_).substr(each.offset, each.length);
+  }
+  // The slot of that call (`call` in any case), or the free one where it goes.
+  std::size_t find(std::uint64_t hash, std::string_view call) const {
+    for (std::size_t at = first_slot(hash);; at = (at + 1) & (slots_.size() - 1)) {
+      const slot& here = slots_[at];
+      if (here.qsos == 0 || (here.hash == hash && same_call(call_of(here), call))) return at;
+    }
+  }
+  const slot& seen(std::string_view upper_call) const {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char ch : upper_call)
+      hash = (hash ^ static_cast<unsigned char>(ch)) * 0x100000001b3ull;
+    return slots_[find(hash, upper_call)];
+  }
+  void grow() {
+    std::vector<slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 1024 : old.size() * 2, slot{});
+    for (const slot& moved : old) {
+      if (moved.qsos == 0) continue;
+      std::size_t at = first_slot(moved.hash);
+      while (slots_[at].qsos != 0) at = (at + 1) & (slots_.size() - 1);
+      slots_[at] = moved;
+    }
+  }
+
+  std::vector<slot> slots_;
+  std::size_t used_ = 0;
+  std::string text_;  // the calls, upper case, end to end
 };
 
 // True when the table holds the frequency.
