@@ -230,10 +230,11 @@ bool uses_countries(command what) {
   return what == command::indicatif || what == command::verifie || what == command::stats;
 }
 
-// The commands that count QSOs by entity, and so read the details for their
-// DXCC field: indicatif (when the country file is found) and stats --par.
+// stats --par, which counts QSOs by entity, and so reads the details for
+// their DXCC field. indicatif does not: a lookup during a QSO would then read
+// the whole details file, several seconds on a large logbook.
 bool counts_entities(const journal_options& options) {
-  return options.what == command::indicatif || (options.what == command::stats && options.by);
+  return options.what == command::stats && options.by;
 }
 
 bool takes_filters(command what) {
@@ -517,7 +518,6 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
   // once (verifie reports it itself).
   details_reader details;
   const bool reads_details = uses_details(options.what) || counts_entities(options);
-  countries::country_loader countries(options.country_file, options.logbook);
   bool details_told = options.what == command::verifie;
   const logbook_opener open =
       [&](const std::function<void(logbook_reader&)>& read) -> std::optional<std::string> {
@@ -527,9 +527,8 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
       return s.cause();
     }
     logbook_reader reader(source);
-    // indicatif counts entities only when it has the country file.
     if (options.what == command::liste || options.what == command::csv ||
-        (counts_entities(options) && countries.tried() && countries.get() != nullptr)) {
+        counts_entities(options)) {
       reader.attach_details(details);
     }
     read(reader);
@@ -549,6 +548,7 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
     binary_output();
   }
   output text([&out](std::string_view piece) { return platform::write_stream(out, piece); });
+  countries::country_loader countries(options.country_file, options.logbook);
   const command_context context{options,
                                 open,
                                 text,

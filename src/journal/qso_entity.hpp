@@ -1,7 +1,8 @@
-// The DXCC entity a QSO counts for, for the commands that count or check
-// entities (indicatif, stats --par, verifie): the DXCC field of the QSO's
-// details when it has one (an import brought it, or complete set it) wins
-// over what the country file says of its call.
+// The DXCC entity of a call, and the one a QSO counts for, for the commands
+// that count or check entities (indicatif, stats --par, verifie): the DXCC
+// field of the QSO's details when it has one (an import brought it, or
+// complete set it) wins over what the country file says of its call, for
+// the commands that read the details.
 #pragma once
 
 #include <string>

@@ -84,11 +84,13 @@ int worked_before(const command_context& c) {
   band_mode_grid grid;
   std::optional<calendar_date> first;
   std::optional<calendar_date> last;
+  // The entities worked are those of the calls: the details, and their DXCC
+  // field, are not read (see counts_entities in command_line.cpp).
   const auto take = [&](const qso_values& qso, const qso_facts& facts, std::size_t line,
-                        std::string_view, const details_record* details) {
+                        std::string_view, const details_record*) {
     if (entities) {
       if (facts.date && (!newest || *facts.date > *newest)) newest = facts.date;
-      if (target.dxcc != 0 && entities->of_qso(qso.indicatif, details).dxcc == target.dxcc) {
+      if (target.dxcc != 0 && entities->of_call(qso.indicatif).dxcc == target.dxcc) {
         ++worked.qsos;
         if (facts.band) worked.bands.add(*facts.band, qso.frequence, {});
         if (*facts.mode) {

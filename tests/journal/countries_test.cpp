@@ -78,11 +78,8 @@ class JournalCountries : public ::testing::Test {
 };
 
 TEST_F(JournalCountries, IndicatifSaysTheEntityAndWhatWouldBeNew) {
-  const qso_record imported = qso("4U1ABC", 21074, "FT8", 1000);  // DXCC of Japan in its details
-  write_logbook({qso("DL1XYZ", 14074, "FT8"), qso("DL2ABC/P", 7020, "A1A", 905), imported});
-  write_file(details_path_for(logbook_),
-             format_details_header(kOwner, "\n") +
-                 format_details_record(details_for(imported, {{"DXCC", "339"}}), "\n"));
+  write_logbook({qso("DL1XYZ", 14074, "FT8"), qso("DL2ABC/P", 7020, "A1A", 905),
+                 qso("JA1ABC", 21074, "FT8", 910)});
   const std::string kWorked = "Pays deja contacte : ";
   const std::string kAnyOther =
       " ; une autre bande ou un autre mode serait nouveau pour ce pays.\n";
@@ -117,23 +114,28 @@ TEST_F(JournalCountries, IndicatifSaysTheEntityAndWhatWouldBeNew) {
 }
 
 TEST_F(JournalCountries, StatsCountByEntityOrContinent) {
+  const qso_record imported = qso("4U1ABC", 21074, "FT8", 1000);  // Japan, say its details
   write_logbook({qso("DL1XYZ", 14074, "FT8"), qso("DL2ABC", 7020, "A1A", 905),
-                 qso("JA1XYZ", 21074, "FT8"), qso("F4ABC/MM", 14200, "J3E")});
+                 qso("JA1XYZ", 21074, "FT8"), imported, qso("F4ABC/MM", 14200, "J3E")});
+  write_file(details_path_for(logbook_),
+             format_details_header(kOwner, "\n") +
+                 format_details_record(details_for(imported, {{"DXCC", "339"}}), "\n"));
+  const std::string full(40, '#');
+  const std::string half(20, '#');
   const result continents = run({"stats", "--par", "continent"});
   EXPECT_EQ(continents.status, kExitSuccess) << continents.err;
-  EXPECT_NE(continents.out.find("\n\nPar continent :\n"
-                                "Europe            EU  2  " +
-                                std::string(40, '#') +
-                                "\n"
-                                "Asie              AS  1  " +
-                                std::string(20, '#') +
-                                "\n"
-                                "aucun ou inconnu      1  " +
-                                std::string(20, '#') + "\n"),
-            std::string::npos)
+  EXPECT_TRUE(
+      continents.out.ends_with("\n\nPar continent :\n"
+                               "Europe            EU  2  " +
+                               full + "\n" + "Asie              AS  2  " + full + "\n" +
+                               "aucun ou inconnu      1  " + half + "\n"))
       << continents.out;
+  // The DXCC field of the details wins over the call: 4U1ABC counts for Japan.
   const result entities = run({"stats", "--par", "pays"});
-  EXPECT_NE(entities.out.find("Par pays (2 entites DXCC) :\n"), std::string::npos) << entities.out;
+  EXPECT_NE(entities.out.find("\n\nPar pays (2 entites DXCC) :\n"), std::string::npos)
+      << entities.out;
+  EXPECT_NE(entities.out.find("  JA  339  2  " + full + "\n"), std::string::npos) << entities.out;
+  EXPECT_TRUE(entities.out.ends_with("  1  " + half + "\n")) << entities.out;  // /MM
   EXPECT_EQ(run({"stats", "--par", "pays", "--fichier-pays", folder_.file("absent.csv")}).status,
             kExitFailure);
 }
