@@ -6,10 +6,11 @@
 # Writes a logbook of N QSOs (bench/make_logbook.cpp), then measures with
 # bench/resolve_calls.cpp the parse of cty.csv and what resolving the calls
 # adds to reading the logbook; then runs the velkrin-journal commands that
-# resolve calls, beside awk counting the calls' first letters and beside
-# stats, which resolves nothing, VELKRIN_BENCH_RUNS rounds (default 5): the
-# median time and the largest peak resident memory of each. The country
-# file is VELKRIN_COUNTRY_FILE, by default Debian's.
+# resolve calls (indicatif, stats --par pays, verifie, which also reads the
+# supercheck list when found), beside awk counting the calls' first letters
+# and beside stats, which resolves nothing, VELKRIN_BENCH_RUNS rounds
+# (default 5): the median time and the largest peak resident memory of each.
+# The country file is VELKRIN_COUNTRY_FILE, by default Debian's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -46,6 +47,8 @@ commands=(
   "awk '{n[substr(\$4, 1, 2)]++}'@@awk {n[substr(\$4,1,2)]++} $logbook"
   "journal stats@@$journal stats $logbook"
   "journal indicatif F4ABC@@$journal indicatif F4ABC $f $countries $logbook"
+  "journal stats --par pays@@$journal stats --par pays $f $countries $logbook"
+  "journal verifie@@$journal verifie $f $countries $logbook"
 )
 
 declare -A times rss

@@ -7,7 +7,8 @@
 namespace velkrin::countries {
 namespace {
 
-// Far more than any country file (about 150 KB): a larger file is not one.
+// Far more than any country file (about 300 KB) or supercheck list (about
+// 500 KB): a larger file is neither.
 constexpr std::uint64_t kMaxCountryFileBytes = 16 * 1024 * 1024;
 
 std::string folder_of(std::string_view path) {
@@ -15,12 +16,14 @@ std::string folder_of(std::string_view path) {
   return end == std::string_view::npos ? std::string() : std::string(path.substr(0, end + 1));
 }
 
-// The whole file, or the French reason it cannot be read.
-std::optional<std::string> read_whole(const std::string& path, std::string& text) {
+// The whole file, or the French reason it cannot be read; `too_large` is
+// the reason for a file past the cap.
+std::optional<std::string> read_whole(const std::string& path, std::string& text,
+                                      std::string_view too_large) {
   platform::shared_file file;
   if (const platform::status s = file.open(path); !s.ok()) return s.reason();
   if (file.is_regular() && file.size_when_locked() > kMaxCountryFileBytes) {
-    return std::string("trop grand pour un fichier des pays");
+    return std::string(too_large);
   }
   file.unlock();
   text.clear();
@@ -32,8 +35,7 @@ std::optional<std::string> read_whole(const std::string& path, std::string& text
     }
     if (got == 0) break;
     text.append(buffer, 0, got);
-    if (text.size() > kMaxCountryFileBytes)
-      return std::string("trop grand pour un fichier des pays");
+    if (text.size() > kMaxCountryFileBytes) return std::string(too_large);
   }
   return std::nullopt;
 }
@@ -60,6 +62,36 @@ std::vector<std::string> country_file_candidates(const std::optional<std::string
   return places;
 }
 
+std::vector<std::string> supercheck_candidates(std::string_view logbook,
+                                               std::string_view program_folder) {
+  std::vector<std::string> places;
+  places.push_back(folder_of(logbook) + std::string(kSupercheckFileName));
+  if (!program_folder.empty())
+    places.push_back(std::string(program_folder) + std::string(kSupercheckFileName));
+#ifndef _WIN32
+  places.emplace_back(kSystemSupercheckFile);
+#endif
+  return places;
+}
+
+const supercheck_source* country_loader::supercheck() {
+  if (supercheck_tried_) return supercheck_ ? &*supercheck_ : nullptr;
+  supercheck_tried_ = true;
+  for (const std::string& place : supercheck_candidates(logbook_, platform::program_folder())) {
+    if (!platform::path_exists(place)) continue;
+    std::string text;
+    if (const std::optional<std::string> failure =
+            read_whole(place, text, "trop grand pour une liste d'indicatifs")) {
+      supercheck_problem_ =
+          "la liste d'indicatifs actifs " + place + " n'a pas pu etre lue (" + *failure + ")";
+      return nullptr;
+    }
+    supercheck_ = supercheck_source{place, parse_supercheck(text)};
+    return &*supercheck_;
+  }
+  return nullptr;
+}
+
 const country_source* country_loader::get() {
   if (tried_) return source_ ? &*source_ : nullptr;
   tried_ = true;
@@ -70,7 +102,8 @@ const country_source* country_loader::get() {
     // looked at in turn.
     if (!given_ && !platform::path_exists(place)) continue;
     std::string text;
-    if (const std::optional<std::string> failure = read_whole(place, text)) {
+    if (const std::optional<std::string> failure =
+            read_whole(place, text, "trop grand pour un fichier des pays")) {
       problem_ = "le fichier des pays " + place + " n'a pas pu etre lu (" + *failure + ")";
       return nullptr;
     }

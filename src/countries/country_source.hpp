@@ -7,6 +7,9 @@
 //   3. cty.csv beside the program (the Windows ZIP ships one);
 //   4. /usr/share/hamradio-files/cty.csv (Debian's hamradio-files; not on
 //      Windows).
+// The supercheck list (MASTER.SCP) is looked for the same way, without an
+// option: in the logbook's folder, beside the program, then in
+// /usr/share/hamradio-files/.
 #pragma once
 
 #include <optional>
@@ -15,11 +18,14 @@
 #include <vector>
 
 #include "countries/country_file.hpp"
+#include "countries/supercheck.hpp"
 
 namespace velkrin::countries {
 
 inline constexpr std::string_view kCountryFileName = "cty.csv";
 inline constexpr std::string_view kSystemCountryFile = "/usr/share/hamradio-files/cty.csv";
+inline constexpr std::string_view kSupercheckFileName = "MASTER.SCP";
+inline constexpr std::string_view kSystemSupercheckFile = "/usr/share/hamradio-files/MASTER.SCP";
 
 // The places looked at, in order. `program_folder` ends with its separator
 // (or is empty when unknown).
@@ -27,9 +33,18 @@ std::vector<std::string> country_file_candidates(const std::optional<std::string
                                                  std::string_view logbook,
                                                  std::string_view program_folder);
 
+// The same for the supercheck list, which no option names.
+std::vector<std::string> supercheck_candidates(std::string_view logbook,
+                                               std::string_view program_folder);
+
 struct country_source {
   std::string path;  // the file read, as it was named
   country_data data;
+};
+
+struct supercheck_source {
+  std::string path;
+  supercheck_list list;
 };
 
 // Loads the country file on first use and keeps it for the run.
@@ -51,6 +66,12 @@ class country_loader {
   // then an error of every command that would use it, not a note.
   bool given() const { return given_.has_value(); }
 
+  // The supercheck list, loaded on first use and kept: nullptr when none is
+  // found (the list is optional; nothing is said) or when the first found
+  // cannot be read (supercheck_problem() says why, as problem() does).
+  const supercheck_source* supercheck();
+  const std::string& supercheck_problem() const { return supercheck_problem_; }
+
  private:
   std::optional<std::string> given_;
   std::string logbook_;
@@ -58,6 +79,9 @@ class country_loader {
   std::optional<country_source> source_;
   std::string problem_;
   bool stale_said_ = false;
+  bool supercheck_tried_ = false;
+  std::optional<supercheck_source> supercheck_;
+  std::string supercheck_problem_;
 };
 
 // The French note, once per run, when the data is more than a year older

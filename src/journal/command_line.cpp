@@ -84,7 +84,10 @@ std::string_view command_help(command what) {
       return "Usage : velkrin-journal indicatif INDICATIF [options] [JOURNAL]\n\n"
              "Deja contacte ? Le nombre de QSO avec cette station, la premiere et la derniere\n"
              "date, les bandes et modes contactes, puis les QSO. F4ABC/P, EA8/F4ABC et f4abc\n"
-             "comptent comme F4ABC. Statut 1 quand la station n'a jamais ete contactee.\n\n"
+             "comptent comme F4ABC. Statut 1 quand la station n'a jamais ete contactee.\n"
+             "Avec le fichier des pays, son entite DXCC (la ligne \"Pays\"), puis, sur tout le\n"
+             "journal, \"Nouveau pays\" ou les bandes et modes (CW, phonie, donnees) deja\n"
+             "contactes avec ce pays : tout autre serait nouveau.\n\n"
              "  --court         sans le prenom ni le lieu\n";
     case command::doublons:
       return "Usage : velkrin-journal doublons [options] [JOURNAL]\n\n"
@@ -101,11 +104,25 @@ std::string_view command_help(command what) {
              "d'un autre journal. Les notes (fin avant le debut, QSO d'avant le debut du\n"
              "journal, nouvel en-tete, lignes de meme cle qui partagent leurs details,\n"
              "details sans QSO) ne sont pas des problemes. Statut 1 quand il y a des\n"
-             "problemes.\n";
+             "problemes.\n\n"
+             "Avec le fichier des pays, d'autres notes : indicatif d'aucune entite DXCC ;\n"
+             "frequence hors des allocations du lieu du proprietaire (l'indicatif de l'en-tete\n"
+             "au-dessus du QSO ; ARCEP et arrete du 2 mars 2021 pour la France et ses\n"
+             "territoires, plans IARU de sa region ailleurs), ou dans une bande qu'aucune\n"
+             "region n'attribue (canaux 60 m, 8 m, 5 m). Avec la liste des indicatifs actifs\n"
+             "MASTER.SCP (a cote du journal, a cote du programme, puis\n"
+             "/usr/share/hamradio-files/MASTER.SCP) : indicatif contacte une seule fois,\n"
+             "absent de la liste, a un caractere d'un indicatif de la liste contacte\n"
+             "plusieurs fois (faute de frappe ?).\n";
     case command::stats:
       return "Usage : velkrin-journal stats [options] [JOURNAL]\n\n"
              "Le nombre de QSO par annee, par bande et par mode, un tableau bandes et modes,\n"
-             "le nombre de stations differentes, le premier et le dernier QSO.\n";
+             "le nombre de stations differentes, le premier et le dernier QSO.\n\n"
+             "  --par pays      au lieu des annees, bandes et modes, le nombre de QSO par\n"
+             "                  entite DXCC (nom, prefixe, numero)\n"
+             "  --par continent de meme, par continent\n"
+             "Avec --par, le fichier des pays est necessaire (statut 2 sans lui) ; le champ\n"
+             "DXCC des details d'un QSO l'emporte sur son indicatif.\n";
     case command::csv:
       return "Usage : velkrin-journal csv [options] [JOURNAL]\n\n"
              "Les QSO en CSV (UTF-8) : date ISO, debut, fin, indicatif, prenom, kHz, MHz,\n"
@@ -277,6 +294,13 @@ bool uses_details(command what) {
 bool uses_countries(command what) {
   return what == command::indicatif || what == command::verifie || what == command::stats ||
          what == command::qsl;
+}
+
+// stats --par, which counts QSOs by entity, and so reads the details for
+// their DXCC field. indicatif does not: a lookup during a QSO would then read
+// the whole details file, several seconds on a large logbook.
+bool counts_entities(const journal_options& options) {
+  return options.what == command::stats && options.by;
 }
 
 bool takes_filters(command what) {
@@ -461,6 +485,16 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       } else {
         fail("--via attend bureau, direct ou electronique, pas \"" + typed + "\"");
       }
+    } else if (arg == "--par" && has_value) {
+      if (options.what != command::stats) fail("l'option --par ne s'applique qu'a stats");
+      const std::string& typed = value();
+      if (typed == "pays") {
+        options.by = grouping::pays;
+      } else if (typed == "continent") {
+        options.by = grouping::continent;
+      } else {
+        fail("--par attend pays ou continent, pas \"" + typed + "\"");
+      }
     } else if (arg == "--fichier-pays" && has_value) {
       if (!uses_countries(options.what)) {
         fail("l'option --fichier-pays ne s'applique pas a " +
@@ -472,7 +506,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     } else if (arg == "-o" || arg == "--mode" || arg == "--fichier-pays" || arg == "--via" ||
                arg == "--date" || arg == "--du" || arg == "--au" || arg == "--bande" ||
                arg == "--indicatif" || arg == "--lieu" || arg == "--derniers" ||
-               arg == "--ligne-attendue") {
+               arg == "--ligne-attendue" || arg == "--par") {
       fail("l'option " + arg + " attend une valeur");
     } else if (arg.size() > 1 && arg.front() == '-') {
       fail("option inconnue " + arg);
@@ -585,7 +619,7 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
   // use it: the others read as fast as without one. Left unread, it is said
   // once (verifie reports it itself).
   details_reader details;
-  const bool reads_details = uses_details(options.what);
+  const bool reads_details = uses_details(options.what) || counts_entities(options);
   bool details_told = options.what == command::verifie;
   const logbook_opener open =
       [&](const std::function<void(logbook_reader&)>& read) -> std::optional<std::string> {
@@ -595,7 +629,8 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
       return s.cause();
     }
     logbook_reader reader(source);
-    if (options.what == command::liste || options.what == command::csv) {
+    if (options.what == command::liste || options.what == command::csv ||
+        counts_entities(options)) {
       reader.attach_details(details);
     }
     read(reader);

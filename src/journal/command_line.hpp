@@ -36,6 +36,9 @@ enum class command {
 // the cards to send or awaited.
 enum class qsl_action { none, sent, received, requested, to_send, awaited };
 
+// What stats --par counts the QSOs by.
+enum class grouping { pays, continent };
+
 // A CHAMP=VALEUR of complete or corrige: the name in upper case (complete)
 // or lower case (corrige), the value as typed.
 struct assignment {
@@ -68,6 +71,7 @@ struct journal_options {
   std::string qsl_day_typed;
   std::optional<char> qsl_via;
   std::optional<calendar_date> qsl_date;
+  std::optional<grouping> by;  // --par of stats
 };
 
 // The options, or the French reason of a usage error.

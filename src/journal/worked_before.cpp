@@ -1,48 +1,134 @@
 // velkrin-journal indicatif: whether a station was worked before, when, on
-// which bands and modes, and the QSOs with it.
+// which bands and modes, and the QSOs with it; with the country file, its
+// DXCC entity and what of that entity the whole logbook has worked.
 #include <string>
 #include <vector>
 
 #include "console/visible_text.hpp"
+#include "countries/worked_entities.hpp"
 #include "journal/commands.hpp"
+#include "journal/qso_entity.hpp"
 #include "journal/reading.hpp"
 
 namespace velkrin::journal {
+namespace {
+
+std::string two_digits(int n) { return {char('0' + n / 10 % 10), char('0' + n % 10)}; }
+
+// "40m, 20m et 10m".
+std::string spoken_list(const std::vector<std::string>& words) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += i + 1 == words.size() ? " et " : ", ";
+    text += words[i];
+  }
+  return text;
+}
+
+// What the logbook has worked of the station's entity.
+struct entity_worked {
+  std::size_t qsos = 0;
+  band_mode_grid bands;  // its bands, in frequency order (modes unused)
+  unsigned groups = 0;   // one bit per countries::mode_group
+};
+
+// The lines about the station's entity: which it is, then whether a QSO
+// with it would be a new entity, or the bands and mode groups already
+// worked with it (any other would be new).
+std::string entity_lines(const qso_entity& target, const entity_worked& worked,
+                         const countries::country_data& data) {
+  std::string text = "Pays : ";
+  if (target.entity == nullptr) {
+    text += target.maritime ? "/MM ou /AM : aucune entite DXCC.\n"
+                            : "entite inconnue du fichier des pays.\n";
+    return text;
+  }
+  append_visible(text, describe_entity(target, data));
+  if (target.uncertain) text += " (incertain)";
+  text += ".\n";
+  if (worked.qsos == 0) return text + "Nouveau pays : aucun QSO avec ce pays dans le journal.\n";
+  text += "Pays deja contacte : " + std::to_string(worked.qsos) + " QSO";
+  std::vector<std::string> bands;
+  for (const std::size_t b : worked.bands.ordered_bands()) {
+    if (worked.bands.bands()[b].name != kNoBand) bands.push_back(worked.bands.bands()[b].name);
+  }
+  std::vector<std::string> groups;
+  for (const countries::mode_group group :
+       {countries::mode_group::cw, countries::mode_group::phone, countries::mode_group::data}) {
+    if (worked.groups & (1u << static_cast<unsigned>(group))) {
+      groups.emplace_back(countries::mode_group_name(group));
+    }
+  }
+  if (!bands.empty()) text += ", sur " + spoken_list(bands);
+  if (!groups.empty()) text += ", en " + spoken_list(groups);
+  return text + " ; une autre bande ou un autre mode serait nouveau pour ce pays.\n";
+}
+
+}  // namespace
 
 int worked_before(const command_context& c) {
   fact_finder finder(c.options.user_modes);
   const std::string station = base_call(c.options.call);
+  const countries::country_source* countries = country_data_for(c, false);
+  if (country_data_failed(c, false)) return kExitFailure;
+  std::optional<entity_finder> entities;
+  qso_entity target;
+  if (countries != nullptr) {
+    entities.emplace(countries->data);
+    target = entities->of_call(c.options.call);
+  }
+  entity_worked worked;
+  std::optional<calendar_date> newest;
+
   std::vector<kept_qso> found;
   band_mode_grid grid;
   std::optional<calendar_date> first;
   std::optional<calendar_date> last;
-  const bool read = read_selected(
-      c, finder,
-      [&](const qso_values& qso, const qso_facts& facts, std::size_t line, std::string_view,
-          const details_record*) {
-        if (!contains_any_case(qso.indicatif, station) || base_call(qso.indicatif) != station) {
-          return;
+  // The entities worked are those of the calls: the details, and their DXCC
+  // field, are not read (see counts_entities in command_line.cpp).
+  const auto take = [&](const qso_values& qso, const qso_facts& facts, std::size_t line,
+                        std::string_view, const details_record*) {
+    if (entities) {
+      if (facts.date && (!newest || *facts.date > *newest)) newest = facts.date;
+      if (target.dxcc != 0 && entities->of_call(qso.indicatif).dxcc == target.dxcc) {
+        ++worked.qsos;
+        if (facts.band) worked.bands.add(*facts.band, qso.frequence, {});
+        if (*facts.mode) {
+          if (const auto group = countries::mode_group_of((*facts.mode)->mode)) {
+            worked.groups |= 1u << static_cast<unsigned>(*group);
+          }
         }
-        found.push_back({qso.record(), line, {}, {}});
-        grid.add(facts.band.value_or(kNoBand), qso.frequence, mode_name(qso, facts));
-        if (facts.date && (!first || *facts.date < *first)) first = facts.date;
-        if (facts.date && (!last || *facts.date > *last)) last = facts.date;
-      },
-      station);
-  if (!read) return kExitFailure;
+      }
+    }
+    if (!contains_any_case(qso.indicatif, station) || base_call(qso.indicatif) != station) {
+      return;
+    }
+    found.push_back({qso.record(), line, {}, {}});
+    grid.add(facts.band.value_or(kNoBand), qso.frequence, mode_name(qso, facts));
+    if (facts.date && (!first || *facts.date < *first)) first = facts.date;
+    if (facts.date && (!last || *facts.date > *last)) last = facts.date;
+  };
+  // Without the entity, only the lines that hold the call need reading.
+  if (!read_selected(c, finder, take, entities ? std::string() : station)) return kExitFailure;
+  if (newest) {
+    note_stale_country_data(
+        c, std::to_string(newest->year * 10000 + newest->month * 100 + newest->day));
+  }
+  const std::string about_entity =
+      entities ? entity_lines(target, worked, countries->data) : std::string();
+
   std::string scratch;
   const std::string shown(visible(station, scratch));
   if (found.empty()) {
-    c.out.write(shown + " : jamais contacte (aucun QSO dans le journal).\n");
+    c.out.write(shown + " : jamais contacte (aucun QSO dans le journal).\n" + about_entity);
     return finish_output(c, kExitAnswer);
   }
   const auto day = [](const calendar_date& date) {
-    const auto two = [](int n) { return std::string{char('0' + n / 10), char('0' + n % 10)}; };
-    return two(date.day) + "-" + two(date.month) + "-" + std::to_string(date.year);
+    return two_digits(date.day) + "-" + two_digits(date.month) + "-" + std::to_string(date.year);
   };
   std::string summary = shown + " : " + std::to_string(found.size()) + " QSO";
   if (first) summary += ", du " + day(*first) + " au " + day(*last);
-  c.out.write(summary + ".\n\n");
+  c.out.write(summary + ".\n" + about_entity + "\n");
   grid.write(c.out, ".");
   c.out.write("\n");
   qso_rows rows(c.out, c.options.short_table);

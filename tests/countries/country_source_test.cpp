@@ -20,6 +20,15 @@ TEST(CountrySource, LooksBesideTheLogbookThenTheProgramThenTheSystem) {
   // A file named on the command line is the only one looked at.
   EXPECT_EQ(country_file_candidates("autre.csv", "journal.txt", "/opt/"),
             std::vector<std::string>{"autre.csv"});
+  // The supercheck list, which no option names, the same way.
+  const std::vector<std::string> lists =
+      supercheck_candidates("/home/op/radio/journal_de_bord.txt", "/opt/velkrin/");
+  ASSERT_GE(lists.size(), 2u);
+  EXPECT_EQ(lists[0], "/home/op/radio/MASTER.SCP");
+  EXPECT_EQ(lists[1], "/opt/velkrin/MASTER.SCP");
+#ifndef _WIN32
+  EXPECT_EQ(lists.back(), kSystemSupercheckFile);
+#endif
 }
 
 TEST(CountrySource, SaysOnceTheDataIsMoreThanAYearOld) {
