@@ -107,7 +107,8 @@ converted_qso convert_qso(const qso_record& qso, std::string_view owner,
 }
 
 void convert_qso(const qso_record& qso, std::string_view owner, const mode_table& user_modes,
-                 const details_record* details, converted_qso& converted) {
+                 const details_record* details, converted_qso& converted,
+                 const entity_fields* entity) {
   adif_record& record = converted.record;
   converted.error.clear();
   converted.replaced.clear();
@@ -247,6 +248,16 @@ void convert_qso(const qso_record& qso, std::string_view owner, const mode_table
       text(detail.name, detail.value);
     }
   }
+  if (entity != nullptr) {
+    // A value of the details always stays.
+    for (std::size_t k = 0; k < entity_fields::kNames.size(); ++k) {
+      const std::string_view name = entity_fields::kNames[k];
+      if (entity->values[k].empty() || (details != nullptr && details->find(name) != nullptr)) {
+        continue;
+      }
+      text(name, entity->values[k]);
+    }
+  }
   record.resize(used);
 }
 
@@ -290,8 +301,13 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
       }
     }
     const header_block* header = logbook.header();
+    const entity_fields* entity = nullptr;
+    if (settings.entities != nullptr) {
+      entity = &settings.entities->fields(
+          item.qso.indicatif, item.details != nullptr ? item.details->find("DXCC") : nullptr);
+    }
     convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes, item.details,
-                converted);
+                converted, entity);
     if (!converted.error.empty()) {
       report(item.line, converted.error);
       ++result.reported;
@@ -307,6 +323,11 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
     }
     append_adif_record(converted.record, eol, text);
     ++result.exported;
+    if (entity != nullptr) {
+      if (entity->uncertain) ++result.uncertain_entities;
+      const auto date = parse_date(item.qso.date);
+      if (date && (!result.newest || *date > *result.newest)) result.newest = date;
+    }
     if (text.size() >= kOutputPieceBytes) flush();
   }
   result.read_failure = logbook.failure();

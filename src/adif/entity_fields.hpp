@@ -1,0 +1,58 @@
+// The other station's DXCC entity as the export writes it: DXCC, COUNTRY,
+// CQZ, ITUZ and CONT, from the country file (see countries/country_file.hpp),
+// each call sign resolved once per run.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "countries/country_file.hpp"
+
+namespace velkrin::adif {
+
+// The five fields, in the order they are written; an empty value is not
+// written.
+struct entity_fields {
+  static constexpr std::array<std::string_view, 5> kNames = {"DXCC", "COUNTRY", "CQZ", "ITUZ",
+                                                             "CONT"};
+  std::array<std::string, 5> values;
+  // Resolved only through France's generic TO or TX prefixes: worth a look.
+  bool uncertain = false;
+
+  bool empty() const;
+};
+
+// The fields for a call sign, as the file gives them; `details_dxcc` is the
+// DXCC that the QSO's details carry (nullptr when none), which wins:
+//   - a call that resolves to an entity gets its DXCC number and the name of
+//     that DXCC entity (a starred entry such as Sicily gives its parent's,
+//     Italy), with the zones and continent of the call's own entry;
+//   - /MM and /AM get DXCC 0, ADIF's "no DXCC entity", so that a program
+//     reading the export does not count the home prefix's entity; no
+//     COUNTRY, and no zones or continent, which are where the ship or
+//     aircraft is and which the call does not tell;
+//   - with a DXCC in the details, the DXCC field is left to them, and the
+//     others are those of the call's entity when it has that number, else
+//     those of the file's entity of that number, else none;
+//   - a call that resolves to nothing gets nothing.
+entity_fields fields_for(const countries::country_data& data, std::string_view call,
+                         const std::string* details_dxcc);
+
+// fields_for() with its answers kept by call sign: a logbook holds the same
+// calls many times over. `data` must outlive it.
+class entity_lookup {
+ public:
+  explicit entity_lookup(const countries::country_data& data) : data_(data) {}
+
+  // Valid until the next call.
+  const entity_fields& fields(std::string_view call, const std::string* details_dxcc);
+
+ private:
+  const countries::country_data& data_;
+  std::unordered_map<std::string, entity_fields, countries::string_hash, std::equal_to<>> known_;
+  entity_fields uncached_;  // for QSOs whose details carry a DXCC
+};
+
+}  // namespace velkrin::adif
