@@ -76,8 +76,61 @@ const entity_fields& entity_lookup::fields(std::string_view call, const std::str
     uncached_ = fields_for(data_, call, details_dxcc);
     return uncached_;
   }
-  if (const auto known = known_.find(call); known != known_.end()) return known->second;
-  return known_.emplace(std::string(call), fields_for(data_, call, nullptr)).first->second;
+  if (const std::optional<std::uint32_t> known = known_.find(call)) return answers_[*known];
+  entity_fields answer = fields_for(data_, call, nullptr);
+  std::string values(answer.uncertain ? "?" : "");
+  for (const std::string& value : answer.values) values.append(value).push_back('\n');
+  const auto [found, added] =
+      answer_index_.try_emplace(std::move(values), static_cast<std::uint32_t>(answers_.size()));
+  if (added) answers_.push_back(std::move(answer));
+  known_.add(call, found->second);
+  return answers_[found->second];
+}
+
+std::size_t entity_lookup::call_index::first_slot(std::string_view call) const {
+  return std::hash<std::string_view>{}(call) & (slots_.size() - 1);
+}
+
+std::optional<std::uint32_t> entity_lookup::call_index::find(std::string_view call) const {
+  if (call.empty() || call.size() > kInlineCall) {
+    const auto found = others_.find(call);
+    if (found == others_.end()) return std::nullopt;
+    return found->second;
+  }
+  if (slots_.empty()) return std::nullopt;
+  for (std::size_t at = first_slot(call);; at = (at + 1) & (slots_.size() - 1)) {
+    const slot& here = slots_[at];
+    if (here.size == 0) return std::nullopt;
+    if (std::string_view(here.call, here.size) == call) return here.answer;
+  }
+}
+
+void entity_lookup::call_index::add(std::string_view call, std::uint32_t answer) {
+  if (call.empty() || call.size() > kInlineCall) {
+    others_.insert_or_assign(std::string(call), answer);
+    return;
+  }
+  // At most half full, so that a probe ends soon on a free slot.
+  if (2 * (used_ + 1) > slots_.size()) {
+    std::vector<slot> old = std::move(slots_);
+    slots_.assign(std::max<std::size_t>(1024, 2 * old.size()), slot{});
+    used_ = 0;
+    for (const slot& kept : old) {
+      if (kept.size != 0) add(std::string_view(kept.call, kept.size), kept.answer);
+    }
+  }
+  std::size_t at = first_slot(call);
+  for (; slots_[at].size != 0; at = (at + 1) & (slots_.size() - 1)) {
+    if (std::string_view(slots_[at].call, slots_[at].size) == call) {
+      slots_[at].answer = answer;
+      return;
+    }
+  }
+  slot& free = slots_[at];
+  std::copy(call.begin(), call.end(), free.call);
+  free.size = static_cast<std::uint8_t>(call.size());
+  free.answer = answer;
+  ++used_;
 }
 
 }  // namespace velkrin::adif

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "countries/country_file.hpp"
 
@@ -50,8 +53,34 @@ class entity_lookup {
   const entity_fields& fields(std::string_view call, const std::string* details_dxcc);
 
  private:
+  // Call signs to the index of their answer, in one flat array probed
+  // linearly: each QSO looks its call up, and a look-up then touches one
+  // place in memory where a node-based map touches three, which is most of
+  // the time the export spends on entities.
+  class call_index {
+   public:
+    std::optional<std::uint32_t> find(std::string_view call) const;
+    void add(std::string_view call, std::uint32_t answer);
+
+   private:
+    static constexpr std::size_t kInlineCall = 19;
+    struct slot {
+      char call[kInlineCall];
+      std::uint8_t size = 0;  // 0: free
+      std::uint32_t answer = 0;
+    };
+    std::size_t first_slot(std::string_view call) const;
+    std::vector<slot> slots_;
+    std::size_t used_ = 0;
+    // Calls that do not fit a slot (or empty).
+    std::unordered_map<std::string, std::uint32_t, countries::string_hash, std::equal_to<>> others_;
+  };
+
   const countries::country_data& data_;
-  std::unordered_map<std::string, entity_fields, countries::string_hash, std::equal_to<>> known_;
+  // Tens of thousands of calls share a few hundred answers.
+  std::vector<entity_fields> answers_;
+  std::unordered_map<std::string, std::uint32_t> answer_index_;  // by the answer's values
+  call_index known_;
   entity_fields uncached_;  // for QSOs whose details carry a DXCC
 };
 

@@ -10,6 +10,7 @@
 
 #include "adif/logbook_export.hpp"
 #include "logbook/line_format.hpp"
+#include "test_country_file.hpp"
 
 namespace velkrin::adif {
 namespace {
@@ -119,6 +120,28 @@ TEST_F(EntityFieldsTest, ExportCountsUncertainCallsAndFindsTheNewestQso) {
   EXPECT_EQ(result.exported, 4u);
   EXPECT_EQ(result.uncertain_entities, 3u);
   EXPECT_EQ(result.newest, (calendar_date{2026, 3, 9}));
+}
+
+// The answers kept by call sign are those the file gives, for calls
+// enough to make the table grow, and for calls too long for its slots.
+TEST(EntityLookupTest, KeepsEachCallsOwnAnswer) {
+  countries::parsed_country_file parsed = countries::parse_country_file(kFewCountriesFile);
+  ASSERT_TRUE(parsed.data) << parsed.error;
+  const countries::country_data& data = *parsed.data;
+  std::vector<std::string> calls = {"", "TK/F4ABCDEFGHIJKLMNOPQRS", "F4ABCDEFGHIJKLMNOPQRSTUV"};
+  for (int i = 0; i < 3000; ++i) {
+    static constexpr const char* kPrefixes[] = {"F", "TK", "I", "IT9", "TO", "Q", "F4ABC/MM/"};
+    calls.push_back(kPrefixes[i % 7] + std::to_string(i % 10) + std::to_string(i));
+  }
+  entity_lookup lookup(data);
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const std::string& call : calls) {
+      const entity_fields expected = fields_for(data, call, nullptr);
+      const entity_fields& found = lookup.fields(call, nullptr);
+      EXPECT_EQ(found.values, expected.values) << call << " pass " << pass;
+      EXPECT_EQ(found.uncertain, expected.uncertain) << call;
+    }
+  }
 }
 
 }  // namespace
