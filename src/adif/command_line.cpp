@@ -359,9 +359,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
       return kExitFailure;
     }
   }
-  if (country != nullptr && result.newest) {
-    err << countries::stale_data_note(*country, adif_date(*result.newest));
-  }
+  if (country != nullptr) err << countries::stale_data_note(*country, result.newest);
   if (result.uncertain_entities > 0) {
     err << "Note : " << result.uncertain_entities
         << " QSO avec un indicatif TO/TX rattache a la France par defaut : a verifier.\n";

@@ -325,8 +325,9 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
     ++result.exported;
     if (entity != nullptr) {
       if (entity->uncertain) ++result.uncertain_entities;
-      const auto date = parse_date(item.qso.date);
-      if (date && (!result.newest || *date > *result.newest)) result.newest = date;
+      // QSO_DATE comes first, as YYYYMMDD, which compares as text.
+      const std::string& date = converted.record.front().value;
+      if (date > result.newest) result.newest = date;
     }
     if (text.size() >= kOutputPieceBytes) flush();
   }

@@ -67,9 +67,10 @@ struct export_result {
   std::size_t reported = 0;                 // lines left out
   std::optional<std::string> read_failure;  // the logbook could not be read to its end
   std::optional<std::string> write_failure;
-  // With settings.entities: the date of the newest QSO exported, and how
-  // many QSOs got an entity through France's generic TO or TX prefixes.
-  std::optional<calendar_date> newest;
+  // With settings.entities: the date of the newest QSO exported (YYYYMMDD,
+  // empty when none), and how many QSOs got an entity through France's
+  // generic TO or TX prefixes.
+  std::string newest;
   std::size_t uncertain_entities = 0;
 };
 
