@@ -15,7 +15,9 @@
 #     looked up and resolved once, and no field is written;
 #   - beside awk reading the logbook, the reference of the other benchmarks.
 # VELKRIN_BENCH_RUNS rounds (default 3), taking turns at going first; the
-# median time and the largest peak resident memory of each. Builds in
+# median elapsed time, the median processor time (user and system: on a
+# machine shared with other work, the elapsed time also counts the waits
+# for a processor) and the largest peak resident memory of each. Builds in
 # build-bench/ and works in a temporary folder inside it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,13 +50,14 @@ commands=(
   "awk reads the logbook@@awk END{print(NR)} $logbook"
 )
 
-declare -A times rss
+declare -A times cpu rss
 timed() {
   local name=$1 command=$2
   # shellcheck disable=SC2086
-  /usr/bin/time -f '%e %M' -o "$work/time.txt" $command >/dev/null 2>"$work/err.txt" || true
-  read -r seconds kib < <(tail -n 1 "$work/time.txt")
+  /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" $command >/dev/null 2>"$work/err.txt" || true
+  read -r seconds user system kib < <(tail -n 1 "$work/time.txt")
   times[$name]+="$seconds "
+  cpu[$name]+="$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }') "
   rss[$name]+="$kib "
 }
 median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -85,18 +88,23 @@ with_dxcc=$(grep -c '<DXCC:' "$work/five.adi" || true)
 
 five=$(median "${times[five fields]}")
 none=$(median "${times[no country data]}")
+five_cpu=$(median "${cpu[five fields]}")
+none_cpu=$(median "${cpu[no country data]}")
 echo
 echo "velkrin-adif export bench, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores,"
 echo "$qsos QSO lines ($(awk -v b="$(stat -c %s "$logbook")" 'BEGIN { printf "%.0f MB", b / 1e6 }')," \
   "$with_dxcc with DXCC), country file $countries ($entities lines), median of $runs rounds"
 echo
-echo "| export | time | peak memory |"
-echo "| --- | ---: | ---: |"
+echo "| export | time | processor time | peak memory |"
+echo "| --- | ---: | ---: | ---: |"
 for entry in "${commands[@]}"; do
   name=${entry%%@@*}
-  printf '| %s | %s s | %s |\n' "$name" "$(median "${times[$name]}")" \
+  printf '| %s | %s s | %s s | %s |\n' "$name" "$(median "${times[$name]}")" \
+    "$(median "${cpu[$name]}")" \
     "$(awk -v k="$(max "${rss[$name]}")" 'BEGIN { printf "%.1f MiB", k / 1024 }')"
 done
 echo
-echo "five fields / no country data: $(awk -v a="$five" -v b="$none" 'BEGIN { printf "%.2f", a / b }')" \
-  "(target <= 1.5)"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+echo "five fields / no country data: time $(ratio "$five" "$none")," \
+  "processor time $(ratio "$five_cpu" "$none_cpu") (target <= 1.5)"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -63,7 +63,8 @@ class entity_lookup {
     void add(std::string_view call, std::uint32_t answer);
 
    private:
-    static constexpr std::size_t kInlineCall = 19;
+    // Most calls: "EA8/F4ABC/P" has 11 characters; a slot is 16 bytes.
+    static constexpr std::size_t kInlineCall = 11;
     struct slot {
       char call[kInlineCall];
       std::uint8_t size = 0;  // 0: free
