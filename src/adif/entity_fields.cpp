@@ -91,6 +91,11 @@ std::size_t entity_lookup::call_index::first_slot(std::string_view call) const {
   return std::hash<std::string_view>{}(call) & (slots_.size() - 1);
 }
 
+void entity_lookup::call_index::prefetch(std::string_view call) const {
+  if (call.empty() || call.size() > kInlineCall || slots_.empty()) return;
+  __builtin_prefetch(&slots_[first_slot(call)]);
+}
+
 std::optional<std::uint32_t> entity_lookup::call_index::find(std::string_view call) const {
   if (call.empty() || call.size() > kInlineCall) {
     const auto found = others_.find(call);

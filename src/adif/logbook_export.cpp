@@ -248,17 +248,23 @@ void convert_qso(const qso_record& qso, std::string_view owner, const mode_table
       text(detail.name, detail.value);
     }
   }
-  if (entity != nullptr) {
-    // A value of the details always stays.
-    for (std::size_t k = 0; k < entity_fields::kNames.size(); ++k) {
-      const std::string_view name = entity_fields::kNames[k];
-      if (entity->values[k].empty() || (details != nullptr && details->find(name) != nullptr)) {
-        continue;
-      }
-      text(name, entity->values[k]);
-    }
-  }
   record.resize(used);
+  if (entity != nullptr) add_entity_fields(*entity, details, converted);
+}
+
+void add_entity_fields(const entity_fields& entity, const details_record* details,
+                       converted_qso& converted) {
+  if (!converted.error.empty()) return;
+  for (std::size_t k = 0; k < entity_fields::kNames.size(); ++k) {
+    const std::string_view name = entity_fields::kNames[k];
+    // A value of the details always stays.
+    if (entity.values[k].empty() || (details != nullptr && details->find(name) != nullptr)) {
+      continue;
+    }
+    adif_field& field = converted.record.emplace_back();
+    field.name = name;
+    if (append_ascii(entity.values[k], field.value)) converted.replaced.push_back(name);
+  }
 }
 
 export_result export_logbook(logbook_reader& logbook, const export_settings& settings,
@@ -301,13 +307,17 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
       }
     }
     const header_block* header = logbook.header();
+    // The call's entity is looked up once the QSO is converted, by which
+    // time its place in the table is on its way from memory.
+    if (settings.entities != nullptr) settings.entities->prefetch(item.qso.indicatif);
+    convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes, item.details,
+                converted);
     const entity_fields* entity = nullptr;
-    if (settings.entities != nullptr) {
+    if (settings.entities != nullptr && converted.error.empty()) {
       entity = &settings.entities->fields(
           item.qso.indicatif, item.details != nullptr ? item.details->find("DXCC") : nullptr);
+      add_entity_fields(*entity, item.details, converted);
     }
-    convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes, item.details,
-                converted, entity);
     if (!converted.error.empty()) {
       report(item.line, converted.error);
       ++result.reported;

@@ -42,6 +42,11 @@ void convert_qso(const qso_record& qso, std::string_view owner, const mode_table
                  const details_record* details, converted_qso& converted,
                  const entity_fields* entity = nullptr);
 
+// Appends the fields of `entity` that `details` do not give to a QSO
+// converted without error (convert_qso does it when given an entity).
+void add_entity_fields(const entity_fields& entity, const details_record* details,
+                       converted_qso& converted);
+
 struct export_settings {
   std::string description;  // the first line of the file
   std::string created;      // CREATED_TIMESTAMP, "YYYYMMDD HHMMSS" in UTC
