@@ -128,15 +128,18 @@ class logbook_index : public logbook_follower {
     if (!first_) first_ = header;
   }
   void qso(const qso_record& qso) override {
-    if (entities_ != nullptr) count_entity(qso);
-    const auto key = duplicate_key_of(qso, modes_);
-    if (!key) return;
-    // A whole logbook is sorted once, at the first look-up after it.
-    if (whole_read_) {
-      known_.add_before_lookups(*key);
-    } else {
-      known_.add(*key);
+    // The call's place in the table of entities comes from memory while the
+    // duplicate key is made.
+    if (entities_ != nullptr) entities_->prefetch(qso.indicatif);
+    if (const auto key = duplicate_key_of(qso, modes_)) {
+      // A whole logbook is sorted once, at the first look-up after it.
+      if (whole_read_) {
+        known_.add_before_lookups(*key);
+      } else {
+        known_.add(*key);
+      }
     }
+    if (entities_ != nullptr) count_entity(qso);
   }
 
   bool holds(const qso_record& qso) {
