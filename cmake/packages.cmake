@@ -35,7 +35,63 @@ if(WIN32)
     file(CONFIGURE OUTPUT ${output} CONTENT "${prefix}${text}" @ONLY NEWLINE_STYLE CRLF)
   endfunction()
 
-  velkrin_windows_text(${velkrin_packaging}/windows/LISEZMOI.txt.in
+  # The country file (cty.csv, MIT licence), taken from Debian's
+  # hamradio-files on the build machine, never kept in the repository: it
+  # goes beside the programs, in the ZIP and in the build folder (where the
+  # end-to-end tests run them under Wine), with its licence notice. Without
+  # it, the ZIP is made without them.
+  set(VELKRIN_COUNTRY_FILE /usr/share/hamradio-files/cty.csv CACHE FILEPATH
+      "The country file shipped beside the Windows programs")
+  set(VELKRIN_COUNTRY_COPYRIGHT_FILE /usr/share/doc/hamradio-files/copyright CACHE FILEPATH
+      "The Debian copyright file of the country file: its copyright and licence")
+  set(velkrin_country_copyright "")
+  set(velkrin_country_licence "")
+  if(EXISTS ${VELKRIN_COUNTRY_COPYRIGHT_FILE})
+    # Debian's machine-readable format: the copyright of "Files: *", and the
+    # text of "License: MIT", each of its lines indented by one blank and
+    # its empty lines written " .".
+    file(READ ${VELKRIN_COUNTRY_COPYRIGHT_FILE} velkrin_copyright_text)
+    if(velkrin_copyright_text MATCHES "Files: \\*\nCopyright: ([^\n]+)")
+      set(velkrin_country_copyright "${CMAKE_MATCH_1}")
+    endif()
+    if(velkrin_copyright_text MATCHES "\nLicense: MIT\n(( [^\n]*\n)+)")
+      string(REGEX REPLACE "(^|\n) \\.?" "\\1" velkrin_country_licence "${CMAKE_MATCH_1}")
+    endif()
+  endif()
+  set(velkrin_ships_countries FALSE)
+  if(NOT EXISTS ${VELKRIN_COUNTRY_FILE})
+    message(STATUS "No country file ${VELKRIN_COUNTRY_FILE} (Debian package hamradio-files): "
+                   "the ZIP is made without cty.csv")
+  elseif(velkrin_country_copyright STREQUAL "" OR velkrin_country_licence STREQUAL "")
+    message(STATUS "No copyright and MIT licence of the country file in "
+                   "${VELKRIN_COUNTRY_COPYRIGHT_FILE}: the ZIP is made without cty.csv")
+  else()
+    set(velkrin_ships_countries TRUE)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${VELKRIN_COUNTRY_FILE}
+                 ${VELKRIN_COUNTRY_COPYRIGHT_FILE})
+    configure_file(${VELKRIN_COUNTRY_FILE} ${PROJECT_BINARY_DIR}/cty.csv COPYONLY)
+    # Filled in first, so that the lines filled in get CR LF too.
+    configure_file(${velkrin_packaging}/windows/cty.csv.LICENCE.txt.in
+                   ${PROJECT_BINARY_DIR}/windows/cty.csv.LICENCE.filled @ONLY)
+    velkrin_windows_text(${PROJECT_BINARY_DIR}/windows/cty.csv.LICENCE.filled
+                         ${PROJECT_BINARY_DIR}/windows/cty.csv.LICENCE.txt TRUE)
+    install(FILES ${PROJECT_BINARY_DIR}/cty.csv ${PROJECT_BINARY_DIR}/windows/cty.csv.LICENCE.txt
+            DESTINATION .)
+    # Its two lines in the read-me's list of the folder's files.
+    string(CONCAT VELKRIN_LISEZMOI_COUNTRIES
+      "  cty.csv              le fichier des pays (entités DXCC) que lisent\n"
+      "                       velkrin-adif et velkrin-journal\n"
+      "  cty.csv.LICENCE.txt  ses auteurs et sa licence (MIT)\n")
+  endif()
+  if(NOT velkrin_ships_countries)
+    set(VELKRIN_LISEZMOI_COUNTRIES "")
+    file(REMOVE ${PROJECT_BINARY_DIR}/cty.csv)
+  endif()
+
+  # Filled in first, so that the lines filled in get CR LF too.
+  configure_file(${velkrin_packaging}/windows/LISEZMOI.txt.in
+                 ${PROJECT_BINARY_DIR}/windows/LISEZMOI.filled @ONLY)
+  velkrin_windows_text(${PROJECT_BINARY_DIR}/windows/LISEZMOI.filled
                        ${PROJECT_BINARY_DIR}/windows/LISEZMOI.txt TRUE)
   velkrin_windows_text(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/windows/LICENCE.txt FALSE)
   install(FILES ${velkrin_docs}/guide.html ${PROJECT_BINARY_DIR}/windows/LISEZMOI.txt
@@ -106,6 +162,9 @@ else()
   # (Debian package dpkg-dev).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS rlwrap)
+  # The country file (cty.csv) that velkrin-adif and velkrin-journal read for
+  # DXCC entities, in /usr/share/hamradio-files/.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS hamradio-files)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(velkrin_journal_description "")
   if("velkrin-journal" IN_LIST velkrin_programs)

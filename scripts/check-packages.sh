@@ -12,7 +12,10 @@
 #   a scratch folder, the ZIP's programs under Wine.
 #
 # velkrin-journal is expected in both packages once its sources
-# (src/journal/) are in the tree.
+# (src/journal/) are in the tree. The country file of Debian's
+# hamradio-files (which the .deb recommends) must be in the ZIP, beside the
+# programs, with its licence notice, and both packages' velkrin-adif must
+# find theirs: the ZIP's beside it, the .deb's in /usr/share/hamradio-files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -31,6 +34,8 @@ command -v man >/dev/null || tools+=(man-db)
 command -v dpkg-shlibdeps >/dev/null || tools+=(dpkg-dev)
 command -v unzip >/dev/null || tools+=(unzip)
 /usr/bin/python3 -c 'import markdown' 2>/dev/null || tools+=(python3-markdown)
+country_file=/usr/share/hamradio-files/cty.csv
+[ -e "$country_file" ] || tools+=(hamradio-files)
 if [ ${#tools[@]} -gt 0 ]; then
   echo "== installing ${tools[*]}"
   apt-get update -qq
@@ -81,15 +86,16 @@ expect_files "$(basename "$deb")" "$(sort <<<"$expected")" \
 top=velkrin-${version}-windows-x64
 expected=$(
   for program in "${programs[@]}"; do echo "$top/$program.exe"; done
-  printf "$top/%s\n" guide.html LISEZMOI.txt LICENCE.txt
+  printf "$top/%s\n" guide.html LISEZMOI.txt LICENCE.txt cty.csv cty.csv.LICENCE.txt
 )
 expect_files "$(basename "$zip")" "$(sort <<<"$expected")" \
   "$(unzip -Z1 "$zip" | grep -v '/$' | sort)"
 
 # The control fields: the project as maintainer, computed dependencies that
 # Ubuntu 22.04 (glibc 2.35, libstdc++ from GCC 12) and Debian 12 satisfy.
-dpkg-deb -f "$deb" Package Version Architecture Maintainer Section Depends Description
+dpkg-deb -f "$deb" Package Version Architecture Maintainer Section Depends Recommends Description
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version is not $version"
+[ "$(dpkg-deb -f "$deb" Recommends)" = hamradio-files ] || fail "Recommends is not hamradio-files"
 depends=$(dpkg-deb -f "$deb" Depends)
 minimum() { grep -oE "(^|, )$1 \\(>= [^)]*\\)" <<<"$depends" | sed 's/.*>= //; s/)//'; }
 libc=$(minimum libc6)
@@ -139,6 +145,9 @@ EOF
   grep -qF "<CALL:6>DL1XYZ" "$work/journal_de_bord.adi" || fail "no QSO in the export"
   grep -qF "<PROGRAMVERSION:${#version}>$version" "$work/journal_de_bord.adi" ||
     fail "no version $version in the ADIF header"
+  # DL1XYZ's entity, from the country file the program finds by itself.
+  grep -qF "<DXCC:3>230 " "$work/journal_de_bord.adi" ||
+    fail "no DXCC entity in the export: $(cat "$work/export.txt")"
 
   local program
   for program in "${programs[@]}"; do
@@ -196,11 +205,22 @@ unzip -q "$zip" -d "$scratch/zip"
 windows=$scratch/zip/$top
 lisezmoi=$windows/LISEZMOI.txt
 [ "$(head -c 3 "$lisezmoi" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "LISEZMOI.txt has no BOM"
-for text in "$lisezmoi" "$windows/LICENCE.txt"; do
+for text in "$lisezmoi" "$windows/LICENCE.txt" "$windows/cty.csv.LICENCE.txt"; do
   [ "$(grep -c '' "$text")" = "$(grep -c $'\r$' "$text")" ] || fail "$text: not CRLF throughout"
   [ "$(tail -c 2 "$text" | od -An -tx1 | tr -d ' ')" = 0d0a ] || fail "$text: no last line end"
 done
 iconv -f UTF-8 -t UTF-8 "$lisezmoi" >/dev/null || fail "LISEZMOI.txt is not UTF-8"
+# The country file as Debian ships it, and its notice: the copyright of the
+# upstream files and the MIT licence.
+cmp -s "$windows/cty.csv" "$country_file" || fail "the ZIP's cty.csv is not $country_file"
+notice=$(tr -d '\r' <"$windows/cty.csv.LICENCE.txt")
+copyright=$(awk '/^Files: \*$/ { f = 1; next } f && /^Copyright: / { sub(/^Copyright: /, ""); print; exit }' \
+  /usr/share/doc/hamradio-files/copyright)
+[ -n "$copyright" ] && grep -qF "$copyright" <<<"$notice" ||
+  fail "cty.csv.LICENCE.txt lacks the copyright \"$copyright\""
+grep -qF "Permission is hereby granted, free of charge" <<<"$notice" ||
+  fail "cty.csv.LICENCE.txt lacks the MIT licence"
+grep -qF "cty.csv.LICENCE.txt" "$lisezmoi" || fail "LISEZMOI.txt does not list cty.csv"
 grep -qiF '<meta charset="utf-8">' "$windows/guide.html" || fail "guide.html has no <meta charset>"
 (
   source "$root/scripts/wine-prefix.sh"

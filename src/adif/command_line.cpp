@@ -6,6 +6,7 @@
 #include "adif/logbook_export.hpp"
 #include "adif/logbook_import.hpp"
 #include "console/visible_text.hpp"
+#include "countries/country_source.hpp"
 #include "logbook/details_file.hpp"
 #include "logbook/line_format.hpp"
 #include "platform/platform.hpp"
@@ -34,6 +35,11 @@ constexpr std::string_view kHelp =
     "                  par exemple --mode J2B=PSK/PSK31\n"
     "  --du JJ-MM-AAAA  n'exporte que les QSO de ce jour et des suivants\n"
     "  --au JJ-MM-AAAA  n'exporte que les QSO de ce jour et des precedents\n"
+    "  --fichier-pays FICHIER\n"
+    "                  le fichier des pays (cty.csv) dont l'export tire DXCC, COUNTRY, CQZ,\n"
+    "                  ITUZ et CONT, et --ecoute les nouveaux pays ; sinon le premier\n"
+    "                  trouve : cty.csv a cote du journal, a cote du programme, puis\n"
+    "                  /usr/share/hamradio-files/cty.csv (paquet hamradio-files)\n"
     "\n"
     "Importer (les QSO d'un fichier ADIF ajoutes au journal, tous ou aucun) :\n"
     "  --importe FICHIER  ajoute au journal les QSO du fichier ADIF (.adi)\n"
@@ -158,6 +164,8 @@ parsed_options parse_options(const std::vector<std::string>& args) {
             visible(typed) + "\"";
       }
       options.accepted.push_back(range);
+    } else if ((arg == "--fichier-pays" && has_value) || arg.starts_with("--fichier-pays=")) {
+      options.country_file = arg == "--fichier-pays" ? args[++i] : arg.substr(15);
     } else if (arg == "--classe" && has_value) {
       if (auto error = add_class(args[++i], options.classes)) parsed.error = *error;
       ++import_options;
@@ -175,7 +183,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       ++import_options;
     } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
                arg == "--importe" || arg == "--classe" || arg == "--lieu-par-defaut" ||
-               arg == "--accepte") {
+               arg == "--accepte" || arg == "--fichier-pays") {
       parsed.error = "l'option " + arg + " attend une valeur";
     } else if (arg.size() > 1 && arg.front() == '-') {
       parsed.error = "option inconnue " + arg;
@@ -200,6 +208,8 @@ parsed_options parse_options(const std::vector<std::string>& args) {
         "qu'avec --importe ou --ecoute";
   } else if (options.what != command_options::action::listen && !options.accepted.empty()) {
     parsed.error = "--accepte ne sert qu'avec --ecoute";
+  } else if (options.what == command_options::action::import_file && options.country_file) {
+    parsed.error = "--fichier-pays ne sert qu'a l'export et avec --ecoute";
   } else if (options.what == command_options::action::listen && options.simulation) {
     parsed.error = "--simulation ne sert qu'avec --importe";
   }
@@ -241,7 +251,17 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   }
 
   if (options.what == command_options::action::import_file) return run_import(options, out, err);
-  if (options.what == command_options::action::listen) return run_listen(options, out, err);
+  // A country file named by --fichier-pays must be read; without one, the
+  // export and the listener work as they would without country data.
+  countries::country_loader countries(options.country_file, options.logbook);
+  const countries::country_source* country = countries.get();
+  if (country == nullptr && countries.given()) {
+    err << "Erreur : " << countries.problem() << ".\n" << kUsage << "Aide : velkrin-adif --help\n";
+    return kExitFailure;
+  }
+  if (options.what == command_options::action::listen) {
+    return run_listen(options, country, countries.problem(), out, err);
+  }
 
   if (is_adif_file(options.logbook)) {
     err << "Erreur : \"" << options.logbook
@@ -285,19 +305,27 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
 
   // On standard output, "\n" ends the lines: in text mode, Windows turns it
   // into CR LF itself. A file keeps the logbook's convention.
-  const export_settings settings{"Export ADIF du journal de bord " +
-                                     to_ascii(file_name(options.logbook)).text + " par Velkrin " +
-                                     std::string(program_version()),
-                                 utc_timestamp(std::chrono::system_clock::now()),
-                                 options.user_modes,
-                                 to_standard_output ? "\n" : "",
-                                 options.from,
-                                 options.to,
-                                 [&details, &options] {
-                                   std::string notice = details_notice(details, options.logbook);
-                                   if (notice.ends_with('\n')) notice.pop_back();
-                                   return notice;
-                                 }};
+  export_settings settings{"Export ADIF du journal de bord " +
+                               to_ascii(file_name(options.logbook)).text + " par Velkrin " +
+                               std::string(program_version()),
+                           utc_timestamp(std::chrono::system_clock::now()),
+                           options.user_modes,
+                           to_standard_output ? "\n" : "",
+                           options.from,
+                           options.to,
+                           [&details, &options] {
+                             std::string notice = details_notice(details, options.logbook);
+                             if (notice.ends_with('\n')) notice.pop_back();
+                             return notice;
+                           }};
+  std::optional<entity_lookup> entities;
+  if (country != nullptr) {
+    entities.emplace(country->data);
+    settings.entities = &*entities;
+  } else {
+    err << "Note : l'export n'ajoute pas les pays des QSO (DXCC, COUNTRY, CQZ, ITUZ, CONT) : "
+        << countries.problem() << ".\n";
+  }
   text_sink sink;
   if (to_standard_output) {
     sink = [&out](std::string_view piece) { return platform::write_stream(out, piece); };
@@ -330,6 +358,11 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
           << ".\n";
       return kExitFailure;
     }
+  }
+  if (country != nullptr) err << countries::stale_data_note(*country, result.newest);
+  if (result.uncertain_entities > 0) {
+    err << "Note : " << result.uncertain_entities
+        << " QSO avec un indicatif TO/TX rattache a la France par defaut : a verifier.\n";
   }
   err << summary(result, to_standard_output ? "la sortie standard" : "\"" + output + "\"") << "\n";
   return result.reported == 0 ? kExitAllExported : kExitLinesReported;

@@ -44,6 +44,8 @@ struct command_options {
   bool other_station = false;
   bool simulation = false;
   std::vector<address_range> accepted;  // --accepte, with --ecoute
+  // --fichier-pays, for the export and --ecoute.
+  std::optional<std::string> country_file;
 };
 
 // The options, or the French reason of a usage error.

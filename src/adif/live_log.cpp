@@ -1,14 +1,20 @@
 // velkrin-adif --ecoute: the QSOs that WSJT-X and JTDX log, received as UDP
 // datagrams and appended one at a time, each as a typed QSO is (same lock,
 // same flush), so that velkrin may stay open on the same logbook.
+#include "adif/live_log.hpp"
+
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <ostream>
 #include <vector>
 
+#include "adif/conversions.hpp"
+#include "adif/entity_fields.hpp"
 #include "adif/logbook_import.hpp"
 #include "console/text_format.hpp"
 #include "console/visible_text.hpp"
+#include "countries/worked_entities.hpp"
 #include "logbook/logbook_file.hpp"
 #include "logbook/logbook_reader.hpp"
 #include "platform/platform.hpp"
@@ -102,30 +108,38 @@ std::string described(const qso_record& qso) {
 }
 
 // What the listener knows of the logbook between two QSOs: the owner's call
-// sign in its last header and the QSOs it holds, by the duplicate rule.
+// sign in its last header, the QSOs it holds, by the duplicate rule, and,
+// with `entities`, the entities worked on each band and mode group.
 class logbook_index : public logbook_follower {
  public:
-  explicit logbook_index(mode_table modes) : modes_(std::move(modes)) {}
+  logbook_index(mode_table modes, entity_lookup* entities)
+      : modes_(std::move(modes)), entities_(entities) {}
 
   void restart() override {
     known_ = duplicate_index{};
     owner_.reset();
     first_.reset();
     whole_read_ = true;
+    worked_ = countries::worked_entities{};
+    newest_.reset();
   }
   void header(const logbook_header& header) override {
     owner_ = header.indicatif;
     if (!first_) first_ = header;
   }
   void qso(const qso_record& qso) override {
-    const auto key = duplicate_key_of(qso, modes_);
-    if (!key) return;
-    // A whole logbook is sorted once, at the first look-up after it.
-    if (whole_read_) {
-      known_.add_before_lookups(*key);
-    } else {
-      known_.add(*key);
+    // The call's place in the table of entities comes from memory while the
+    // duplicate key is made.
+    if (entities_ != nullptr) entities_->prefetch(qso.indicatif);
+    if (const auto key = duplicate_key_of(qso, modes_)) {
+      // A whole logbook is sorted once, at the first look-up after it.
+      if (whole_read_) {
+        known_.add_before_lookups(*key);
+      } else {
+        known_.add(*key);
+      }
     }
+    if (entities_ != nullptr) count_entity(qso);
   }
 
   bool holds(const qso_record& qso) {
@@ -136,22 +150,84 @@ class logbook_index : public logbook_follower {
   const std::optional<std::string>& owner() const { return owner_; }
   // The logbook's first header, which its details file names.
   const std::optional<logbook_header>& first() const { return first_; }
+  // The date of the newest QSO read, when entities are counted.
+  const std::optional<calendar_date>& newest() const { return newest_; }
+
+  // " ; nouveau pays ! (Corsica)", or a new band or mode for the entity of
+  // `qso`, by the QSOs read so far; empty when it is none of them, or
+  // entities are not counted.
+  std::string news(const qso_record& qso) const {
+    if (entities_ == nullptr) return {};
+    const entity_fields& fields = entities_->fields(qso.indicatif, nullptr);
+    if (fields.uncertain) {
+      return " ; pays a verifier (indicatif TO/TX rattache a la France par defaut)";
+    }
+    const std::optional<int> dxcc = dxcc_of(fields);
+    if (!dxcc) return {};
+    const countries::novelty told = worked_.would_be(*dxcc, band_of_qso(qso), group_of(qso));
+    std::string text;
+    if (told.new_entity) {
+      text = "nouveau pays !";
+    } else {
+      if (told.new_band) text = "nouvelle bande pour ce pays";
+      if (told.new_mode)
+        text += (text.empty() ? "" : ", ") + std::string("nouveau mode pour ce pays");
+    }
+    if (text.empty()) return {};
+    const std::string& name = fields.values[1];
+    return " ; " + text + (name.empty() ? "" : " (" + name + ")");
+  }
 
  private:
+  // The DXCC entity that counts for the award: none for /MM and /AM, and
+  // none for a call that only France's generic TO or TX prefixes give.
+  static std::optional<int> dxcc_of(const entity_fields& fields) {
+    const std::string& dxcc = fields.values[0];
+    int number = 0;
+    std::from_chars(dxcc.data(), dxcc.data() + dxcc.size(), number);
+    if (fields.uncertain || number <= 0) return std::nullopt;
+    return number;
+  }
+  static std::string_view band_of_qso(const qso_record& qso) {
+    return band_of(qso.frequence).value_or("");
+  }
+  std::optional<countries::mode_group> group_of(const qso_record& qso) const {
+    const std::optional<adif_mode> mode = mode_of(qso.mode, qso.frequence, modes_);
+    return mode ? countries::mode_group_of(mode->mode) : std::nullopt;
+  }
+  void count_entity(const qso_record& qso) {
+    if (const auto date = parse_date(qso.date); date && (!newest_ || *date > *newest_)) {
+      newest_ = date;
+    }
+    if (const std::optional<int> dxcc = dxcc_of(entities_->fields(qso.indicatif, nullptr))) {
+      worked_.add(*dxcc, band_of_qso(qso), group_of(qso));
+    }
+  }
+
   mode_table modes_;
   duplicate_index known_;
   std::optional<std::string> owner_;
   std::optional<logbook_header> first_;
   bool whole_read_ = true;
+  entity_lookup* entities_;
+  countries::worked_entities worked_;
+  std::optional<calendar_date> newest_;
 };
 
-class live_log {
+}  // namespace
+
+class live_log::listener {
  public:
-  live_log(const command_options& options, std::ostream& out, std::ostream& err)
+  listener(const command_options& options, const countries::country_source* countries,
+           std::ostream& out, std::ostream& err)
       : options_(options),
         out_(out),
         err_(err),
-        index_(modes_with_classes(options.user_modes, options.classes)) {}
+        countries_(countries),
+        entities_(countries != nullptr ? std::optional<entity_lookup>(countries->data)
+                                       : std::nullopt),
+        index_(modes_with_classes(options.user_modes, options.classes),
+               entities_ ? &*entities_ : nullptr) {}
 
   // Reads the whole logbook, before the first datagram.
   std::optional<logbook_error> start() {
@@ -179,6 +255,13 @@ class live_log {
   }
   // True once a QSO could not be written.
   bool lost_a_qso() const { return lost_a_qso_; }
+
+  std::string stale_data_note() {
+    if (stale_told_ || countries_ == nullptr || !index_.newest()) return {};
+    std::string note = countries::stale_data_note(*countries_, adif_date(*index_.newest()));
+    stale_told_ = !note.empty();
+    return note;
+  }
 
   void take(const std::string& datagram) {
     const wsjtx::message message = wsjtx::decode(datagram);
@@ -224,6 +307,7 @@ class live_log {
     const qso_record& qso = *converted.qso;
     std::string refusal;
     bool duplicate = false;
+    std::string news;
     // Decided under the logbook's lock, once every QSO written before is read.
     const auto accept = [&] {
       if (index_.owner() && !options_.other_station) {
@@ -236,6 +320,7 @@ class live_log {
         }
       }
       duplicate = index_.holds(qso);
+      if (!duplicate) news = index_.news(qso);
       return !duplicate;
     };
     // Against the owner read so far: the details keep STATION_CALLSIGN
@@ -264,7 +349,8 @@ class live_log {
            << "\" n'existait plus ; le QSO est inscrit dans un nouveau fichier, sans en-tete "
               "(menu 4 de velkrin pour lui en donner un).\n";
     }
-    say("QSO inscrit : " + described(qso));
+    say("QSO inscrit : " + described(qso) + news);
+    if (const std::string note = stale_data_note(); !note.empty()) err_ << note;
   }
 
   void say(const std::string& line) { out_ << line << std::endl; }
@@ -272,9 +358,25 @@ class live_log {
   const command_options& options_;
   std::ostream& out_;
   std::ostream& err_;
+  const countries::country_source* countries_;
+  std::optional<entity_lookup> entities_;
   logbook_index index_;
   bool lost_a_qso_ = false;
+  bool stale_told_ = false;
 };
+
+live_log::live_log(const command_options& options, const countries::country_source* countries,
+                   std::ostream& out, std::ostream& err)
+    : listener_(std::make_unique<listener>(options, countries, out, err)) {}
+live_log::~live_log() = default;
+std::optional<logbook_error> live_log::start() { return listener_->start(); }
+const std::optional<std::string>& live_log::owner() const { return listener_->owner(); }
+std::string live_log::details_refusal() const { return listener_->details_refusal(); }
+std::string live_log::stale_data_note() { return listener_->stale_data_note(); }
+void live_log::take(const std::string& datagram) { listener_->take(datagram); }
+bool live_log::lost_a_qso() const { return listener_->lost_a_qso(); }
+
+namespace {
 
 // Who may send QSOs, for the message at start.
 std::string accepted_senders(std::uint32_t listened, const std::vector<std::uint32_t>& own,
@@ -352,7 +454,8 @@ bool sender_accepted(std::uint32_t listened, std::uint32_t sender, std::uint32_t
   });
 }
 
-int run_listen(const command_options& options, std::ostream& out, std::ostream& err) {
+int run_listen(const command_options& options, const countries::country_source* countries,
+               const std::string& why_none, std::ostream& out, std::ostream& err) {
   std::uint32_t address = 0;
   std::uint16_t port = 0;
   if (!parse_endpoint(options.listen_on, address, port)) {
@@ -370,7 +473,7 @@ int run_listen(const command_options& options, std::ostream& out, std::ostream& 
   // One set-up of the signals for the whole run, before any file is
   // written: Ctrl-C then ends the listening cleanly, whatever it writes.
   platform::catch_interrupt();
-  live_log log(options, out, err);
+  live_log log(options, countries, out, err);
   if (const auto failure = log.start()) {
     err << unreadable_logbook_message(options.logbook, failure->reason);
     return kExitFailure;
@@ -398,6 +501,10 @@ int run_listen(const command_options& options, std::ostream& out, std::ostream& 
       << (platform::is_multicast(address) ? " (groupe multicast)" : "") << ", journal \""
       << visible(options.logbook) << "\" ; Ctrl-C pour finir.\n"
       << "Emetteurs : " << accepted_senders(address, own, options.accepted) << ".\n";
+  if (countries == nullptr) {
+    err << "Note : les nouveaux pays, bandes et modes ne sont pas signales : " << why_none << ".\n";
+  }
+  err << log.stale_data_note();
   err.flush();
   std::string datagram;
   auto addresses_read = std::chrono::steady_clock::now();

@@ -107,7 +107,8 @@ converted_qso convert_qso(const qso_record& qso, std::string_view owner,
 }
 
 void convert_qso(const qso_record& qso, std::string_view owner, const mode_table& user_modes,
-                 const details_record* details, converted_qso& converted) {
+                 const details_record* details, converted_qso& converted,
+                 const entity_fields* entity) {
   adif_record& record = converted.record;
   converted.error.clear();
   converted.replaced.clear();
@@ -248,6 +249,22 @@ void convert_qso(const qso_record& qso, std::string_view owner, const mode_table
     }
   }
   record.resize(used);
+  if (entity != nullptr) add_entity_fields(*entity, details, converted);
+}
+
+void add_entity_fields(const entity_fields& entity, const details_record* details,
+                       converted_qso& converted) {
+  if (!converted.error.empty()) return;
+  for (std::size_t k = 0; k < entity_fields::kNames.size(); ++k) {
+    const std::string_view name = entity_fields::kNames[k];
+    // A value of the details always stays.
+    if (entity.values[k].empty() || (details != nullptr && details->find(name) != nullptr)) {
+      continue;
+    }
+    adif_field& field = converted.record.emplace_back();
+    field.name = name;
+    if (append_ascii(entity.values[k], field.value)) converted.replaced.push_back(name);
+  }
 }
 
 export_result export_logbook(logbook_reader& logbook, const export_settings& settings,
@@ -290,8 +307,17 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
       }
     }
     const header_block* header = logbook.header();
+    // The call's entity is looked up once the QSO is converted, by which
+    // time its place in the table is on its way from memory.
+    if (settings.entities != nullptr) settings.entities->prefetch(item.qso.indicatif);
     convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes, item.details,
                 converted);
+    const entity_fields* entity = nullptr;
+    if (settings.entities != nullptr && converted.error.empty()) {
+      entity = &settings.entities->fields(
+          item.qso.indicatif, item.details != nullptr ? item.details->find("DXCC") : nullptr);
+      add_entity_fields(*entity, item.details, converted);
+    }
     if (!converted.error.empty()) {
       report(item.line, converted.error);
       ++result.reported;
@@ -307,6 +333,12 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
     }
     append_adif_record(converted.record, eol, text);
     ++result.exported;
+    if (entity != nullptr) {
+      if (entity->uncertain) ++result.uncertain_entities;
+      // QSO_DATE comes first, as YYYYMMDD, which compares as text.
+      const std::string& date = converted.record.front().value;
+      if (date > result.newest) result.newest = date;
+    }
     if (text.size() >= kOutputPieceBytes) flush();
   }
   result.read_failure = logbook.failure();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "adif/adif_writer.hpp"
+#include "adif/entity_fields.hpp"
 #include "logbook/logbook_reader.hpp"
 #include "logbook/qso_rules.hpp"
 
@@ -31,13 +32,20 @@ struct converted_qso {
 // (the whole NAME, FREQ and the times to their precision, MY_CITY or
 // MY_GRIDSQUARE for the place, STATION_CALLSIGN, MODE and SUBMODE); a
 // column changed since is exported as it is. The details' other fields
-// follow, in their order, but for APP_VELKRIN_CLASS.
+// follow, in their order, but for APP_VELKRIN_CLASS; then the fields of
+// `entity` that the details do not give.
 converted_qso convert_qso(const qso_record& qso, std::string_view owner,
                           const mode_table& user_modes, const details_record* details = nullptr);
 // The same into `converted`, whose strings are reused from one QSO to the
 // next: what the export calls for each line.
 void convert_qso(const qso_record& qso, std::string_view owner, const mode_table& user_modes,
-                 const details_record* details, converted_qso& converted);
+                 const details_record* details, converted_qso& converted,
+                 const entity_fields* entity = nullptr);
+
+// Appends the fields of `entity` that `details` do not give to a QSO
+// converted without error (convert_qso does it when given an entity).
+void add_entity_fields(const entity_fields& entity, const details_record* details,
+                       converted_qso& converted);
 
 struct export_settings {
   std::string description;  // the first line of the file
@@ -50,6 +58,8 @@ struct export_settings {
   // Once the details file is loaded (at the first QSO): what to say about
   // it, if anything (details_notice, without its line end).
   std::function<std::string()> details_notice;
+  // The DXCC entity of each QSO's call, when a country file was read.
+  entity_lookup* entities = nullptr;
 };
 
 // Takes the ADIF text piece by piece; a failure stops the export.
@@ -62,6 +72,11 @@ struct export_result {
   std::size_t reported = 0;                 // lines left out
   std::optional<std::string> read_failure;  // the logbook could not be read to its end
   std::optional<std::string> write_failure;
+  // With settings.entities: the date of the newest QSO exported (YYYYMMDD,
+  // empty when none), and how many QSOs got an entity through France's
+  // generic TO or TX prefixes.
+  std::string newest;
+  std::size_t uncertain_entities = 0;
 };
 
 export_result export_logbook(logbook_reader& logbook, const export_settings& settings,

@@ -12,6 +12,7 @@
 
 #include "adif/adif_import.hpp"
 #include "adif/command_line.hpp"
+#include "countries/country_source.hpp"
 #include "logbook/qso_rules.hpp"
 
 namespace velkrin::adif {
@@ -62,7 +63,10 @@ mode_table modes_with_classes(const mode_table& user_modes, const class_table& c
 
 int run_import(const command_options& options, std::ostream& out, std::ostream& err);
 
-int run_listen(const command_options& options, std::ostream& out, std::ostream& err);
+// `countries` is the country data that tells a new entity, band or mode;
+// nullptr when no country file was found, `why_none` then saying why.
+int run_listen(const command_options& options, const countries::country_source* countries,
+               const std::string& why_none, std::ostream& out, std::ostream& err);
 
 // "[ADRESSE:]PORT" as an IPv4 address and a port; false when malformed.
 bool parse_endpoint(std::string_view text, std::uint32_t& address, std::uint16_t& port);

@@ -26,26 +26,38 @@ const QSOS = [
     typed: ['01-02-2026', '905', '930', 'f4xyz', 'H\u00e9l\u00e8ne', '7055', 'j3e', 'Saint_Malo'],
     fields: { QSO_DATE: '20260201', TIME_ON: '0905', TIME_OFF: '0930', CALL: 'F4XYZ',
               NAME: 'Helene', FREQ: '7.055', BAND: '40m', MODE: 'SSB', SUBMODE: 'LSB',
-              MY_CITY: 'Saint Malo' },
+              MY_CITY: 'Saint Malo', DXCC: '227', COUNTRY: 'France', CQZ: '14', ITUZ: '27',
+              CONT: 'EU' },
   },
   {
     typed: ['31/12/2025', '2350', '10', 'DL1ABC', 'Jurgen', '144300', 'F3E', 'Rennes'],
     fields: { QSO_DATE: '20251231', TIME_ON: '2350', QSO_DATE_OFF: '20260101', TIME_OFF: '0010',
               CALL: 'DL1ABC', NAME: 'Jurgen', FREQ: '144.3', BAND: '2m', MODE: 'FM',
-              MY_CITY: 'Rennes' },
+              MY_CITY: 'Rennes', DXCC: '230', COUNTRY: 'Fed. Rep. of Germany', CQZ: '14',
+              ITUZ: '28', CONT: 'EU' },
   },
   {
     typed: ['2.3.2026', '0', '5', 'EA3XYZ', 'Pau', '14074', 'ft8', 'Brest'],
     fields: { QSO_DATE: '20260302', TIME_ON: '0000', TIME_OFF: '0005', CALL: 'EA3XYZ',
-              NAME: 'Pau', FREQ: '14.074', BAND: '20m', MODE: 'FT8', MY_CITY: 'Brest' },
+              NAME: 'Pau', FREQ: '14.074', BAND: '20m', MODE: 'FT8', MY_CITY: 'Brest',
+              DXCC: '281', COUNTRY: 'Spain', CQZ: '14', ITUZ: '37', CONT: 'EU' },
   },
   {
     typed: ['29-02-2024', '1200', '1215', 'G4ABC', 'Bob', '5357', 'J3E', 'Le_Conquet'],
     fields: { QSO_DATE: '20240229', TIME_ON: '1200', TIME_OFF: '1215', CALL: 'G4ABC',
               NAME: 'Bob', FREQ: '5.357', BAND: '60m', MODE: 'SSB', SUBMODE: 'USB',
-              MY_CITY: 'Le Conquet' },
+              MY_CITY: 'Le Conquet', DXCC: '223', COUNTRY: 'England', CQZ: '14', ITUZ: '27',
+              CONT: 'EU' },
   },
 ];
+// The country file put beside the logbook, in the layout of cty.csv, with a
+// version ahead of the QSOs: the entities of the calls above.
+const COUNTRIES = [
+  'F,France,227,EU,14,27,46.00,-2.00,-1.0,F =VER20991231;',
+  'DL,Fed. Rep. of Germany,230,EU,14,28,51.00,-10.00,-1.0,DA DL;',
+  'EA,Spain,281,EU,14,37,40.37,4.88,-1.0,EA;',
+  'G,England,223,EU,14,27,52.77,1.47,0.0,G;',
+].join('\n') + '\n';
 // Recorded as typed by velkrin, which checks no answer, but no calendar has it.
 const BROKEN = ['30-02-2026', '1000', '1010', 'ON4XYZ', 'Luc', '3650', 'J3E', 'Namur'];
 
@@ -60,6 +72,7 @@ function makeLogbook(folder, qsos) {
 }
 
 function exportLogbook(folder) {
+  fs.writeFileSync(path.join(folder, 'cty.csv'), COUNTRIES);
   const run = spawnSync(velkrinAdif, [], { cwd: folder, encoding: 'latin1' });
   return {
     status: run.status,

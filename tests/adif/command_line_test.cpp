@@ -10,6 +10,7 @@
 #include "adif/adif_writer.hpp"
 #include "adif/logbook_import.hpp"
 #include "logbook/line_format.hpp"
+#include "test_country_file.hpp"
 
 namespace velkrin::adif {
 namespace {
@@ -32,6 +33,7 @@ class CommandLineTest : public ::testing::Test {
     write(logbook_,
           format_header({"F4ABC", "01-02-2026"}) +
               format_qso_line({"01-02-2026", 905, 930, "F4XYZ", "Helene", 7055, "J3E", "Rennes"}));
+    write((folder_ / "cty.csv").string(), std::string(kNoCountriesFile));
   }
   void TearDown() override { fs::remove_all(folder_); }
 
@@ -67,8 +69,9 @@ TEST_F(CommandLineTest, ExportsBesideTheLogbookAndNeverOverwritesWithoutForce) {
 
   EXPECT_EQ(run({"--force", logbook_}), kExitAllExported);
   EXPECT_NE(read(adi_).find("<CALL:5>F4XYZ"), std::string::npos);
-  // Only the export is left in the folder: no temporary file.
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 2);
+  // Only the export is left beside the logbook and the country file: no
+  // temporary file.
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 3);
 }
 
 TEST_F(CommandLineTest, VersionGivesTheProgramTheSuitesVersionAndTheLicence) {
@@ -167,11 +170,34 @@ TEST_F(CommandLineTest, FailuresGiveStatusTwo) {
       {{"-o", (fs::path(folder_) / "missing" / "x.adi").string(), logbook_},
        "Erreur : \"" + (fs::path(folder_) / "missing" / "x.adi").string() +
            "\" n'a pas pu etre ecrit (fichier ou dossier introuvable)."},
+      {{"--fichier-pays"}, "Erreur : l'option --fichier-pays attend une valeur."},
+      {{"--importe", "x.adi", "--fichier-pays", "cty.csv"},
+       "Erreur : --fichier-pays ne sert qu'a l'export et avec --ecoute."},
+      // A country file named but unusable: nothing is written.
+      {{"--fichier-pays", logbook_, logbook_},
+       "Erreur : le fichier des pays " + logbook_ + " n'est pas un cty.csv lisible"},
+      {{"--fichier-pays=absent.csv", "--ecoute", logbook_},
+       "Erreur : le fichier des pays absent.csv n'a pas pu etre lu"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(run(c.args), kExitFailure) << c.message;
     EXPECT_EQ(err_.str().rfind(c.message, 0), 0u) << err_.str();
   }
+  EXPECT_FALSE(fs::exists(adi_));
+}
+
+// The file named by --fichier-pays is the one read, over the one beside the
+// logbook; the five fields follow the QSO's own.
+TEST_F(CommandLineTest, ExportAddsTheEntityOfTheFileNamed) {
+  const std::string countries = (folder_ / "pays.csv").string();
+  write(countries, std::string(kFewCountriesFile));
+  ASSERT_EQ(run({"--fichier-pays", countries, "-o", "-", logbook_}), kExitAllExported)
+      << err_.str();
+  EXPECT_NE(out_.str().find("<STATION_CALLSIGN:5>F4ABC <DXCC:3>227 <COUNTRY:6>France <CQZ:2>14 "
+                            "<ITUZ:2>27 <CONT:2>EU <EOR>"),
+            std::string::npos)
+      << out_.str();
+  EXPECT_EQ(err_.str(), "1 QSO exporte vers la sortie standard, 0 ligne signalee.\n");
 }
 
 TEST(DefaultOutputTest, ReplacesTxtOrAddsAdi) {

@@ -14,6 +14,7 @@
 #include "logbook/line_format.hpp"
 #include "logbook/qso_rules.hpp"
 #include "support/temp_folder.hpp"
+#include "test_country_file.hpp"
 
 namespace velkrin::adif {
 namespace {
@@ -54,7 +55,10 @@ std::string normal(std::string_view name, std::string_view value) {
 
 class DetailsRoundTrip : public ::testing::Test {
  protected:
-  void SetUp() override { write_file(logbook_, format_header(kOwner)); }
+  void SetUp() override {
+    write_file(logbook_, format_header(kOwner));
+    write_file(folder_.file("cty.csv"), std::string(kNoCountriesFile));
+  }
 
   int run(std::vector<std::string> args) {
     out_.str("");

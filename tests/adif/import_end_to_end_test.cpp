@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "adif/test_country_file.hpp"
 #include "support/live_programs.hpp"
 #include "support/run_program.hpp"
 #include "support/temp_folder.hpp"
@@ -391,9 +392,11 @@ TEST_F(ImportEndToEnd, AFailingCloseAfterTheImportIsNoFailure) {
 // Ctrl-C.
 TEST_F(ImportEndToEnd, LogsWhatWsjtxSendsUntilInterrupted) {
   make_logbook({}, "", "F5XYZ");
+  write_file(folder_.file("pays.csv"), std::string(adif::kFewCountriesFile));
   const std::uint16_t port = free_udp_port();
-  background_program running(adif_command({"--ecoute=127.0.0.1:" + std::to_string(port)}),
-                             folder_.path().string());
+  background_program running(
+      adif_command({"--ecoute=127.0.0.1:" + std::to_string(port), "--fichier-pays", "pays.csv"}),
+      folder_.path().string());
   ASSERT_TRUE(running.wait_for("A l'ecoute")) << running.err();
   const datagram_sender wsjtx;
   using wsjtx::testing::datagram;
@@ -413,7 +416,7 @@ TEST_F(ImportEndToEnd, LogsWhatWsjtxSendsUntilInterrupted) {
   ASSERT_TRUE(running.wait_for("Datagramme ignore")) << running.err();
   EXPECT_EQ(running.stop(), 0);
   EXPECT_EQ(running.out(),
-            "QSO inscrit : F4ABC le 01-02-2026 a 0905, 14074 kHz, FT8\n"
+            "QSO inscrit : F4ABC le 01-02-2026 a 0905, 14074 kHz, FT8 ; nouveau pays ! (France)\n"
             "QSO deja dans le journal, ignore : F4ABC le 01-02-2026 a 0905, 14074 kHz, FT8\n"
             "QSO non inscrit : pas de <EOR>, l'enregistrement s'arrete avant sa fin\n");
   EXPECT_EQ(qso_lines(logbook()),
@@ -547,6 +550,8 @@ TEST_F(ImportEndToEnd, ListenerAndImportRacingWriteAQsoOnce) {
 // machine's own addresses or those of --accepte, is logged.
 TEST_F(ImportEndToEnd, ListenerTakesOnlyTheGroupFromAcceptedSenders) {
   make_logbook({}, "", "F5XYZ");
+  // Beside the logbook, it is found first, and knows none of these calls.
+  write_file(folder_.file("cty.csv"), std::string(adif::kNoCountriesFile));
   const std::uint16_t port = free_udp_port();
   const std::string group = "224.0.0.73:" + std::to_string(port);
   {
