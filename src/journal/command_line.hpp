@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "countries/awards.hpp"
 #include "journal/selection.hpp"
 #include "logbook/qso_rules.hpp"
 
@@ -28,7 +29,9 @@ enum class command {
   fiche,
   complete,
   corrige,
-  supprime
+  supprime,
+  pays,
+  diplomes
 };
 
 // A CHAMP=VALEUR of complete or corrige: the name in upper case (complete)
@@ -55,6 +58,9 @@ struct journal_options {
   std::vector<assignment> assignments;       // of complete and corrige
   std::optional<std::string> expected_line;  // --ligne-attendue
   std::optional<std::string> country_file;   // --fichier-pays
+  bool by_band = false;                      // --par-bande of pays
+  bool country_source = false;               // --source of pays
+  std::optional<countries::award> award;     // --diplome of diplomes
 };
 
 // The options, or the French reason of a usage error.

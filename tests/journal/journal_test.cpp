@@ -348,7 +348,7 @@ TEST(Journal, UsageErrors) {
     std::string error;
   } cases[] = {
       {{"indicatif"}, "indicatif attend l'indicatif cherche (velkrin-journal indicatif F4ABC)"},
-      {{"verifie", "--du", "01-01-2020"}, "l'option --du ne s'applique qu'a liste, stats et csv"},
+      {{"verifie", "--du", "01-01-2020"}, "l'option --du ne s'applique qu'a liste, stats, csv, pays et diplomes"},
       {{"stats", "--court"}, "l'option --court ne s'applique qu'a liste et indicatif"},
       {{"liste", "-o", "x.csv"}, "l'option -o ne s'applique qu'a csv"},
       {{"liste", "--bande", "21m"}, "--bande attend une bande ADIF (20m, 70cm...), pas \"21m\""},
