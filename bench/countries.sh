@@ -46,6 +46,8 @@ commands=(
   "awk '{n[substr(\$4, 1, 2)]++}'@@awk {n[substr(\$4,1,2)]++} $logbook"
   "journal stats@@$journal stats $logbook"
   "journal indicatif F4ABC@@$journal indicatif F4ABC $f $countries $logbook"
+  "journal pays@@$journal pays $f $countries $logbook"
+  "journal diplomes@@$journal diplomes $f $countries $logbook"
 )
 
 declare -A times rss

@@ -216,17 +216,39 @@ std::optional<resolution> call_resolver::resolve(std::string_view call) {
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
     slot& here = slots_[at];
-    if (!here.used) {
-      here.answer = resolve_call(*data_, call);
+    if ((here.flags & kUsed) == 0) {
+      std::optional<resolution> answer = resolve_call(*data_, call);
+      pack(answer, here);
       here.hash = hash;
-      here.used = true;
       here.length = static_cast<std::uint8_t>(call.size());
       std::copy(call.begin(), call.end(), here.key);
       ++used_;
-      return here.answer;
+      return answer;
     }
-    if (here.hash == hash && std::string_view(here.key, here.length) == call) return here.answer;
+    if (here.hash == hash && std::string_view(here.key, here.length) == call) return unpack(here);
   }
+}
+
+void call_resolver::pack(const std::optional<resolution>& answer, slot& into) {
+  into.flags = kUsed;
+  if (!answer) return;
+  into.flags |=
+      kResolved | (answer->maritime ? kMaritime : 0) | (answer->uncertain ? kUncertain : 0);
+  into.entity = answer->entity;
+  into.continent = answer->continent.data();
+  into.continent_length = static_cast<std::uint32_t>(answer->continent.size());
+  into.cq = answer->cq;
+  into.itu = answer->itu;
+}
+
+std::optional<resolution> call_resolver::unpack(const slot& from) {
+  if ((from.flags & kResolved) == 0) return std::nullopt;
+  return resolution{from.entity,
+                    from.cq,
+                    from.itu,
+                    std::string_view(from.continent, from.continent_length),
+                    (from.flags & kMaritime) != 0,
+                    (from.flags & kUncertain) != 0};
 }
 
 void call_resolver::grow() {
@@ -234,9 +256,9 @@ void call_resolver::grow() {
   slots_.assign(std::max<std::size_t>(1024, old.size() * 2), slot{});
   const std::size_t mask = slots_.size() - 1;
   for (const slot& moved : old) {
-    if (!moved.used) continue;
+    if ((moved.flags & kUsed) == 0) continue;
     std::size_t at = moved.hash & mask;
-    while (slots_[at].used) at = (at + 1) & mask;
+    while ((slots_[at].flags & kUsed) != 0) at = (at + 1) & mask;
     slots_[at] = moved;
   }
 }
