@@ -327,8 +327,8 @@ std::string award_tallies::in_full(const command_context& c, award which) const 
   table.finish();
   std::string text = "\n";
   if (which == award::locators) {
-    text += std::string(words.heading) + " : " + counted(squares, "carre", "carres") +
-            " par bande en tout\n";
+    text += std::string(words.heading) + " : " +
+            counted(squares, "carre contacte", "carres contactes") + ", bande par bande\n";
   } else {
     text += count_line(which, list, list.size());
   }
