@@ -49,6 +49,8 @@ commands=(
   "journal indicatif F4ABC@@$journal indicatif F4ABC $f $countries $logbook"
   "journal stats --par pays@@$journal stats --par pays $f $countries $logbook"
   "journal verifie@@$journal verifie $f $countries $logbook"
+  "journal pays@@$journal pays $f $countries $logbook"
+  "journal diplomes@@$journal diplomes $f $countries $logbook"
 )
 
 declare -A times rss

@@ -181,7 +181,8 @@ for program in "${programs[@]}"; do
   [ "$program" = velkrin ] && continue  # no options
   helps=("$program --help")
   if [ "$program" = velkrin-journal ]; then
-    for command in liste indicatif doublons verifie stats csv fiche complete corrige supprime qsl; do
+    for command in liste indicatif doublons verifie stats csv fiche complete corrige supprime qsl \
+      pays diplomes; do
       helps+=("$program $command --help")
     done
   fi

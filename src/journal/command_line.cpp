@@ -30,6 +30,8 @@ constexpr std::string_view kHelp =
     "  stats                 les QSO par annee, par bande et par mode\n"
     "  csv                   les QSO en CSV, pour un tableur\n"
     "  fiche LIGNE           tout ce qui est connu du QSO de la ligne LIGNE du journal\n"
+    "  pays                  les entites DXCC contactees et confirmees, bandes et modes\n"
+    "  diplomes              ou en sont les diplomes DXCC, WAZ, WAC, DDFM et locators\n"
     "\n"
     "Commandes qui modifient le journal :\n"
     "  complete LIGNE CHAMP=VALEUR...  ajoute ou remplace des details du QSO (RST_SENT=59)\n"
@@ -137,6 +139,29 @@ std::string_view command_help(command what) {
              "Tout ce qui est connu du QSO de la ligne LIGNE du journal : ses colonnes, puis\n"
              "chaque champ de ses details, avec son nom ADIF. Statut 1 quand la ligne ne\n"
              "porte pas de QSO.\n";
+    case command::pays:
+      return "Usage : velkrin-journal pays [options] [JOURNAL]\n\n"
+             "Les entites DXCC contactees, par prefixe : nom, numero DXCC, continent, bandes\n"
+             "et groupes de modes (CW, phonie, donnees), premier QSO, et si elle est\n"
+             "confirmee pour le DXCC (carte QSL ou LoTW ; eQSL ne compte pas). Puis les\n"
+             "totaux, et a part les QSO sans entite (/MM, /AM), ceux dont les details\n"
+             "portent une entite supprimee et les indicatifs qui ne donnent aucun pays.\n"
+             "Le numero DXCC des details (DXCC=) l'emporte sur l'indicatif.\n\n"
+             "  --par-bande     le tableau entites x bandes : C confirmee, W contactee\n"
+             "  --source        le fichier des pays lu et sa version, rien d'autre\n";
+    case command::diplomes:
+      return "Usage : velkrin-journal diplomes [options] [JOURNAL]\n\n"
+             "Ou en sont les diplomes, contacte et confirme : DXCC (entites), WAZ (40 zones\n"
+             "CQ), WAC (6 continents), DDFM (96 departements, d'apres le champ STATE des\n"
+             "details ; les QSO avec la France sans departement sont comptes a part, avec\n"
+             "leurs lignes), locators (carres de 4 caracteres du champ GRIDSQUARE, par\n"
+             "bande, de 6 m en montant). Chaque diplome compte les confirmations que son\n"
+             "reglement accepte : cartes QSL et LoTW pour DXCC, WAZ et locators, cartes\n"
+             "seulement pour WAC et DDFM.\n\n"
+             "  --diplome NOM   un diplome en entier : chaque element, son premier QSO,\n"
+             "                  contacte ou confirme, et ceux qui manquent (DXCC, WAZ, WAC,\n"
+             "                  DDFM, LOCATORS ; ou pays, zones, continents, departements,\n"
+             "                  carres)\n";
     case command::complete:
       return "Usage : velkrin-journal complete LIGNE CHAMP=VALEUR... [options] [JOURNAL]\n\n"
              "Ajoute ou remplace des details du QSO de la ligne LIGNE : champs ADIF\n"
@@ -287,13 +312,20 @@ std::optional<std::string> check_assignment(command what, assignment& typed,
 // The reading commands that show or check the QSOs' details.
 bool uses_details(command what) {
   return what == command::liste || what == command::csv || what == command::fiche ||
-         what == command::verifie || what == command::qsl;
+         what == command::verifie || what == command::qsl || what == command::pays ||
+         what == command::diplomes;
+}
+
+// The reading commands that get each QSO's details from the reader.
+bool attaches_details(command what) {
+  return what == command::liste || what == command::csv || what == command::pays ||
+         what == command::diplomes;
 }
 
 // The commands that resolve call signs to their DXCC entity.
 bool uses_countries(command what) {
   return what == command::indicatif || what == command::verifie || what == command::stats ||
-         what == command::qsl;
+         what == command::qsl || what == command::pays || what == command::diplomes;
 }
 
 // stats --par, which counts QSOs by entity, and so reads the details for
@@ -304,24 +336,22 @@ bool counts_entities(const journal_options& options) {
 }
 
 bool takes_filters(command what) {
-  return what == command::liste || what == command::stats || what == command::csv;
+  return what == command::liste || what == command::stats || what == command::csv ||
+         what == command::pays || what == command::diplomes;
 }
 
 struct named_command {
   std::string_view name;
   command what;
 };
-constexpr named_command kCommands[] = {{"liste", command::liste},
-                                       {"indicatif", command::indicatif},
-                                       {"doublons", command::doublons},
-                                       {"verifie", command::verifie},
-                                       {"stats", command::stats},
-                                       {"csv", command::csv},
-                                       {"fiche", command::fiche},
-                                       {"complete", command::complete},
-                                       {"corrige", command::corrige},
-                                       {"supprime", command::supprime},
-                                       {"qsl", command::qsl}};
+constexpr named_command kCommands[] = {
+    {"liste", command::liste},       {"indicatif", command::indicatif},
+    {"doublons", command::doublons}, {"verifie", command::verifie},
+    {"stats", command::stats},       {"csv", command::csv},
+    {"fiche", command::fiche},       {"complete", command::complete},
+    {"corrige", command::corrige},   {"supprime", command::supprime},
+    {"qsl", command::qsl},           {"pays", command::pays},
+    {"diplomes", command::diplomes}};
 
 std::string_view command_name(command what) {
   for (const named_command& known : kCommands) {
@@ -468,6 +498,16 @@ parsed_options parse_options(const std::vector<std::string>& args) {
         fail("--derniers attend un nombre de QSO, pas \"" + count + "\"");
       }
       selection.last = n;
+    } else if (arg == "--par-bande" || arg == "--source") {
+      if (options.what != command::pays) fail("l'option " + arg + " ne s'applique qu'a pays");
+      (arg == "--source" ? options.country_source : options.by_band) = true;
+    } else if (arg == "--diplome" && has_value) {
+      if (options.what != command::diplomes) fail("l'option --diplome ne s'applique qu'a diplomes");
+      const std::string& name = value();
+      options.award = countries::award_named(name);
+      if (!options.award) {
+        fail("--diplome attend DXCC, WAZ, WAC, DDFM ou LOCATORS, pas \"" + name + "\"");
+      }
     } else if (arg == "--ligne-attendue" && has_value) {
       if (!writes(options.what)) {
         fail("l'option --ligne-attendue ne s'applique qu'a complete, corrige et supprime");
@@ -506,7 +546,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     } else if (arg == "-o" || arg == "--mode" || arg == "--fichier-pays" || arg == "--via" ||
                arg == "--date" || arg == "--du" || arg == "--au" || arg == "--bande" ||
                arg == "--indicatif" || arg == "--lieu" || arg == "--derniers" ||
-               arg == "--ligne-attendue" || arg == "--par") {
+               arg == "--ligne-attendue" || arg == "--par" || arg == "--diplome") {
       fail("l'option " + arg + " attend une valeur");
     } else if (arg.size() > 1 && arg.front() == '-') {
       fail("option inconnue " + arg);
@@ -540,7 +580,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     if (!mode_of(mode, 0, options.user_modes)) selection.classes_to_find.push_back(mode);
   }
   if (parsed.error.empty() && uses_filters && !takes_filters(options.what)) {
-    fail("l'option " + filter_option + " ne s'applique qu'a liste, stats et csv");
+    fail("l'option " + filter_option + " ne s'applique qu'a liste, stats, csv, pays et diplomes");
   }
   if (parsed.error.empty() && options.what == command::indicatif && options.call.empty() &&
       !options.help && !options.version) {
@@ -629,8 +669,7 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
       return s.cause();
     }
     logbook_reader reader(source);
-    if (options.what == command::liste || options.what == command::csv ||
-        counts_entities(options)) {
+    if (attaches_details(options.what) || counts_entities(options)) {
       reader.attach_details(details);
     }
     read(reader);
@@ -685,6 +724,10 @@ int run_velkrin_journal(const std::vector<std::string>& args, std::ostream& out,
       return remove_qso(context);
     case command::qsl:
       return record_qsl(context);
+    case command::pays:
+      return worked_countries(context);
+    case command::diplomes:
+      return award_progress(context);
   }
   return kExitFailure;
 }

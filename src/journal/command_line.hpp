@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "countries/awards.hpp"
 #include "journal/selection.hpp"
 #include "logbook/qso_rules.hpp"
 
@@ -29,7 +30,9 @@ enum class command {
   complete,
   corrige,
   supprime,
-  qsl
+  qsl,
+  pays,
+  diplomes
 };
 
 // What qsl does: record a paper card sent, received or asked for; or list
@@ -71,7 +74,10 @@ struct journal_options {
   std::string qsl_day_typed;
   std::optional<char> qsl_via;
   std::optional<calendar_date> qsl_date;
-  std::optional<grouping> by;  // --par of stats
+  std::optional<grouping> by;             // --par of stats
+  bool by_band = false;                   // --par-bande of pays
+  bool country_source = false;            // --source of pays
+  std::optional<countries::award> award;  // --diplome of diplomes
 };
 
 // The options, or the French reason of a usage error.

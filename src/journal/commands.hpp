@@ -41,11 +41,13 @@ int find_duplicates(const command_context& context);
 int check_logbook(const command_context& context);
 int logbook_statistics(const command_context& context);
 int export_csv(const command_context& context);
-int show_qso(const command_context& context);      // fiche
-int complete_qso(const command_context& context);  // complete
-int correct_qso(const command_context& context);   // corrige
-int remove_qso(const command_context& context);    // supprime
-int record_qsl(const command_context& context);    // qsl
+int show_qso(const command_context& context);          // fiche
+int complete_qso(const command_context& context);      // complete
+int correct_qso(const command_context& context);       // corrige
+int remove_qso(const command_context& context);        // supprime
+int record_qsl(const command_context& context);        // qsl
+int worked_countries(const command_context& context);  // pays
+int award_progress(const command_context& context);    // diplomes
 
 // Hands on what `out` holds; `status`, or kExitFailure (said on err) when
 // standard output could not be written.
