@@ -328,11 +328,10 @@ bool uses_countries(command what) {
          what == command::qsl || what == command::pays || what == command::diplomes;
 }
 
-// stats --par, which counts QSOs by entity, and so reads the details for
-// their DXCC field. indicatif does not: a lookup during a QSO would then read
-// the whole details file, several seconds on a large logbook.
+// stats --par and indicatif, which count QSOs by entity, and so read the
+// details for their DXCC field (the reader hands each QSO its record).
 bool counts_entities(const journal_options& options) {
-  return options.what == command::stats && options.by;
+  return (options.what == command::stats && options.by) || options.what == command::indicatif;
 }
 
 bool takes_filters(command what) {

@@ -2,6 +2,7 @@
 // which bands and modes, and the QSOs with it; with the country file, its
 // DXCC entity and what of that entity the whole logbook has worked.
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "console/visible_text.hpp"
@@ -35,7 +36,7 @@ struct entity_worked {
 // The lines about the station's entity: which it is, then whether a QSO
 // with it would be a new entity, or the bands and mode groups already
 // worked with it (any other would be new).
-std::string entity_lines(const qso_entity& target, const entity_worked& worked,
+std::string entity_lines(const qso_entity& target, const entity_worked& worked, bool from_details,
                          const countries::country_data& data) {
   std::string text = "Pays : ";
   if (target.entity == nullptr) {
@@ -45,6 +46,7 @@ std::string entity_lines(const qso_entity& target, const entity_worked& worked,
   }
   append_visible(text, describe_entity(target, data));
   if (target.uncertain) text += " (incertain)";
+  if (from_details) text += " (d'apres les details de ses QSO)";
   text += ".\n";
   if (worked.qsos == 0) return text + "Nouveau pays : aucun QSO avec ce pays dans le journal.\n";
   text += "Pays deja contacte : " + std::to_string(worked.qsos) + " QSO";
@@ -77,20 +79,26 @@ int worked_before(const command_context& c) {
     entities.emplace(countries->data);
     target = entities->of_call(c.options.call);
   }
-  entity_worked worked;
+  // What was worked of each entity: the station's may only be known at the
+  // end, from the DXCC field of its own QSOs' details.
+  std::unordered_map<int, entity_worked> worked_by_entity;
+  std::optional<qso_entity> from_details;
   std::optional<calendar_date> newest;
 
   std::vector<kept_qso> found;
   band_mode_grid grid;
   std::optional<calendar_date> first;
   std::optional<calendar_date> last;
-  // The entities worked are those of the calls: the details, and their DXCC
-  // field, are not read (see counts_entities in command_line.cpp).
   const auto take = [&](const qso_values& qso, const qso_facts& facts, std::size_t line,
-                        std::string_view, const details_record*) {
+                        std::string_view, const details_record* details) {
+    const bool station_qso =
+        contains_any_case(qso.indicatif, station) && base_call(qso.indicatif) == station;
     if (entities) {
       if (facts.date && (!newest || *facts.date > *newest)) newest = facts.date;
-      if (target.dxcc != 0 && entities->of_call(qso.indicatif).dxcc == target.dxcc) {
+      const qso_entity counted = entities->of_qso(qso.indicatif, details);
+      if (station_qso && details != nullptr && details_dxcc(*details)) from_details = counted;
+      if (counted.dxcc != 0) {
+        entity_worked& worked = worked_by_entity[counted.dxcc];
         ++worked.qsos;
         if (facts.band) worked.bands.add(*facts.band, qso.frequence, {});
         if (*facts.mode) {
@@ -100,9 +108,7 @@ int worked_before(const command_context& c) {
         }
       }
     }
-    if (!contains_any_case(qso.indicatif, station) || base_call(qso.indicatif) != station) {
-      return;
-    }
+    if (!station_qso) return;
     found.push_back({qso.record(), line, {}, {}});
     grid.add(facts.band.value_or(kNoBand), qso.frequence, mode_name(qso, facts));
     if (facts.date && (!first || *facts.date < *first)) first = facts.date;
@@ -114,8 +120,15 @@ int worked_before(const command_context& c) {
     note_stale_country_data(
         c, std::to_string(newest->year * 10000 + newest->month * 100 + newest->day));
   }
+  // The details of the station's last QSO that names its DXCC entity win
+  // over its call, as everywhere else.
+  if (from_details) target = *from_details;
+  static const entity_worked kNothing;
+  const auto worked = worked_by_entity.find(target.dxcc);
   const std::string about_entity =
-      entities ? entity_lines(target, worked, countries->data) : std::string();
+      entities ? entity_lines(target, worked == worked_by_entity.end() ? kNothing : worked->second,
+                              from_details.has_value(), countries->data)
+               : std::string();
 
   std::string scratch;
   const std::string shown(visible(station, scratch));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "support/run_program.hpp"
@@ -97,6 +98,41 @@ TEST_F(JournalEndToEnd, TypedQsoIsCompletedCorrectedAndRemoved) {
   EXPECT_EQ(without_cr(checked.out),
             "ligne 8 : note : fin avant le debut (passe minuit ?)\n"
             "Aucun probleme, 1 note, 2 QSO lus.\n");
+}
+
+// pays, indicatif and the export give each QSO the same entity, on QSOs
+// typed into velkrin and on QSOs imported with details (a DXCC field there
+// wins over the call: TO5ABC is in French Guiana, not France).
+TEST_F(JournalEndToEnd, PaysIndicatifAndExportAgreeOnEntities) {
+  std::ofstream(folder_.path() / "qsos.adi")
+      << "import\n<EOH>\n"
+         "<CALL:6>IT9ABC<QSO_DATE:8>20260203<TIME_ON:4>1000<FREQ:6>14.200<MODE:3>SSB<EOR>\n"
+         "<CALL:6>TO5ABC<QSO_DATE:8>20260204<TIME_ON:4>1100<FREQ:6>14.020<MODE:2>CW"
+         "<DXCC:2>63<QSL_RCVD:1>Y<EOR>\n";
+  const auto adif = [&](const std::vector<std::string>& args) {
+    return run_program(program_command(VELKRIN_ADIF_DEFAULT_PROGRAM, "VELKRIN_ADIF_PROGRAM", args),
+                       folder_.path().string(), "");
+  };
+  ASSERT_EQ(adif({"--importe", "qsos.adi", "--lieu-par-defaut", "Paris"}).status, 0);
+  const program_run listed = journal({"pays"});
+  if (listed.status == 2) GTEST_SKIP() << "no country file: " << listed.err;
+  const std::string pays = without_cr(listed.out);
+  EXPECT_NE(pays.find("\n4 entites DXCC contactees, 1 confirmee"), std::string::npos) << pays;
+  // Each call as the export gives it, then as pays and indicatif do.
+  const std::string exported = adif({"-o", "-"}).out;
+  for (const auto& [call, dxcc] : std::vector<std::pair<std::string, std::string>>{
+           {"F4ABC", "227"}, {"DL1XYZ", "230"}, {"IT9ABC", "248"}, {"TO5ABC", "63"}}) {
+    const std::size_t at = exported.find("<CALL:" + std::to_string(call.size()) + ">" + call);
+    ASSERT_NE(at, std::string::npos) << call;
+    EXPECT_EQ(exported.find("<DXCC:", at),
+              exported.find("<DXCC:" + std::to_string(dxcc.size()) + ">" + dxcc, at))
+        << call << "\n"
+        << exported;
+    EXPECT_NE(pays.find(" " + dxcc + "  "), std::string::npos) << call << "\n" << pays;
+    EXPECT_NE(without_cr(journal({"indicatif", call}).out).find(", DXCC " + dxcc + ","),
+              std::string::npos)
+        << call;
+  }
 }
 
 // A reader whose output waits on a pager that nobody reads keeps velkrin
