@@ -53,27 +53,7 @@ commands=(
   "journal diplomes@@$journal diplomes $f $countries $logbook"
 )
 
-declare -A times rss
-timed() {
-  local name=$1 command=$2
-  # shellcheck disable=SC2086
-  /usr/bin/time -f '%e %M' -o "$work/time.txt" $command >/dev/null 2>/dev/null || true
-  read -r seconds kib < <(tail -n 1 "$work/time.txt")
-  times[$name]+="$seconds "
-  rss[$name]+="$kib "
-}
-median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-max() { printf '%s\n' $1 | sort -g | tail -n 1; }
-
-for run in $(seq "$runs"); do
-  order=("${commands[@]}")
-  if [ $((run % 2)) -eq 0 ]; then
-    order=()
-    for ((i = ${#commands[@]} - 1; i >= 0; i--)); do order+=("${commands[$i]}"); done
-  fi
-  for entry in "${order[@]}"; do timed "${entry%%@@*}" "${entry#*@@}"; done
-  echo "   round $run done" >&2
-done
+bench_rounds
 
 echo
 echo "median of $runs rounds"

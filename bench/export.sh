@@ -50,28 +50,7 @@ commands=(
   "awk reads the logbook@@awk END{print(NR)} $logbook"
 )
 
-declare -A times cpu rss
-timed() {
-  local name=$1 command=$2
-  # shellcheck disable=SC2086
-  /usr/bin/time -f '%e %U %S %M' -o "$work/time.txt" $command >/dev/null 2>"$work/err.txt" || true
-  read -r seconds user system kib < <(tail -n 1 "$work/time.txt")
-  times[$name]+="$seconds "
-  cpu[$name]+="$(awk -v u="$user" -v s="$system" 'BEGIN { printf "%.2f", u + s }') "
-  rss[$name]+="$kib "
-}
-median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-max() { printf '%s\n' $1 | sort -g | tail -n 1; }
-
-for run in $(seq "$runs"); do
-  order=("${commands[@]}")
-  if [ $((run % 2)) -eq 0 ]; then
-    order=()
-    for ((i = ${#commands[@]} - 1; i >= 0; i--)); do order+=("${commands[$i]}"); done
-  fi
-  for entry in "${order[@]}"; do timed "${entry%%@@*}" "${entry#*@@}"; done
-  echo "   round $run done" >&2
-done
+bench_rounds
 
 # Every QSO exported each time; the fields in the first export only.
 for adi in five none one; do

@@ -41,33 +41,7 @@ commands=(
   "velkrin-adif -o FILE@@$build/velkrin-adif --force -o $work/export.adi $logbook"
 )
 
-declare -A times rss
-# timed COMMAND: appends the elapsed seconds and peak memory (KiB).
-timed() {
-  local name=$1 command=$2
-  # Words split on blanks; the awk programs above hold none.
-  # shellcheck disable=SC2086
-  /usr/bin/time -f '%e %M' -o "$work/time.txt" $command >/dev/null 2>/dev/null || true
-  # The last line: a failing status adds one before it.
-  read -r seconds kib < <(tail -n 1 "$work/time.txt")
-  times[$name]+="$seconds "
-  rss[$name]+="$kib "
-}
-
-median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-max() { printf '%s\n' $1 | sort -g | tail -n 1; }
-
-for run in $(seq "$runs"); do
-  # Odd rounds in order, even rounds backwards, so that no command always
-  # follows the same one.
-  order=("${commands[@]}")
-  if [ $((run % 2)) -eq 0 ]; then
-    order=()
-    for ((i = ${#commands[@]} - 1; i >= 0; i--)); do order+=("${commands[$i]}"); done
-  fi
-  for entry in "${order[@]}"; do timed "${entry%%@@*}" "${entry#*@@}"; done
-  echo "   round $run done" >&2
-done
+bench_rounds
 
 echo
 echo "velkrin-journal bench, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores,"
