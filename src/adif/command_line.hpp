@@ -28,7 +28,7 @@ struct address_range {
 };
 
 struct command_options {
-  enum class action { export_logbook, import_file, listen, help, version };
+  enum class action { export_logbook, import_file, listen, confirmations, help, version };
   action what = action::export_logbook;
   std::string logbook;
   std::optional<std::string> output;  // kStandardOutput for standard output
@@ -44,6 +44,8 @@ struct command_options {
   bool other_station = false;
   bool simulation = false;
   std::vector<address_range> accepted;  // --accepte, with --ecoute
+  // --confirmations FICHIER (in adif_file) and --service lotw|eqsl.
+  std::string confirmation_service;
 };
 
 // The options, or the French reason of a usage error.
