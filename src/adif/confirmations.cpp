@@ -191,20 +191,18 @@ read_confirmation confirmation_of(const adif_read_record& record, qsl_service se
   const std::string_view group = value_of(record, "APP_LOTW_MODEGROUP");
   confirmed.family = family_of_mode(group.empty() ? value_of(record, "MODE") : group);
   if (confirmed.family == mode_family::unknown) return problem("champ manquant : MODE");
-  confirmed.station = to_upper(lotw ? value_of(record, "STATION_CALLSIGN") : account);
-  if (lotw && confirmed.station.empty()) {
-    confirmed.station = to_upper(value_of(record, "APP_LOTW_OWNCALL"));
-  }
+  read.station = to_upper(lotw ? value_of(record, "STATION_CALLSIGN") : account);
+  if (lotw && read.station.empty()) read.station = to_upper(value_of(record, "APP_LOTW_OWNCALL"));
   confirmed.ordinal = static_cast<std::uint32_t>(record.ordinal);
   confirmed.line = record.line;
 
   if (lotw) {
     const std::string_view date = value_of(record, "QSLRDATE");
-    pack(confirmed.fields, "LOTW_QSL_RCVD", "Y");
-    pack(confirmed.fields, "LOTW_QSLRDATE", iso_day(date).empty() ? "" : date);
+    pack(read.fields, "LOTW_QSL_RCVD", "Y");
+    pack(read.fields, "LOTW_QSLRDATE", iso_day(date).empty() ? "" : date);
     for (const std::string_view name : kLotwFills) {
       const std::string_view value = value_of(record, name);
-      if (!value.empty()) pack(confirmed.fields, name, value);
+      if (!value.empty()) pack(read.fields, name, value);
     }
     read.newest = std::string(value_of(record, "APP_LOTW_RXQSL"));
     if (read.newest.empty()) read.newest = iso_day(date);
@@ -212,21 +210,20 @@ read_confirmation confirmation_of(const adif_read_record& record, qsl_service se
     std::string_view date = value_of(record, "EQSL_QSLRDATE");
     if (iso_day(date).empty()) date = value_of(record, "QSLRDATE");
     if (iso_day(date).empty()) date = today;
-    pack(confirmed.fields, "EQSL_QSL_RCVD", "Y");
-    pack(confirmed.fields, "EQSL_QSLRDATE", date);
+    pack(read.fields, "EQSL_QSL_RCVD", "Y");
+    pack(read.fields, "EQSL_QSLRDATE", date);
     // The card is the other station's: the report it sent is the one the
     // operator received.
     const std::string_view sent = value_of(record, "RST_SENT");
-    if (!sent.empty()) pack(confirmed.fields, "RST_RCVD", sent);
+    if (!sent.empty()) pack(read.fields, "RST_RCVD", sent);
     read.newest = iso_day(date);
   }
   read.confirmed = std::move(confirmed);
   return read;
 }
 
-std::vector<details_field> confirmation_fields(const confirmation& confirmed) {
+std::vector<details_field> confirmation_fields(std::string_view packed) {
   std::vector<details_field> fields;
-  const std::string_view packed = confirmed.fields;
   for (std::size_t at = 0; at < packed.size();) {
     const std::size_t name_end = packed.find('\0', at);
     const std::size_t value_end = packed.find('\0', name_end + 1);
@@ -237,8 +234,8 @@ std::vector<details_field> confirmation_fields(const confirmation& confirmed) {
   return fields;
 }
 
-bool apply_confirmation(details_record& record, const confirmation& confirmed, bool& known) {
-  const std::vector<details_field> fields = confirmation_fields(confirmed);
+bool apply_confirmation(details_record& record, std::string_view packed, bool& known) {
+  const std::vector<details_field> fields = confirmation_fields(packed);
   bool changed = false;
   const auto missing = [&record](const std::string& name) {
     const std::string* value = record.find(name);

@@ -46,20 +46,24 @@ std::string_view family_name(mode_family family);
 // One confirmation of a report, kept small: a report may hold 100,000.
 struct confirmation {
   std::string call;         // the other station, upper case
-  std::string station;      // the report's station call for it, upper case; empty if none
   std::int64_t minute = 0;  // its start, in minutes since 1 January 1970
-  std::string band;         // "20m"
+  std::string_view band;    // the band table's own name ("20m")
   mode_family family = mode_family::unknown;
   std::uint32_t ordinal = 0;  // of the record in the report
   std::uint64_t line = 0;     // of the record in the report
-  // What it records, as name, NUL, value, NUL...: the service's received
-  // flag first, its date next (an empty value when unknown), then the
-  // fields that fill those a QSO lacks.
-  std::string fields;
+  // Where its packed fields (read_confirmation::fields) lie in the
+  // caller's store of them.
+  std::uint32_t fields_at = 0;
+  std::uint32_t fields_size = 0;
 };
 
 struct read_confirmation {
   std::optional<confirmation> confirmed;
+  // What it records, as name, NUL, value, NUL...: the service's received
+  // flag first, its date next (an empty value when unknown), then the
+  // fields that fill those a QSO lacks.
+  std::string fields;
+  std::string station;         // the report's station call for it, upper case; empty if none
   bool not_confirmed = false;  // a QSO the service lists without a confirmation
   std::string problem;         // French, when the record cannot be used
   std::string newest;          // when the service confirmed it, "AAAA-MM-JJ[ HH:MM:SS]"
@@ -71,15 +75,15 @@ struct read_confirmation {
 read_confirmation confirmation_of(const adif_read_record& record, qsl_service service,
                                   std::string_view account, std::string_view today);
 
-// The fields of a confirmation, unpacked.
-std::vector<details_field> confirmation_fields(const confirmation& confirmed);
+// Packed fields, unpacked.
+std::vector<details_field> confirmation_fields(std::string_view packed);
 
-// The details record `record` once it holds the confirmation: the service's
-// received flag set to Y (with its date) unless it is Y or V already, its
-// date when missing, and each other field when the record has none (an
-// operator's own value stays). `known` is set when the flag was there.
-// Returns true when the record changed.
-bool apply_confirmation(details_record& record, const confirmation& confirmed, bool& known);
+// The details record `record` once it holds the confirmation of `packed`
+// fields: the service's received flag set to Y (with its date) unless it is
+// Y or V already, its date when missing, and each other field when the
+// record has none (an operator's own value stays). `known` is set when the
+// flag was there. Returns true when the record changed.
+bool apply_confirmation(details_record& record, std::string_view packed, bool& known);
 
 // A logbook QSO that a confirmation may match, and a pairing of the two.
 struct qso_time {

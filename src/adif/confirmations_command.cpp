@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 #include <unordered_map>
+#include <utility>
 
 #include "adif/adif_import.hpp"
 #include "adif/adif_writer.hpp"
@@ -40,13 +41,13 @@ std::uint64_t group_of(std::string_view call, std::string_view band, mode_family
   mix(call);
   mix(band);
   mix(family_name(family));
-  return hash;
+  return hash == 0 ? 1 : hash;  // 0 marks an empty slot
 }
 
 // "W1ABC le 05-01-2026 a 14:30, 20m, PHONE".
 std::string described(const confirmation& confirmed) {
-  return confirmed.call + " le " + day_and_time(confirmed.minute) + ", " + confirmed.band + ", " +
-         std::string(family_name(confirmed.family));
+  return confirmed.call + " le " + day_and_time(confirmed.minute) + ", " +
+         std::string(confirmed.band) + ", " + std::string(family_name(confirmed.family));
 }
 
 // "ligne 9 : W1ABD le 05-01-2026 a 14:31, 20m, J3E".
@@ -88,12 +89,15 @@ std::string changes_between(const details_record& before, const details_record& 
   return text;
 }
 
-// What the rewrite does to one details record: the confirmations that
-// change it, and where it stands (or its new text, for a QSO without one).
+// What the rewrite does to one details record: where it stands (or the
+// index of its text among the new records') and the confirmation that
+// changes it. 24 bytes: a report may change 100,000 records.
 struct details_plan {
-  std::optional<std::pair<std::uint64_t, std::uint64_t>> range;
-  std::string added;  // the new record's text, when it has no range
-  std::vector<std::uint32_t> confirmations;
+  std::uint64_t digest = 0;  // of its key
+  std::uint64_t begin = 0;   // its bytes in the details file, [begin, end)
+  std::uint64_t end = 0;     // 0 for a new record
+  std::uint32_t confirmation = 0;
+  std::uint32_t added = 0;  // for a new record, its text's index
 };
 
 // The QSO nearest to a confirmation that matched none.
@@ -133,7 +137,7 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
     }
   }
 
-  // The report, read whole before the logbook is locked.
+  // The report's start says which service wrote it, before anything is locked.
   platform::shared_file report;
   const auto unreadable_report = [&](const std::string& cause) {
     err << "Erreur : le rapport \"" << report_path << "\" n'a pas pu etre lu (" << cause
@@ -171,11 +175,76 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   const qsl_service service = asked ? *asked : *origin.service;
   const std::string today = utc_timestamp(std::chrono::system_clock::now()).substr(0, 8);
 
+  // The logbook, locked from its first reading to the details' rename.
+  std::string target;
+  platform::locked_file logbook;
+  logbook.set_wait_notice([&] {
+    err << lock_wait_message(visible(logbook_path)) << "\n" << std::flush;
+  });
+  if (platform::status s = platform::resolve_links(logbook_path, target); !s.ok()) {
+    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
+  }
+  if (platform::status s = logbook.open(target); !s.ok()) {
+    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
+  }
+  if (logbook.created()) {
+    logbook.remove_if_created();
+    return logbook_failure("n'existe pas ; creez-le avec le menu 4 de velkrin");
+  }
+  std::ostringstream held;  // messages, shown once the logbook is released
+  const auto release = [&] {
+    (void)logbook.close();
+    err << held.str();
+    held.str("");
+  };
+  const auto unlocked = [&](int status) {
+    (void)logbook.close();
+    return status;
+  };
+
+  // The logbook's first header, which its details file must name.
+  std::optional<logbook_header> first;
+  {
+    locked_source source(logbook);
+    logbook_reader lines(source);
+    lines.read_values_only();
+    logbook_item item;
+    while (!first && lines.next(item)) {
+      if (item.what == logbook_item::kind::header && lines.header()) {
+        first = lines.header()->header;
+      }
+    }
+    if (lines.failure()) {
+      return unlocked(logbook_failure("n'a pas pu etre lu (" + *lines.failure() + ")"));
+    }
+  }
+  if (!first) {
+    return unlocked(
+        logbook_failure("n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin"));
+  }
+  // Indexed before the report is read, so that the index's making and the
+  // confirmations do not take memory at the same time.
+  details_reader details;
+  details.open(logbook_path);
+  switch (details.load(&*first)) {
+    case details_state::other_logbook:
+      err << details_notice(details, logbook_path);
+      return unlocked(refused("aucune confirmation n'a ete enregistree"));
+    case details_state::unreadable:
+      return unlocked(refused("le fichier de details \"" + details.path() +
+                              "\" n'a pas pu etre lu (" + details.failure().value_or("") + ")"));
+    case details_state::absent:
+    case details_state::ready:
+      break;
+  }
+  const bool has_details = details.state() == details_state::ready;
+
+  // The report's confirmations, their fields packed one after another.
   std::vector<confirmation> confirmations;
+  std::string packed_fields;
+  std::set<std::string> stations;
   std::string newest_seen;
   std::size_t not_confirmed = 0;
-  std::size_t repeated_in_report = 0;
-  std::ostringstream held;  // messages, shown once the logbook is released
   std::size_t reported = 0;
   std::size_t records = 0;
   adif_reader reader;
@@ -196,6 +265,10 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
         ++reported;
       } else {
         newest_seen = newest_of(newest_seen, read.newest);
+        stations.insert(std::move(read.station));
+        read.confirmed->fields_at = static_cast<std::uint32_t>(packed_fields.size());
+        read.confirmed->fields_size = static_cast<std::uint32_t>(read.fields.size());
+        packed_fields += read.fields;
         confirmations.push_back(std::move(*read.confirmed));
       }
     }
@@ -205,7 +278,7 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   while (!report_ended) {
     std::size_t got = 0;
     if (const platform::status s = report.read(piece.data(), piece.size(), got); !s.ok()) {
-      return unreadable_report(s.cause());
+      return unlocked(unreadable_report(s.cause()));
     }
     if (got == 0) break;
     reader.feed({piece.data(), got});
@@ -215,30 +288,31 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   take_records();
   report.close();
   if (records == 0 && !reader.header_seen()) {
-    return refused("\"" + report_path +
-                   "\" n'est pas un fichier ADIF (ni en-tete ni enregistrement)");
+    return unlocked(refused("\"" + report_path +
+                            "\" n'est pas un fichier ADIF (ni en-tete ni enregistrement)"));
   }
-  start.clear();
-  start.shrink_to_fit();
+  start = std::string();
+  reader = adif_reader();
+  packed_fields.shrink_to_fit();
+  const auto fields_of = [&packed_fields](const confirmation& c) {
+    return std::string_view(packed_fields).substr(c.fields_at, c.fields_size);
+  };
 
   // One QSO listed twice in the report is one confirmation.
+  std::size_t repeated_in_report = 0;
   {
     std::vector<std::uint32_t> order(confirmations.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    const auto same = [&](std::uint32_t a, std::uint32_t b) {
-      const confirmation& x = confirmations[a];
-      const confirmation& y = confirmations[b];
-      return x.call == y.call && x.minute == y.minute && x.band == y.band && x.family == y.family;
+    const auto key = [&](std::uint32_t i) {
+      const confirmation& c = confirmations[i];
+      return std::tie(c.call, c.minute, c.band, c.family);
     };
     std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-      const confirmation& x = confirmations[a];
-      const confirmation& y = confirmations[b];
-      return std::tie(x.call, x.minute, x.band, x.family, a) <
-             std::tie(y.call, y.minute, y.band, y.family, b);
+      return std::pair(key(a), a) < std::pair(key(b), b);
     });
     std::vector<bool> dropped(confirmations.size(), false);
     for (std::size_t i = 1; i < order.size(); ++i) {
-      if (same(order[i], order[i - 1])) dropped[order[i]] = true;
+      if (key(order[i]) == key(order[i - 1])) dropped[order[i]] = true;
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < confirmations.size(); ++i) {
@@ -248,43 +322,36 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
     }
     repeated_in_report = confirmations.size() - kept;
     confirmations.resize(kept);
+    confirmations.shrink_to_fit();
   }
 
-  // The confirmations by call, band and mode family, then start.
-  std::vector<std::pair<std::uint64_t, std::int64_t>> keys(confirmations.size());
-  std::vector<std::uint32_t> by_group(confirmations.size());
+  // The confirmations by call, band and mode family, then start, and a set
+  // of those groups that most QSOs leave after one look.
+  struct keyed {
+    std::uint64_t group = 0;
+    std::int64_t minute = 0;
+    std::uint32_t index = 0;
+  };
+  std::vector<keyed> by_group(confirmations.size());
+  std::size_t slots = 16;
+  while (slots < 2 * confirmations.size()) slots *= 2;
+  std::vector<std::uint64_t> groups(slots, 0);  // 0: empty
+  const auto slot_of = [&groups](std::uint64_t group) {
+    std::size_t at = static_cast<std::size_t>(group) & (groups.size() - 1);
+    while (groups[at] != 0 && groups[at] != group) at = (at + 1) & (groups.size() - 1);
+    return at;
+  };
   for (std::uint32_t i = 0; i < confirmations.size(); ++i) {
     const confirmation& c = confirmations[i];
-    keys[i] = {group_of(c.call, c.band, c.family), c.minute};
-    by_group[i] = i;
+    by_group[i] = {group_of(c.call, c.band, c.family), c.minute, i};
+    groups[slot_of(by_group[i].group)] = by_group[i].group;
   }
-  std::sort(by_group.begin(), by_group.end(),
-            [&keys](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
-
-  // The logbook, locked from its first reading to the details' rename.
-  std::string target;
-  platform::locked_file logbook;
-  logbook.set_wait_notice([&] {
-    err << lock_wait_message(visible(logbook_path)) << "\n" << std::flush;
-  });
-  if (platform::status s = platform::resolve_links(logbook_path, target); !s.ok()) {
-    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
-  }
-  if (platform::status s = logbook.open(target); !s.ok()) {
-    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
-  }
-  if (logbook.created()) {
-    logbook.remove_if_created();
-    return logbook_failure("n'existe pas ; creez-le avec le menu 4 de velkrin");
-  }
-  const auto release = [&] {
-    (void)logbook.close();
-    err << held.str();
-    held.str("");
+  const auto before_in_order = [](const keyed& a, const keyed& b) {
+    return std::tie(a.group, a.minute, a.index) < std::tie(b.group, b.minute, b.index);
   };
+  std::sort(by_group.begin(), by_group.end(), before_in_order);
 
-  // First reading: the headers, and each QSO that a confirmation may match.
-  std::optional<logbook_header> first;
+  // First reading: the owner, and each QSO that a confirmation may match.
   std::optional<std::string> owner;
   std::string line_end;
   std::vector<qso_time> qsos;
@@ -295,10 +362,6 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
     lines.read_values_only();
     logbook_item item;
     while (lines.next(item)) {
-      if (item.what == logbook_item::kind::header) {
-        if (!first && lines.header()) first = lines.header()->header;
-        continue;
-      }
       if (item.what != logbook_item::kind::qso || confirmations.empty()) continue;
       const qso_values& qso = item.values;
       const auto minute = minute_of_qso(qso);
@@ -308,77 +371,49 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
       const std::string call = to_upper(qso.indicatif);
       const mode_family family = family_of_mode(mode->mode);
       const std::uint64_t group = group_of(call, *band, family);
-      auto it = std::lower_bound(
-          by_group.begin(), by_group.end(), std::pair(group, *minute - kMatchWindowMinutes),
-          [&keys](std::uint32_t a, const std::pair<std::uint64_t, std::int64_t>& key) {
-            return keys[a] < key;
-          });
+      if (groups[slot_of(group)] != group) continue;
       bool kept = false;
-      for (; it != by_group.end() && keys[*it].first == group &&
-             keys[*it].second <= *minute + kMatchWindowMinutes;
+      for (auto it =
+               std::lower_bound(by_group.begin(), by_group.end(),
+                                keyed{group, *minute - kMatchWindowMinutes, 0}, before_in_order);
+           it != by_group.end() && it->group == group &&
+           it->minute <= *minute + kMatchWindowMinutes;
            ++it) {
-        const confirmation& c = confirmations[*it];
+        const confirmation& c = confirmations[it->index];
         if (c.call != call || c.band != *band || c.family != family) continue;
         if (!kept) qsos.push_back({item.line, *minute});
         kept = true;
-        candidates.push_back({*it, static_cast<std::uint32_t>(qsos.size() - 1),
+        candidates.push_back({it->index, static_cast<std::uint32_t>(qsos.size() - 1),
                               c.minute > *minute ? c.minute - *minute : *minute - c.minute});
       }
     }
     if (lines.failure()) {
-      (void)logbook.close();
-      return logbook_failure("n'a pas pu etre lu (" + *lines.failure() + ")");
+      return unlocked(logbook_failure("n'a pas pu etre lu (" + *lines.failure() + ")"));
     }
     if (const header_block* header = lines.header()) owner = header->header.indicatif;
     line_end = lines.line_end();
   }
-  if (!owner || !first) {
-    (void)logbook.close();
-    return logbook_failure("n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin");
-  }
+  by_group = {};
+  groups = {};
   // The report must be the owner's, from where the logbook is kept.
-  {
-    std::set<std::string> stations;
-    for (const confirmation& c : confirmations) stations.insert(c.station);
-    for (const std::string& station : stations) {
-      if (station.empty()) {
-        (void)logbook.close();
-        return refused("\"" + report_path + "\" ne dit pas l'indicatif de la station confirmee" +
-                       (service == qsl_service::eqsl
-                            ? " (son en-tete dit \"Received eQSLs for INDICATIF\")"
-                            : " (STATION_CALLSIGN)"));
-      }
-      if (!is_owner_station(station, *owner)) {
-        (void)logbook.close();
-        return refused("\"" + report_path + "\" confirme des QSO de " + station + ", pas de " +
-                       *owner + " (le titulaire du journal)" +
-                       (service == qsl_service::lotw
-                            ? " ; telechargez le rapport LoTW avec qso_owncall=" + *owner
-                            : ""));
-      }
+  for (const std::string& station : stations) {
+    if (station.empty()) {
+      return unlocked(refused(
+          "\"" + report_path + "\" ne dit pas l'indicatif de la station confirmee" +
+          (service == qsl_service::eqsl ? " (son en-tete dit \"Received eQSLs for INDICATIF\")"
+                                        : " (STATION_CALLSIGN)")));
+    }
+    if (!is_owner_station(station, owner.value_or(first->indicatif))) {
+      return unlocked(
+          refused("\"" + report_path + "\" confirme des QSO de " + station + ", pas de " +
+                  owner.value_or(first->indicatif) + " (le titulaire du journal)" +
+                  (service == qsl_service::lotw
+                       ? " ; telechargez le rapport LoTW avec qso_owncall=" + owner.value_or("")
+                       : "")));
     }
   }
   const std::vector<std::int64_t> matched =
       match_candidates(std::move(candidates), confirmations.size());
-
-  details_reader details;
-  details.open(logbook_path);
-  switch (details.load(&*first)) {
-    case details_state::other_logbook:
-      (void)logbook.close();
-      err << details_notice(details, logbook_path)
-          << "Erreur : aucune confirmation n'a ete enregistree ; rien n'a ete ecrit.\n";
-      return kExitFailure;
-    case details_state::unreadable:
-      (void)logbook.close();
-      err << "Erreur : le fichier de details \"" << details.path() << "\" n'a pas pu etre lu ("
-          << details.failure().value_or("") << ") ; rien n'a ete ecrit.\n";
-      return kExitFailure;
-    case details_state::absent:
-    case details_state::ready:
-      break;
-  }
-  const bool has_details = details.state() == details_state::ready;
 
   // Second reading: each matched QSO's details, and the QSO nearest to each
   // confirmation left over.
@@ -395,11 +430,10 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
       nearest[i];
     }
   }
-  qsos.clear();
-  qsos.shrink_to_fit();
+  qsos = {};
   std::sort(to_record.begin(), to_record.end());
   std::vector<details_plan> plans;
-  std::unordered_map<std::uint64_t, std::size_t> plan_of_key;  // by key digest
+  std::vector<std::string> added_texts;  // the new records, with their line ends
   std::size_t fresh = 0;
   std::size_t known_before = repeated_in_report;
   std::ostringstream simulated;
@@ -417,51 +451,33 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
         const confirmation& c = confirmations[next->second];
         const auto key = details_key_of(qso);
         if (!key) continue;  // a matched QSO has a date and a start
-        const std::uint64_t digest = key_digest(*key);
+        details_plan plan;
+        plan.digest = key_digest(*key);
+        plan.confirmation = next->second;
         details_record before;
-        std::optional<std::pair<std::uint64_t, std::uint64_t>> range;
-        const auto planned = plan_of_key.find(digest);
-        if (planned != plan_of_key.end() && !plans[planned->second].range) {
-          before = record_in(plans[planned->second].added);
-        } else if (const details_record* found = has_details ? details.find(*key) : nullptr) {
+        if (const details_record* found = has_details ? details.find(*key) : nullptr) {
           before = *found;
-          if (planned != plan_of_key.end()) {
-            for (const std::uint32_t earlier : plans[planned->second].confirmations) {
-              bool ignored = false;
-              apply_confirmation(before, confirmations[earlier], ignored);
-            }
-          } else if (!details.found_range()) {
-            failure = "enregistrement de details trop long";
-          } else {
-            range = details.found_range();
-          }
+          if (!details.found_range()) failure = "enregistrement de details trop long";
+          if (failure) break;
+          plan.begin = details.found_range()->first;
+          plan.end = details.found_range()->second;
         } else {
           before = details_for(qso, {});
         }
         details_record after = before;
         bool known = false;
-        const bool changed = apply_confirmation(after, c, known);
+        const bool changed = apply_confirmation(after, fields_of(c), known);
         ++(known ? known_before : fresh);
         if (!changed) continue;
         if (options.simulation) {
           simulated << described(qso, item.line, c.minute) << " : "
                     << changes_between(before, after) << "\n";
         }
-        if (planned != plan_of_key.end()) {
-          details_plan& plan = plans[planned->second];
-          plan.confirmations.push_back(next->second);
-          if (!plan.range) plan.added = format_details_record(after, line_end);
-        } else {
-          details_plan plan;
-          if (range) {
-            plan.range = range;
-          } else {
-            plan.added = format_details_record(after, line_end);
-          }
-          plan.confirmations.push_back(next->second);
-          plan_of_key.emplace(digest, plans.size());
-          plans.push_back(std::move(plan));
+        if (plan.end == 0) {
+          plan.added = static_cast<std::uint32_t>(added_texts.size());
+          added_texts.push_back(format_details_record(after, line_end));
         }
+        plans.push_back(plan);
       }
       if (nearest.empty()) continue;
       const auto minute = minute_of_qso(qso);
@@ -489,9 +505,46 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
     }
     if (lines.failure()) failure = *lines.failure();
   }
-  if (failure) {
-    (void)logbook.close();
-    return logbook_failure("n'a pas pu etre lu (" + *failure + ")");
+  if (failure) return unlocked(logbook_failure("n'a pas pu etre lu (" + *failure + ")"));
+
+  // Two lines of one key (a line written twice) share one details record:
+  // the first plan of a key takes the confirmations of the others.
+  std::vector<std::pair<std::size_t, std::uint32_t>> more;  // plan, confirmation
+  {
+    std::vector<std::uint32_t> order(plans.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&plans](std::uint32_t a, std::uint32_t b) {
+      return std::pair(plans[a].digest, a) < std::pair(plans[b].digest, b);
+    });
+    std::vector<bool> dropped(plans.size(), false);
+    for (std::size_t i = 1, head = 0; i < order.size(); ++i) {
+      if (plans[order[i]].digest != plans[order[head]].digest) {
+        head = i;
+        continue;
+      }
+      details_plan& kept = plans[order[head]];
+      const details_plan& other = plans[order[i]];
+      dropped[order[i]] = true;
+      if (kept.end != 0) {
+        more.emplace_back(order[head], other.confirmation);
+      } else {
+        details_record record = record_in(added_texts[kept.added]);
+        bool ignored = false;
+        apply_confirmation(record, fields_of(confirmations[other.confirmation]), ignored);
+        added_texts[kept.added] = format_details_record(record, line_end);
+        added_texts[other.added].clear();
+      }
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+      if (dropped[i]) continue;
+      for (auto& [plan, c] : more) {
+        if (plan == i) plan = kept;
+      }
+      plans[kept++] = plans[i];
+    }
+    plans.resize(kept);
+    std::sort(more.begin(), more.end());
   }
 
   // The newest confirmation known of the service, kept in the details'
@@ -514,25 +567,28 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
     if (!newest.empty()) rewrite.header_fields.push_back({field, newest});
     std::vector<std::size_t> replaced;
     for (std::size_t i = 0; i < plans.size(); ++i) {
-      if (plans[i].range) replaced.push_back(i);
+      if (plans[i].end != 0) replaced.push_back(i);
     }
-    std::sort(replaced.begin(), replaced.end(), [&plans](std::size_t a, std::size_t b) {
-      return plans[a].range->first < plans[b].range->first;
-    });
-    for (const std::size_t i : replaced) rewrite.replaced.push_back(*plans[i].range);
+    std::sort(replaced.begin(), replaced.end(),
+              [&plans](std::size_t a, std::size_t b) { return plans[a].begin < plans[b].begin; });
+    for (const std::size_t i : replaced)
+      rewrite.replaced.emplace_back(plans[i].begin, plans[i].end);
     rewrite.replacement = [&](std::size_t index, std::string_view old_bytes) {
+      const std::size_t plan = replaced[index];
       details_record record = record_in(old_bytes);
-      for (const std::uint32_t c : plans[replaced[index]].confirmations) {
-        bool ignored = false;
-        apply_confirmation(record, confirmations[c], ignored);
+      bool ignored = false;
+      apply_confirmation(record, fields_of(confirmations[plans[plan].confirmation]), ignored);
+      for (auto it = std::lower_bound(more.begin(), more.end(), std::pair(plan, std::uint32_t{0}));
+           it != more.end() && it->first == plan; ++it) {
+        apply_confirmation(record, fields_of(confirmations[it->second]), ignored);
       }
       return format_details_record(record, "") + std::string(after_record_end(old_bytes));
     };
-    std::size_t next_plan = 0;
+    std::size_t next_added = 0;
     rewrite.next_added = [&](std::string& text, platform::status&) {
-      while (next_plan < plans.size() && plans[next_plan].range) ++next_plan;
-      if (next_plan == plans.size()) return false;
-      text = plans[next_plan++].added;
+      while (next_added < added_texts.size() && added_texts[next_added].empty()) ++next_added;
+      if (next_added == added_texts.size()) return false;
+      text = std::move(added_texts[next_added++]);
       return true;
     };
     // Closed before its file is replaced, which Windows may refuse otherwise.
@@ -568,8 +624,9 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   err << service_name(service) << " : " << fresh << " confirmation" << s(fresh) << " nouvelle"
       << s(fresh) << ", " << known_before << " deja connue" << s(known_before) << ", " << left
       << " sans QSO";
-  if (reported > 0)
+  if (reported > 0) {
     err << ", " << reported << " enregistrement" << s(reported) << " signale" << s(reported);
+  }
   if (not_confirmed > 0) {
     err << ", " << not_confirmed << " QSO non confirme" << s(not_confirmed) << " ignore"
         << s(not_confirmed);
