@@ -1,7 +1,10 @@
-// velkrin-adif --confirmations: the report read, then, under the logbook's
-// exclusive lock, the logbook read twice (candidates, then the matched QSOs'
-// details and the nearest QSO of each confirmation left over) and the
-// details file rewritten whole through a copy renamed into place.
+// velkrin-adif --confirmations. The report's start says which service wrote
+// it; then, under the logbook's exclusive lock: the logbook's first header,
+// the details file indexed, the report read, the logbook read twice
+// (candidates, then the matched QSOs' details and the QSO nearest to each
+// confirmation left over), and the details file rewritten whole through a
+// copy renamed into place. Memory grows with the report's confirmations
+// and the details file's records (20 bytes each), not with the logbook.
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -9,6 +12,7 @@
 #include <ostream>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <unordered_map>
 #include <utility>
 
