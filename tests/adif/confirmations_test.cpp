@@ -132,6 +132,17 @@ TEST_F(ConfirmationsTest, LotwReportFillsTheLotwFieldsOnceAndNamesTheMistypedCal
   EXPECT_EQ(read_file(details_), details_before);
   EXPECT_EQ(std::filesystem::last_write_time(details_), written);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), {}), 3);
+
+  // A later download moves the remembered date on, in place of the old one.
+  std::string later = kLotwReport;
+  later.replace(later.find("2026-02-02 09:00:00\n<eor>"), 19, "2026-02-05 07:00:00");
+  write_file(report_, later);
+  ASSERT_EQ(run({"--confirmations", report_}), kExitLinesReported);
+  EXPECT_NE(err_.str().find("qso_qslsince=2026-02-05"), std::string::npos) << err_.str();
+  const std::string header = read_file(details_).substr(0, read_file(details_).find("<EOH>"));
+  EXPECT_EQ(header.find("2026-02-02 09:00:00"), std::string::npos) << header;
+  EXPECT_NE(header.find("<APP_VELKRIN_LOTW_LAST_QSL:19>2026-02-05 07:00:00\n"), std::string::npos);
+  EXPECT_EQ(value(details_of(1), "LOTW_QSLRDATE"), "20260202");
 }
 
 TEST_F(ConfirmationsTest, SimulationShowsTheChangesAndWritesNothing) {
