@@ -461,8 +461,11 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
         details_record before;
         if (const details_record* found = has_details ? details.find(*key) : nullptr) {
           before = *found;
-          if (!details.found_range()) failure = "enregistrement de details trop long";
-          if (failure) break;
+          if (!details.found_range()) {
+            failure = "le fichier de details \"" + details.path() +
+                      "\" a un enregistrement trop long pour etre recrit";
+            break;
+          }
           plan.begin = details.found_range()->first;
           plan.end = details.found_range()->second;
         } else {
@@ -507,9 +510,11 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
         }
       }
     }
-    if (lines.failure()) failure = *lines.failure();
+    if (lines.failure()) {
+      return unlocked(logbook_failure("n'a pas pu etre lu (" + *lines.failure() + ")"));
+    }
   }
-  if (failure) return unlocked(logbook_failure("n'a pas pu etre lu (" + *failure + ")"));
+  if (failure) return unlocked(refused(*failure));
 
   // Two lines of one key (a line written twice) share one details record:
   // the first plan of a key takes the confirmations of the others.
