@@ -340,6 +340,13 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   std::size_t slots = 16;
   while (slots < 2 * confirmations.size()) slots *= 2;
   std::vector<std::uint64_t> groups(slots, 0);  // 0: empty
+  // One bit per group, small enough to stay in the processor's cache, asked
+  // before the set itself.
+  std::vector<std::uint64_t> group_bits(slots / 16, 0);
+  const auto bit_of = [&group_bits](std::uint64_t group) {
+    return std::pair(static_cast<std::size_t>(group >> 40) % (group_bits.size() * 64) / 64,
+                     std::uint64_t{1} << (group >> 40) % (group_bits.size() * 64) % 64);
+  };
   const auto slot_of = [&groups](std::uint64_t group) {
     std::size_t at = static_cast<std::size_t>(group) & (groups.size() - 1);
     while (groups[at] != 0 && groups[at] != group) at = (at + 1) & (groups.size() - 1);
@@ -349,6 +356,8 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
     const confirmation& c = confirmations[i];
     by_group[i] = {group_of(c.call, c.band, c.family), c.minute, i};
     groups[slot_of(by_group[i].group)] = by_group[i].group;
+    const auto [word, bit] = bit_of(by_group[i].group);
+    group_bits[word] |= bit;
   }
   const auto before_in_order = [](const keyed& a, const keyed& b) {
     return std::tie(a.group, a.minute, a.index) < std::tie(b.group, b.minute, b.index);
@@ -375,7 +384,8 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
       const std::string call = to_upper(qso.indicatif);
       const mode_family family = family_of_mode(mode->mode);
       const std::uint64_t group = group_of(call, *band, family);
-      if (groups[slot_of(group)] != group) continue;
+      const auto [word, bit] = bit_of(group);
+      if ((group_bits[word] & bit) == 0 || groups[slot_of(group)] != group) continue;
       bool kept = false;
       for (auto it =
                std::lower_bound(by_group.begin(), by_group.end(),
@@ -399,6 +409,7 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   }
   by_group = {};
   groups = {};
+  group_bits = {};
   // The report must be the owner's, from where the logbook is kept.
   for (const std::string& station : stations) {
     if (station.empty()) {
