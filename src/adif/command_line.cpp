@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "adif/confirmations.hpp"
 #include "adif/conversions.hpp"
 #include "adif/logbook_export.hpp"
 #include "adif/logbook_import.hpp"
@@ -18,7 +19,9 @@ namespace {
 constexpr std::string_view kUsage =
     "Usage : velkrin-adif [options] [JOURNAL]\n"
     "        velkrin-adif --importe FICHIER.adi [options] [JOURNAL]\n"
-    "        velkrin-adif --ecoute[=[ADRESSE:]PORT] [options] [JOURNAL]\n";
+    "        velkrin-adif --ecoute[=[ADRESSE:]PORT] [options] [JOURNAL]\n"
+    "        velkrin-adif --confirmations FICHIER.adi [--service lotw|eqsl] [--simulation] "
+    "[JOURNAL]\n";
 constexpr std::string_view kDefaultListen = "127.0.0.1:2237";
 constexpr std::string_view kHelp =
     "Exporte le journal de bord de Velkrin au format ADIF 3.1.4, pour LoTW, eQSL, QRZ,\n"
@@ -59,6 +62,17 @@ constexpr std::string_view kHelp =
     "                  le lieu d'emission des QSO qui n'ont ni MY_CITY ni MY_GRIDSQUARE\n"
     "  --autre-indicatif  importe aussi les QSO d'un autre indicatif que celui du journal\n"
     "  --simulation    affiche les lignes qui seraient ajoutees, sans toucher au journal\n"
+    "\n"
+    "Confirmations (un rapport LoTW ou eQSL inscrit dans les details des QSO) :\n"
+    "  --confirmations FICHIER\n"
+    "                  lit un rapport de confirmations (lotwreport.adi de LoTW, boite de\n"
+    "                  reception eQSL) et note dans les details de chaque QSO confirme\n"
+    "                  LOTW_QSL_RCVD et LOTW_QSLRDATE (ou EQSL_QSL_RCVD et EQSL_QSLRDATE) ;\n"
+    "                  les confirmations sans QSO sont listees avec le QSO le plus proche ;\n"
+    "                  avec --simulation, montre ce qui changerait sans rien ecrire\n"
+    "  --service lotw|eqsl\n"
+    "                  avec --confirmations : le service du rapport, quand le fichier ne\n"
+    "                  le dit pas lui-meme\n"
     "\n"
     "  --help          affiche cette aide\n"
     "  --version       affiche la version\n"
@@ -181,6 +195,20 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     } else if (arg == "--simulation") {
       options.simulation = true;
       ++import_options;
+    } else if (arg == "--confirmations" && has_value) {
+      options.what = command_options::action::confirmations;
+      options.adif_file = args[++i];
+      ++actions;
+    } else if (arg.starts_with("--confirmations=")) {
+      options.what = command_options::action::confirmations;
+      options.adif_file = arg.substr(16);
+      ++actions;
+    } else if (arg == "--service" && has_value) {
+      options.confirmation_service = args[++i];
+    } else if (arg.starts_with("--service=")) {
+      options.confirmation_service = arg.substr(10);
+    } else if (arg == "--confirmations" || arg == "--service") {
+      parsed.error = "l'option " + arg + " attend une valeur";
     } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
                arg == "--importe" || arg == "--classe" || arg == "--lieu-par-defaut" ||
                arg == "--accepte" || arg == "--fichier-pays") {
@@ -197,8 +225,14 @@ parsed_options parse_options(const std::vector<std::string>& args) {
   const bool importing = options.what == command_options::action::import_file ||
                          options.what == command_options::action::listen;
   if (!parsed.error.empty()) return parsed;
+  const bool confirming = options.what == command_options::action::confirmations;
   if (actions > 1) {
-    parsed.error = "--importe et --ecoute ne vont pas ensemble";
+    parsed.error = "--importe, --ecoute et --confirmations ne vont pas ensemble";
+  } else if (confirming && (options.output || options.force || options.from || options.to ||
+                            import_options > (options.simulation ? 1 : 0))) {
+    parsed.error = "--confirmations ne prend que --service, --simulation et --mode";
+  } else if (!confirming && !options.confirmation_service.empty()) {
+    parsed.error = "--service ne sert qu'avec --confirmations";
   } else if (importing && (options.output || options.force || options.from || options.to)) {
     parsed.error = "-o, --force, --du et --au ne servent qu'a l'export";
   } else if (!importing && import_options > 0 &&
@@ -208,7 +242,8 @@ parsed_options parse_options(const std::vector<std::string>& args) {
         "qu'avec --importe ou --ecoute";
   } else if (options.what != command_options::action::listen && !options.accepted.empty()) {
     parsed.error = "--accepte ne sert qu'avec --ecoute";
-  } else if (options.what == command_options::action::import_file && options.country_file) {
+  } else if ((options.what == command_options::action::import_file || confirming) &&
+             options.country_file) {
     parsed.error = "--fichier-pays ne sert qu'a l'export et avec --ecoute";
   } else if (options.what == command_options::action::listen && options.simulation) {
     parsed.error = "--simulation ne sert qu'avec --importe";
@@ -234,7 +269,8 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   visible_stream shown_out(raw_out);
   const parsed_options parsed = parse_options(args);
   const bool importing = parsed.options.what == command_options::action::import_file ||
-                         parsed.options.what == command_options::action::listen;
+                         parsed.options.what == command_options::action::listen ||
+                         parsed.options.what == command_options::action::confirmations;
   std::ostream& out = importing ? static_cast<std::ostream&>(shown_out) : raw_out;
   if (!parsed.error.empty()) {
     err << "Erreur : " << parsed.error << ".\n" << kUsage << "Aide : velkrin-adif --help\n";
@@ -251,6 +287,9 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   }
 
   if (options.what == command_options::action::import_file) return run_import(options, out, err);
+  if (options.what == command_options::action::confirmations) {
+    return run_confirmations(options, out, err);
+  }
   // A country file named by --fichier-pays must be read; without one, the
   // export and the listener work as they would without country data.
   countries::country_loader countries(options.country_file, options.logbook);

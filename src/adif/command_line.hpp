@@ -28,7 +28,7 @@ struct address_range {
 };
 
 struct command_options {
-  enum class action { export_logbook, import_file, listen, help, version };
+  enum class action { export_logbook, import_file, listen, confirmations, help, version };
   action what = action::export_logbook;
   std::string logbook;
   std::optional<std::string> output;  // kStandardOutput for standard output
@@ -46,6 +46,8 @@ struct command_options {
   std::vector<address_range> accepted;  // --accepte, with --ecoute
   // --fichier-pays, for the export and --ecoute.
   std::optional<std::string> country_file;
+  // --confirmations FICHIER (in adif_file) and --service lotw|eqsl.
+  std::string confirmation_service;
 };
 
 // The options, or the French reason of a usage error.

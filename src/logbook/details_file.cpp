@@ -274,6 +274,7 @@ void details_reader::open(const std::string& logbook_path) {
   state_ = details_state::absent;
   loaded_ = false;
   owner_checked_ = false;
+  header_fields_.clear();
   torn_from_.reset();
   failure_.reset();
   entries_.clear();
@@ -315,6 +316,9 @@ details_state details_reader::check_owner(const logbook_header* first) {
   }
   start.resize(filled);
   owner_ = owner_in_header(start);
+  const std::size_t eoh = end_of_header(start);
+  header_fields_ =
+      velkrin::header_fields(std::string_view(start).substr(0, eoh == std::string::npos ? 0 : eoh));
   if (!owner_matches(owner_, first)) state_ = details_state::other_logbook;
   return state_;
 }
@@ -418,11 +422,17 @@ std::optional<std::vector<std::pair<std::uint64_t, std::uint64_t>>> details_read
   return ranges;
 }
 
+void details_reader::note_found(const entry& at) {
+  found_range_.reset();
+  if (at.length != 0) found_range_.emplace(at.offset, at.offset + at.length);
+}
+
 const details_record* details_reader::find(const details_key& key) {
   if (state_ != details_state::ready || !loaded_ || entries_.empty()) return nullptr;
   const std::uint64_t digest = key_digest(key);
   if (next_ < entries_.size() && entries_[next_].digest == digest && !entries_[next_].superseded) {
     if (const details_record* found = read_record(entries_[next_], key)) {
+      note_found(entries_[next_]);
       ++next_;
       return found;
     }
@@ -435,6 +445,7 @@ const details_record* details_reader::find(const details_key& key) {
   while (end != it) {
     --end;
     if (const details_record* found = read_record(entries_[*end], key)) {
+      note_found(entries_[*end]);
       next_ = *end + 1;
       return found;
     }

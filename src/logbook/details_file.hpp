@@ -155,9 +155,17 @@ class details_reader {
   const std::optional<std::string>& failure() const { return failure_; }
   // The owner the file's header names (for messages), once loaded.
   const details_owner& owner() const { return owner_; }
+  // Every field of the file's header (names in upper case), once its owner
+  // was checked.
+  const std::vector<details_field>& header_fields() const { return header_fields_; }
 
   // The last record of that key, or nullptr; valid until the next call.
   const details_record* find(const details_key& key);
+  // Where the record that find() last returned lies, [begin, end): from its
+  // first field to the next record's; nothing when it is too long to say.
+  const std::optional<std::pair<std::uint64_t, std::uint64_t>>& found_range() const {
+    return found_range_;
+  }
   // The same for one look-up, without load(): one pass over the file that
   // keeps nothing but where the key's last record is.
   const details_record* find_alone(const logbook_header* first, const details_key& key);
@@ -193,6 +201,7 @@ class details_reader {
   // each piece and after the end.
   platform::status read_through(adif::adif_reader& reader, const std::function<void()>& take);
   const details_record* read_record(const entry& at, const details_key& key);
+  void note_found(const entry& at);
 
   std::string path_;
   platform::shared_file file_;
@@ -203,6 +212,7 @@ class details_reader {
   std::optional<std::uint64_t> torn_from_;
   std::optional<std::string> failure_;
   details_owner owner_;
+  std::vector<details_field> header_fields_;
   std::vector<entry> entries_;            // the records with a key, in file order
   std::vector<std::uint32_t> by_digest_;  // their positions, sorted by digest
   // Lines mostly come in the order of their records: the record after the
@@ -213,6 +223,7 @@ class details_reader {
   std::uint64_t pending_offset_ = 0;
   bool pending_ = false;
   details_record found_;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> found_range_;
   // The reader of the records looked up in file order: it was fed the file
   // from sequence_base_ up to sequence_fed_.
   std::optional<adif::adif_reader> sequence_;

@@ -87,6 +87,15 @@ const std::string kDetailedRecord =
     "<CALL:5>G4ABC<QSO_DATE:8>20260202<TIME_ON:6>120015<FREQ:9>14.074123<MODE:3>FT8"
     "<MY_GRIDSQUARE:4>JN18<RST_SENT:3>-10<RST_RCVD:3>-05<GRIDSQUARE:4>IO91<EOR>\n";
 
+const std::string kReport = "lotwreport.adi";
+const std::string kReportText =
+    "ARRL Logbook of the World Status Report\n<eoh>\n"
+    "<STATION_CALLSIGN:5>F4ABC<CALL:5>G4ABC<BAND:3>20M<MODE:3>FT8<QSO_DATE:8>20260202"
+    "<TIME_ON:6>120000<QSL_RCVD:1>Y<QSLRDATE:8>20260210<APP_LoTW_RXQSL:19>2026-02-10 10:00:00"
+    "<DXCC:3>223<eor>\n"
+    "<STATION_CALLSIGN:5>F4ABC<CALL:6>DL1XYZ<BAND:3>40M<MODE:3>SSB<QSO_DATE:8>20260201"
+    "<TIME_ON:4>0905<QSL_RCVD:1>Y<QSLRDATE:8>20260211<eor>\n";
+
 // The details file's last record, with its line end.
 std::string last_record(const std::string& details) {
   const std::size_t end = details.rfind('\n', details.size() - 2);
@@ -186,6 +195,23 @@ std::vector<operation> operations() {
          const std::string both = *old[1] + last_record(*complete[1]);
          return std::vector<file_states>{{old[0], both}, {complete[0], both}};
        }},
+      // The details file rewritten whole: a record changed, one added, the header.
+      {"confirmations",
+       {{kLogbook, two}, {kDetails, details}, {kReport, kReportText}},
+       program::adif,
+       {"--confirmations", kReport},
+       "",
+       {kDetails},
+       {},
+       {}},
+      {"confirmations_new_details",
+       {{kLogbook, two}, {kReport, kReportText}},
+       program::adif,
+       {"--confirmations", kReport},
+       "",
+       {kDetails},
+       {},
+       {}},
       {"remove",
        {{kLogbook, two}, {kDetails, details}},
        program::journal,
