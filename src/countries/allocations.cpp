@@ -256,6 +256,7 @@ const allocation_table kPacific{
     "Nouvelle-Caledonie, Polynesie francaise, Wallis-et-Futuna, Kerguelen, "
     "Saint-Paul et Amsterdam",
     kOrder2021, kFranceRegion3};
+const allocation_table kAdelie{"la Terre Adelie", kOrder2021, kFranceRegion3};
 const allocation_table kRegion1{"la region 1 de l'IARU", kIaru, kIaruRegion1};
 const allocation_table kRegion2{"la region 2 de l'IARU", kIaru, kIaruRegion2};
 const allocation_table kRegion3{"la region 3 de l'IARU", kIaru, kIaruRegion3};
@@ -355,8 +356,11 @@ itu_region region_of(const country_entity& entity) {
   return itu_region::unknown;
 }
 
-const allocation_table& allocations_for(const country_entity* owner) {
+const allocation_table& allocations_for(const country_entity* owner, std::string_view owner_call) {
   if (owner == nullptr) return kUnchecked;
+  // A French call in Antarctica is at Dumont d'Urville, in Adelie Land,
+  // which the French tables put in region 3 with the other southern lands.
+  if (owner->dxcc == kAntarctica && owner_call.starts_with("FT")) return kAdelie;
   for (const auto& location : kFrenchLocations) {
     if (location.dxcc == owner->dxcc) return *location.table;
   }

@@ -44,10 +44,13 @@ enum class itu_region { unknown = 0, one = 1, two = 2, three = 3 };
 itu_region region_of(const country_entity& entity);
 
 // The allocations of the owner's location. A French entity gets its French
-// table; any other its region's IARU edges; nullptr (an owner whose call
-// resolves to nothing, or a maritime one), Antarctica and an unknown region
-// get a table that reports nothing.
-const allocation_table& allocations_for(const country_entity* owner);
+// table, and so does a French call (FT...) in Antarctica, which is in Adelie
+// Land; any other its region's IARU edges; nullptr (an owner whose call
+// resolves to nothing, or a maritime one), the rest of Antarctica and an
+// unknown region get a table that reports nothing. `owner_call` in upper
+// case.
+const allocation_table& allocations_for(const country_entity* owner,
+                                        std::string_view owner_call = {});
 
 // Inside the amateur band of some ITU region (the union of the tables here).
 bool in_world_band(std::int32_t khz);

@@ -346,7 +346,8 @@ int check_logbook(const command_context& c) {
         if (entities) {
           // An owner of uncertain location (TO, TX) is not checked.
           const qso_entity owner = entities->of_call(header.indicatif);
-          allocations = &countries::allocations_for(owner.uncertain ? nullptr : owner.entity);
+          allocations = &countries::allocations_for(owner.uncertain ? nullptr : owner.entity,
+                                                    to_upper(header.indicatif));
         }
         if (reader.header_count() > 1) {
           say(item.line, "note : nouvel en-tete, le proprietaire devient " +

@@ -124,11 +124,16 @@ TEST_F(AllocationsTest, NotesFrequenciesOutsideTheOwnersAllocations) {
        "7 250 kHz : hors des allocations de la region 3 de l'IARU (40 m : "
        "7 000 a 7 200 kHz, plans de bandes IARU)"},
       {"VK2ABC", 146'500, ""},
+      // Adelie Land: Antarctica, but a French call.
+      {"FT4YM", 3950,
+       "3 950 kHz : hors des allocations de la Terre Adelie (80 m : 3 500 a 3 900 kHz, "
+       "arrete du 2 mars 2021)"},
+      {"KC4AAA", 3950, ""},    // Antarctica otherwise: any nation, no check
       {"Q1ABC", 1870, ""},     // resolves to nothing: no check
       {"F4ABC/MM", 1870, ""},  // maritime: no location
   };
   for (const auto& c : kCases) {
-    const auto note = allocation_note(allocations_for(owner(c.owner)), c.khz);
+    const auto note = allocation_note(allocations_for(owner(c.owner), c.owner), c.khz);
     EXPECT_EQ(note.value_or(""), c.note) << c.owner << " on " << c.khz;
   }
 }
