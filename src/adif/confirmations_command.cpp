@@ -19,6 +19,7 @@
 #include "adif/adif_import.hpp"
 #include "adif/adif_writer.hpp"
 #include "adif/confirmations.hpp"
+#include "adif/logbook_import.hpp"
 #include "console/visible_text.hpp"
 #include "logbook/details_rewrite.hpp"
 #include "logbook/logbook_file.hpp"
@@ -180,20 +181,9 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   const std::string today = utc_timestamp(std::chrono::system_clock::now()).substr(0, 8);
 
   // The logbook, locked from its first reading to the details' rename.
-  std::string target;
   platform::locked_file logbook;
-  logbook.set_wait_notice([&] {
-    err << lock_wait_message(visible(logbook_path)) << "\n" << std::flush;
-  });
-  if (platform::status s = platform::resolve_links(logbook_path, target); !s.ok()) {
-    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
-  }
-  if (platform::status s = logbook.open(target); !s.ok()) {
-    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
-  }
-  if (logbook.created()) {
-    logbook.remove_if_created();
-    return logbook_failure("n'existe pas ; creez-le avec le menu 4 de velkrin");
+  if (const auto failure = lock_existing_logbook(logbook_path, logbook, err)) {
+    return logbook_failure(*failure);
   }
   std::ostringstream held;  // messages, shown once the logbook is released
   const auto release = [&] {

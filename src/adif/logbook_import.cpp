@@ -157,6 +157,26 @@ bool looks_like_adif(std::string_view start) {
          start.find(':', first) < start.find('>', first);
 }
 
+std::optional<std::string> lock_existing_logbook(const std::string& logbook_path,
+                                                 platform::locked_file& logbook,
+                                                 std::ostream& err) {
+  std::string target;
+  logbook.set_wait_notice([&err, &logbook_path] {
+    err << lock_wait_message(visible(logbook_path)) << "\n" << std::flush;
+  });
+  if (platform::status s = platform::resolve_links(logbook_path, target); !s.ok()) {
+    return "n'a pas pu etre lu (" + s.cause() + ")";
+  }
+  if (platform::status s = logbook.open(target); !s.ok()) {
+    return "n'a pas pu etre lu (" + s.cause() + ")";
+  }
+  if (logbook.created()) {
+    logbook.remove_if_created();
+    return std::string("n'existe pas ; creez-le avec le menu 4 de velkrin");
+  }
+  return std::nullopt;
+}
+
 int run_import(const command_options& options, std::ostream& out, std::ostream& err) {
   const std::string& logbook_path = options.logbook;
   const auto logbook_failure = [&](std::string_view what) {
@@ -179,20 +199,9 @@ int run_import(const command_options& options, std::ostream& out, std::ostream& 
 
   // The lock lasts from the reading of the logbook to the new lines' flush:
   // no QSO typed meanwhile in velkrin can be lost or doubled.
-  std::string target;
   platform::locked_file logbook;
-  logbook.set_wait_notice([&] {
-    err << lock_wait_message(visible(logbook_path)) << "\n" << std::flush;
-  });
-  if (platform::status s = platform::resolve_links(logbook_path, target); !s.ok()) {
-    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
-  }
-  if (platform::status s = logbook.open(target); !s.ok()) {
-    return logbook_failure("n'a pas pu etre lu (" + s.cause() + ")");
-  }
-  if (logbook.created()) {
-    logbook.remove_if_created();
-    return logbook_failure("n'existe pas ; creez-le avec le menu 4 de velkrin");
+  if (const auto failure = lock_existing_logbook(logbook_path, logbook, err)) {
+    return logbook_failure(*failure);
   }
 
   import_batch batch({"", options.classes, options.default_place, options.other_station},

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -14,6 +15,7 @@
 #include "adif/command_line.hpp"
 #include "countries/country_source.hpp"
 #include "logbook/qso_rules.hpp"
+#include "platform/platform.hpp"
 
 namespace velkrin::adif {
 
@@ -62,6 +64,12 @@ class import_batch {
 mode_table modes_with_classes(const mode_table& user_modes, const class_table& classes);
 
 int run_import(const command_options& options, std::ostream& out, std::ostream& err);
+
+// Takes the exclusive lock of an existing logbook, through its links,
+// saying on `err` when another instance keeps it waiting; the end of the
+// French sentence "Le journal X ..." when it cannot ("n'existe pas ...").
+std::optional<std::string> lock_existing_logbook(const std::string& logbook_path,
+                                                 platform::locked_file& logbook, std::ostream& err);
 
 // `countries` is the country data that tells a new entity, band or mode;
 // nullptr when no country file was found, `why_none` then saying why.
