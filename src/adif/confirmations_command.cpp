@@ -19,9 +19,9 @@
 #include "adif/adif_import.hpp"
 #include "adif/adif_writer.hpp"
 #include "adif/confirmations.hpp"
+#include "adif/details_update.hpp"
 #include "adif/logbook_import.hpp"
 #include "console/visible_text.hpp"
-#include "logbook/details_rewrite.hpp"
 #include "logbook/logbook_file.hpp"
 #include "logbook/logbook_reader.hpp"
 #include "platform/platform.hpp"
@@ -63,26 +63,6 @@ std::string described(const qso_values& qso, std::size_t line, std::int64_t minu
          std::string(qso.mode);
 }
 
-// The record that `text` holds (one record, as the details file has it).
-details_record record_in(std::string_view text) {
-  adif_reader reader;
-  reader.feed(text);
-  reader.finish();
-  details_record record;
-  if (auto read = reader.next()) {
-    for (auto& field : read->fields) record.fields.push_back({field.name, field.value});
-  }
-  return record;
-}
-
-// What the first "<EOR>" of a record's bytes leaves after it.
-std::string_view after_record_end(std::string_view bytes) {
-  const std::string upper = to_upper(bytes);
-  const std::size_t at = upper.find("<EOR>");
-  if (at == std::string::npos) return bytes.ends_with("\r\n") ? "\r\n" : "\n";
-  return bytes.substr(at + 5);
-}
-
 // The fields of `after` that `before` lacks or holds otherwise.
 std::string changes_between(const details_record& before, const details_record& after) {
   std::string text;
@@ -93,17 +73,6 @@ std::string changes_between(const details_record& before, const details_record& 
   }
   return text;
 }
-
-// What the rewrite does to one details record: where it stands (or the
-// index of its text among the new records') and the confirmation that
-// changes it. 24 bytes: a report may change 100,000 records.
-struct details_plan {
-  std::uint64_t digest = 0;  // of its key
-  std::uint64_t begin = 0;   // its bytes in the details file, [begin, end)
-  std::uint64_t end = 0;     // 0 for a new record
-  std::uint32_t confirmation = 0;
-  std::uint32_t added = 0;  // for a new record, its text's index
-};
 
 // The QSO nearest to a confirmation that matched none.
 struct nearest_qso {
@@ -437,8 +406,13 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   }
   qsos = {};
   std::sort(to_record.begin(), to_record.end());
-  std::vector<details_plan> plans;
-  std::vector<std::string> added_texts;  // the new records, with their line ends
+  details_update update(
+      details,
+      [&](details_record& record, std::uint32_t c) {
+        bool ignored = false;
+        return apply_confirmation(record, fields_of(confirmations[c]), ignored);
+      },
+      line_end);
   std::size_t fresh = 0;
   std::size_t known_before = repeated_in_report;
   std::ostringstream simulated;
@@ -456,22 +430,8 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
         const confirmation& c = confirmations[next->second];
         const auto key = details_key_of(qso);
         if (!key) continue;  // a matched QSO has a date and a start
-        details_plan plan;
-        plan.digest = key_digest(*key);
-        plan.confirmation = next->second;
-        details_record before;
-        if (const details_record* found = has_details ? details.find(*key) : nullptr) {
-          before = *found;
-          if (!details.found_range()) {
-            failure = "le fichier de details \"" + details.path() +
-                      "\" a un enregistrement trop long pour etre recrit";
-            break;
-          }
-          plan.begin = details.found_range()->first;
-          plan.end = details.found_range()->second;
-        } else {
-          before = details_for(qso, {});
-        }
+        const details_record* found = has_details ? details.find(*key) : nullptr;
+        const details_record before = found != nullptr ? *found : details_for(qso, {});
         details_record after = before;
         bool known = false;
         const bool changed = apply_confirmation(after, fields_of(c), known);
@@ -481,11 +441,7 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
           simulated << described(qso, item.line, c.minute) << " : "
                     << changes_between(before, after) << "\n";
         }
-        if (plan.end == 0) {
-          plan.added = static_cast<std::uint32_t>(added_texts.size());
-          added_texts.push_back(format_details_record(after, line_end));
-        }
-        plans.push_back(plan);
+        failure = update.add(*key, found != nullptr, after, next->second);
       }
       if (nearest.empty()) continue;
       const auto minute = minute_of_qso(qso);
@@ -517,46 +473,6 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   }
   if (failure) return unlocked(refused(*failure));
 
-  // Two lines of one key (a line written twice) share one details record:
-  // the first plan of a key takes the confirmations of the others.
-  std::vector<std::pair<std::size_t, std::uint32_t>> more;  // plan, confirmation
-  {
-    std::vector<std::uint32_t> order(plans.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::sort(order.begin(), order.end(), [&plans](std::uint32_t a, std::uint32_t b) {
-      return std::pair(plans[a].digest, a) < std::pair(plans[b].digest, b);
-    });
-    std::vector<bool> dropped(plans.size(), false);
-    for (std::size_t i = 1, head = 0; i < order.size(); ++i) {
-      if (plans[order[i]].digest != plans[order[head]].digest) {
-        head = i;
-        continue;
-      }
-      details_plan& kept = plans[order[head]];
-      const details_plan& other = plans[order[i]];
-      dropped[order[i]] = true;
-      if (kept.end != 0) {
-        more.emplace_back(order[head], other.confirmation);
-      } else {
-        details_record record = record_in(added_texts[kept.added]);
-        bool ignored = false;
-        apply_confirmation(record, fields_of(confirmations[other.confirmation]), ignored);
-        added_texts[kept.added] = format_details_record(record, line_end);
-        added_texts[other.added].clear();
-      }
-    }
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < plans.size(); ++i) {
-      if (dropped[i]) continue;
-      for (auto& [plan, c] : more) {
-        if (plan == i) plan = kept;
-      }
-      plans[kept++] = plans[i];
-    }
-    plans.resize(kept);
-    std::sort(more.begin(), more.end());
-  }
-
   // The newest confirmation known of the service, kept in the details'
   // header for the next download.
   const std::string field = newest_field(service);
@@ -567,43 +483,11 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
   const std::string newest = newest_of(newest_known, newest_seen);
   const bool header_changes = newest != newest_known;
 
-  if (!options.simulation && (!plans.empty() || header_changes)) {
-    details_rewrite rewrite;
-    rewrite.logbook_path = logbook_path;
-    rewrite.first = *first;
-    rewrite.line_end = line_end;
-    if (has_details) rewrite.read_size = details.size();
-    rewrite.torn_from = details.torn_from();
-    if (!newest.empty()) rewrite.header_fields.push_back({field, newest});
-    std::vector<std::size_t> replaced;
-    for (std::size_t i = 0; i < plans.size(); ++i) {
-      if (plans[i].end != 0) replaced.push_back(i);
-    }
-    std::sort(replaced.begin(), replaced.end(),
-              [&plans](std::size_t a, std::size_t b) { return plans[a].begin < plans[b].begin; });
-    for (const std::size_t i : replaced)
-      rewrite.replaced.emplace_back(plans[i].begin, plans[i].end);
-    rewrite.replacement = [&](std::size_t index, std::string_view old_bytes) {
-      const std::size_t plan = replaced[index];
-      details_record record = record_in(old_bytes);
-      bool ignored = false;
-      apply_confirmation(record, fields_of(confirmations[plans[plan].confirmation]), ignored);
-      for (auto it = std::lower_bound(more.begin(), more.end(), std::pair(plan, std::uint32_t{0}));
-           it != more.end() && it->first == plan; ++it) {
-        apply_confirmation(record, fields_of(confirmations[it->second]), ignored);
-      }
-      return format_details_record(record, "") + std::string(after_record_end(old_bytes));
-    };
-    std::size_t next_added = 0;
-    rewrite.next_added = [&](std::string& text, platform::status&) {
-      while (next_added < added_texts.size() && added_texts[next_added].empty()) ++next_added;
-      if (next_added == added_texts.size()) return false;
-      text = std::move(added_texts[next_added++]);
-      return true;
-    };
-    // Closed before its file is replaced, which Windows may refuse otherwise.
-    details.close();
-    if (const platform::status s = rewrite_details_file(rewrite); !s.ok()) {
+  if (!options.simulation && (!update.empty() || header_changes)) {
+    std::vector<details_field> header_fields;
+    if (!newest.empty()) header_fields.push_back({field, newest});
+    if (const platform::status s = update.write(logbook_path, *first, std::move(header_fields));
+        !s.ok()) {
       release();
       err << "Erreur : le fichier de details \"" << details_path_for(logbook_path)
           << "\" n'a pas pu etre ecrit (" << s.reason()
