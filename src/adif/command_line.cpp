@@ -6,6 +6,7 @@
 #include "adif/conversions.hpp"
 #include "adif/logbook_export.hpp"
 #include "adif/logbook_import.hpp"
+#include "adif/uploads.hpp"
 #include "console/visible_text.hpp"
 #include "countries/country_source.hpp"
 #include "logbook/details_file.hpp"
@@ -203,11 +204,24 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       options.what = command_options::action::confirmations;
       options.adif_file = arg.substr(16);
       ++actions;
+    } else if ((arg == "--nouveaux" && has_value) || arg.starts_with("--nouveaux=")) {
+      options.what = command_options::action::new_qsos;
+      options.upload_service = arg == "--nouveaux" ? args[++i] : arg.substr(11);
+      ++actions;
+    } else if (arg == "--marque-envoye" && i + 2 < args.size()) {
+      options.what = command_options::action::mark_sent;
+      options.upload_service = args[++i];
+      options.adif_file = args[++i];
+      ++actions;
+    } else if (arg == "--marque-envoye") {
+      parsed.error =
+          "--marque-envoye attend le service et le fichier envoye, par exemple "
+          "--marque-envoye lotw journal_de_bord.lotw.adi";
     } else if (arg == "--service" && has_value) {
       options.confirmation_service = args[++i];
     } else if (arg.starts_with("--service=")) {
       options.confirmation_service = arg.substr(10);
-    } else if (arg == "--confirmations" || arg == "--service") {
+    } else if (arg == "--confirmations" || arg == "--service" || arg == "--nouveaux") {
       parsed.error = "l'option " + arg + " attend une valeur";
     } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
                arg == "--importe" || arg == "--classe" || arg == "--lieu-par-defaut" ||
@@ -226,8 +240,19 @@ parsed_options parse_options(const std::vector<std::string>& args) {
                          options.what == command_options::action::listen;
   if (!parsed.error.empty()) return parsed;
   const bool confirming = options.what == command_options::action::confirmations;
+  const bool marking = options.what == command_options::action::mark_sent;
+  const bool uploading = marking || options.what == command_options::action::new_qsos;
   if (actions > 1) {
-    parsed.error = "--importe, --ecoute et --confirmations ne vont pas ensemble";
+    parsed.error =
+        "--importe, --ecoute, --confirmations, --nouveaux et --marque-envoye ne vont pas "
+        "ensemble";
+  } else if (uploading && !upload_service_named(options.upload_service)) {
+    parsed.error = std::string(marking ? "--marque-envoye" : "--nouveaux") +
+                   " attend lotw, eqsl, clublog ou qrz, pas \"" + visible(options.upload_service) +
+                   "\"";
+  } else if (marking && (options.output || options.force || options.from || options.to ||
+                         import_options > 0 || options.country_file)) {
+    parsed.error = "--marque-envoye ne prend que --mode";
   } else if (confirming && (options.output || options.force || options.from || options.to ||
                             import_options > (options.simulation ? 1 : 0))) {
     parsed.error = "--confirmations ne prend que --service, --simulation et --mode";
@@ -236,7 +261,8 @@ parsed_options parse_options(const std::vector<std::string>& args) {
   } else if (importing && (options.output || options.force || options.from || options.to)) {
     parsed.error = "-o, --force, --du et --au ne servent qu'a l'export";
   } else if (!importing && import_options > 0 &&
-             options.what == command_options::action::export_logbook) {
+             (options.what == command_options::action::export_logbook ||
+              options.what == command_options::action::new_qsos)) {
     parsed.error =
         "--classe, --lieu-par-defaut, --autre-indicatif et --simulation ne servent "
         "qu'avec --importe ou --ecoute";
@@ -249,6 +275,11 @@ parsed_options parse_options(const std::vector<std::string>& args) {
     parsed.error = "--simulation ne sert qu'avec --importe";
   }
   return parsed;
+}
+
+std::string upload_output(const std::string& logbook, upload_service service) {
+  const std::string adi = default_output(logbook);
+  return adi.substr(0, adi.size() - 4) + "." + std::string(fields_of(service).argument) + ".adi";
 }
 
 std::string default_output(const std::string& logbook) {
@@ -270,7 +301,8 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   const parsed_options parsed = parse_options(args);
   const bool importing = parsed.options.what == command_options::action::import_file ||
                          parsed.options.what == command_options::action::listen ||
-                         parsed.options.what == command_options::action::confirmations;
+                         parsed.options.what == command_options::action::confirmations ||
+                         parsed.options.what == command_options::action::mark_sent;
   std::ostream& out = importing ? static_cast<std::ostream&>(shown_out) : raw_out;
   if (!parsed.error.empty()) {
     err << "Erreur : " << parsed.error << ".\n" << kUsage << "Aide : velkrin-adif --help\n";
@@ -290,6 +322,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   if (options.what == command_options::action::confirmations) {
     return run_confirmations(options, out, err);
   }
+  if (options.what == command_options::action::mark_sent) return run_mark_sent(options, out, err);
   // A country file named by --fichier-pays must be read; without one, the
   // export and the listener work as they would without country data.
   countries::country_loader countries(options.country_file, options.logbook);
@@ -315,7 +348,14 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
     err << unreadable_logbook_message(options.logbook, s.cause());
     return kExitFailure;
   }
-  const std::string output = options.output.value_or(default_output(options.logbook));
+  // --nouveaux: the QSOs new to the service, into a file of its own that the
+  // next round replaces.
+  std::optional<upload_service> upload;
+  if (options.what == command_options::action::new_qsos) {
+    upload = upload_service_named(options.upload_service);
+  }
+  const std::string output = options.output.value_or(
+      upload ? upload_output(options.logbook, *upload) : default_output(options.logbook));
   const bool to_standard_output = output == kStandardOutput;
   if (!to_standard_output && platform::same_file(output, options.logbook)) {
     err << "Erreur : \"" << output << "\" est le journal lui-meme.\n";
@@ -332,7 +372,8 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   // meanwhile, by the final rename itself).
   platform::output_file file;
   if (!to_standard_output) {
-    if (const platform::status s = file.open(output, options.force); !s.ok()) {
+    if (const platform::status s = file.open(output, options.force || (upload && !options.output));
+        !s.ok()) {
       if (file.refused_existing()) {
         err << "Erreur : \"" << output << "\" existe deja ; --force pour le remplacer.\n";
       } else {
@@ -365,6 +406,11 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
     err << "Note : l'export n'ajoute pas les pays des QSO (DXCC, COUNTRY, CQZ, ITUZ, CONT) : "
         << countries.problem() << ".\n";
   }
+  if (upload) {
+    settings.keep = [service = *upload](const details_record* details, const adif_record& record) {
+      return is_to_send(service, details, sent_digest(service, record));
+    };
+  }
   text_sink sink;
   if (to_standard_output) {
     sink = [&out](std::string_view piece) { return platform::write_stream(out, piece); };
@@ -386,6 +432,16 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
         << ").\n";
     return kExitFailure;
   }
+  if (upload && result.exported == 0) {
+    // Nothing new: no file, which could be sent again by mistake.
+    if (country != nullptr) err << countries::stale_data_note(*country, result.newest);
+    err << "Aucun QSO nouveau pour " << fields_of(*upload).name << " : rien n'a ete ecrit"
+        << (result.reported > 0 ? " (" + std::to_string(result.reported) + " ligne" +
+                                      (result.reported > 1 ? "s signalees)" : " signalee)")
+                                : std::string())
+        << ".\n";
+    return result.reported == 0 ? kExitAllExported : kExitLinesReported;
+  }
   if (!to_standard_output) {
     platform::status s = result.write_failure
                              ? platform::status::failure("ecriture", *result.write_failure)
@@ -404,6 +460,13 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
         << " QSO avec un indicatif TO/TX rattache a la France par defaut : a verifier.\n";
   }
   err << summary(result, to_standard_output ? "la sortie standard" : "\"" + output + "\"") << "\n";
+  if (upload) {
+    err << "Une fois ce fichier envoye a " << fields_of(*upload).name
+        << ", notez ses QSO comme envoyes :\n  velkrin-adif --marque-envoye "
+        << fields_of(*upload).argument << " "
+        << (to_standard_output ? std::string("FICHIER") : "\"" + output + "\"")
+        << (options.logbook == kLogbookFileName ? "" : " \"" + options.logbook + "\"") << "\n";
+  }
   return result.reported == 0 ? kExitAllExported : kExitLinesReported;
 }
 

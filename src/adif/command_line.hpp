@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include "adif/adif_import.hpp"
+#include "adif/adif_reader.hpp"
+#include "adif/uploads.hpp"
 #include "logbook/qso_rules.hpp"
 
 namespace velkrin::adif {
@@ -28,7 +31,16 @@ struct address_range {
 };
 
 struct command_options {
-  enum class action { export_logbook, import_file, listen, confirmations, help, version };
+  enum class action {
+    export_logbook,
+    new_qsos,
+    mark_sent,
+    import_file,
+    listen,
+    confirmations,
+    help,
+    version
+  };
   action what = action::export_logbook;
   std::string logbook;
   std::optional<std::string> output;  // kStandardOutput for standard output
@@ -48,6 +60,8 @@ struct command_options {
   std::optional<std::string> country_file;
   // --confirmations FICHIER (in adif_file) and --service lotw|eqsl.
   std::string confirmation_service;
+  // --nouveaux SERVICE and --marque-envoye SERVICE FICHIER (in adif_file).
+  std::string upload_service;
 };
 
 // The options, or the French reason of a usage error.
@@ -60,10 +74,20 @@ parsed_options parse_options(const std::vector<std::string>& args);
 // "journal.txt" gives "journal.adi"; a name not ending in ".txt" gets ".adi"
 // added, so the output never replaces the logbook.
 std::string default_output(const std::string& logbook);
+// The file of --nouveaux: "journal.txt" gives "journal.lotw.adi".
+std::string upload_output(const std::string& logbook, upload_service service);
 
 // Runs the command with its arguments (UTF-8, without the program's name) and
 // returns the exit status. The ADIF text goes to `out` with "-o -"; help and
 // version go to `out`; every message goes to `err`.
+// velkrin-adif --marque-envoye SERVICE FICHIER.
+int run_mark_sent(const command_options& options, std::ostream& out, std::ostream& err);
+// Marks as sent to `service` the QSOs of `file_path` but those `withheld`
+// refuses (when set), under the logbook's lock; the messages go to `err`.
+int mark_sent_file(const command_options& options, upload_service service,
+                   const std::string& file_path,
+                   const std::function<bool(const adif_read_record&)>& withheld, std::ostream& err);
+
 int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace velkrin::adif

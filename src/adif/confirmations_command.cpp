@@ -165,41 +165,12 @@ int run_confirmations(const command_options& options, std::ostream& out, std::os
     return status;
   };
 
-  // The logbook's first header, which its details file must name.
-  std::optional<logbook_header> first;
-  {
-    locked_source source(logbook);
-    logbook_reader lines(source);
-    lines.read_values_only();
-    logbook_item item;
-    while (!first && lines.next(item)) {
-      if (item.what == logbook_item::kind::header && lines.header()) {
-        first = lines.header()->header;
-      }
-    }
-    if (lines.failure()) {
-      return unlocked(logbook_failure("n'a pas pu etre lu (" + *lines.failure() + ")"));
-    }
-  }
-  if (!first) {
-    return unlocked(
-        logbook_failure("n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin"));
-  }
-  // Indexed before the report is read, so that the index's making and the
-  // confirmations do not take memory at the same time.
+  // Read and indexed before the report is, so that the index's making and
+  // the confirmations do not take memory at the same time.
   details_reader details;
-  details.open(logbook_path);
-  switch (details.load(&*first)) {
-    case details_state::other_logbook:
-      err << details_notice(details, logbook_path);
-      return unlocked(refused("aucune confirmation n'a ete enregistree"));
-    case details_state::unreadable:
-      return unlocked(refused("le fichier de details \"" + details.path() +
-                              "\" n'a pas pu etre lu (" + details.failure().value_or("") + ")"));
-    case details_state::absent:
-    case details_state::ready:
-      break;
-  }
+  const std::optional<logbook_header> first = prepare_details_update(
+      logbook, logbook_path, details, "aucune confirmation n'a ete enregistree", err);
+  if (!first) return unlocked(kExitFailure);
   const bool has_details = details.state() == details_state::ready;
 
   // The report's confirmations, their fields packed one after another.

@@ -1,9 +1,11 @@
 #include "adif/details_update.hpp"
 
 #include <algorithm>
+#include <ostream>
 
 #include "adif/adif_reader.hpp"
 #include "logbook/details_rewrite.hpp"
+#include "logbook/logbook_reader.hpp"
 #include "logbook/qso_rules.hpp"
 
 namespace velkrin::adif {
@@ -127,6 +129,50 @@ platform::status details_update::write(const std::string& logbook_path, const lo
   };
   details_.close();
   return rewrite_details_file(rewrite);
+}
+
+std::optional<logbook_header> prepare_details_update(platform::locked_file& logbook,
+                                                     const std::string& logbook_path,
+                                                     details_reader& details,
+                                                     std::string_view nothing_done,
+                                                     std::ostream& err) {
+  std::optional<logbook_header> first;
+  {
+    locked_source source(logbook);
+    logbook_reader lines(source);
+    lines.read_values_only();
+    logbook_item item;
+    while (!first && lines.next(item)) {
+      if (item.what == logbook_item::kind::header && lines.header()) {
+        first = lines.header()->header;
+      }
+    }
+    if (lines.failure()) {
+      err << "Erreur : le journal de bord \"" << logbook_path << "\" n'a pas pu etre lu ("
+          << *lines.failure() << ").\n";
+      return std::nullopt;
+    }
+  }
+  if (!first) {
+    err << "Erreur : le journal de bord \"" << logbook_path
+        << "\" n'a pas d'en-tete ; donnez-lui en un avec le menu 4 de velkrin.\n";
+    return std::nullopt;
+  }
+  details.open(logbook_path);
+  switch (details.load(&*first)) {
+    case details_state::other_logbook:
+      err << details_notice(details, logbook_path) << "Erreur : " << nothing_done
+          << " ; rien n'a ete ecrit.\n";
+      return std::nullopt;
+    case details_state::unreadable:
+      err << "Erreur : le fichier de details \"" << details.path() << "\" n'a pas pu etre lu ("
+          << details.failure().value_or("") << ") ; rien n'a ete ecrit.\n";
+      return std::nullopt;
+    case details_state::absent:
+    case details_state::ready:
+      break;
+  }
+  return first;
 }
 
 }  // namespace velkrin::adif

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,8 @@ class details_update {
                                  std::uint32_t change);
 
   bool empty() const { return plans_.empty(); }
+  // The line end of the records made new from now on (the logbook's).
+  void set_line_end(std::string_view line_end) { line_end_ = line_end; }
 
   // Rewrites the details file of `logbook_path` (`first` its logbook's first
   // header) with the changes, and `header_fields` set in its header. Closes
@@ -65,5 +68,16 @@ class details_update {
   std::vector<std::string> added_texts_;  // the new records, with their line ends
   std::vector<std::pair<std::size_t, std::uint32_t>> more_;  // plan, change
 };
+
+// Reads the first header of the locked logbook at `logbook_path`, which its
+// details file must name, and loads that file (or finds it absent) for an
+// update. On failure says why on `err`, the refusal ending with
+// `nothing_done` ("aucune confirmation n'a ete enregistree"), and returns
+// nothing.
+std::optional<logbook_header> prepare_details_update(platform::locked_file& logbook,
+                                                     const std::string& logbook_path,
+                                                     details_reader& details,
+                                                     std::string_view nothing_done,
+                                                     std::ostream& err);
 
 }  // namespace velkrin::adif

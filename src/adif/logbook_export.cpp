@@ -312,6 +312,10 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
     if (settings.entities != nullptr) settings.entities->prefetch(item.qso.indicatif);
     convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes, item.details,
                 converted);
+    if (settings.keep && converted.error.empty() &&
+        !settings.keep(item.details, converted.record)) {
+      continue;
+    }
     const entity_fields* entity = nullptr;
     if (settings.entities != nullptr && converted.error.empty()) {
       entity = &settings.entities->fields(

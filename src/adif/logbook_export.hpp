@@ -60,6 +60,10 @@ struct export_settings {
   std::function<std::string()> details_notice;
   // The DXCC entity of each QSO's call, when a country file was read.
   entity_lookup* entities = nullptr;
+  // When set, the QSOs converted without error that it refuses, given their
+  // details and their record (before the country fields), are left out
+  // without a word.
+  std::function<bool(const details_record* details, const adif_record& record)> keep{};
 };
 
 // Takes the ADIF text piece by piece; a failure stops the export.
