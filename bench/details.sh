@@ -21,6 +21,10 @@
 #   - --confirmations of a LoTW report of the same QSOs of the last days
 #     (about 100,000 confirmations, made from their export) applied to a copy
 #     of the whole logbook and its details, beside a flushed copy of both;
+#   - --nouveaux lotw on the whole logbook (every QSO new), and on a copy
+#     where every QSO before the last days is marked sent (about 100,000
+#     new), then --marque-envoye lotw of that file on a copy, beside the
+#     export;
 #   - velkrin-journal fiche, complete, corrige and supprime of line 500,000,
 #     beside awk reading both files and a flushed copy of both ("n/a" for a
 #     command that fails, as one that this velkrin-journal does not have).
@@ -119,6 +123,17 @@ last_records=$(grep -c -i '<eor>' "$work/last_days.adi")
   sed -n '/<[Ee][Oo][Hh]>/,$p' "$work/last_days.adi" | tail -n +2 |
     sed -e 's/<QSL_RCVD:1>[A-Za-z]//' -e 's/<[Ee][Oo][Rr]>/<QSL_RCVD:1>Y<QSLRDATE:8>20270102<APP_LoTW_RXQSL:19>2027-01-02 10:00:00<DXCC:3>291<EOR>/'
 } >"$work/lotwreport.adi"
+# Every QSO before the last days sent to LoTW.
+echo "== marking the QSOs before $cut_date as sent to LoTW" >&2
+fresh_copy "$work/sent"
+before_cut=$(date -u -d "$cut_key -1 day" +%d-%m-%Y)
+"$adif" --nouveaux lotw --au "$before_cut" -o "$work/sent_before.adi" \
+  "$work/sent/journal_de_bord.txt" 2>/dev/null
+"$adif" --marque-envoye lotw "$work/sent_before.adi" "$work/sent/journal_de_bord.txt" \
+  2>"$work/err.txt" || {
+  cat "$work/err.txt" >&2
+  fail "wrong marking"
+}
 sync
 
 for run in $(seq "$runs"); do
@@ -161,6 +176,15 @@ for run in $(seq "$runs"); do
     fail "wrong confirmations"
   }
   confirm_summary=$(grep "^LoTW : " "$work/err.txt")
+  timed "nouveaux, all" "$work" "$adif" --nouveaux lotw --force -o "$work/new_all.adi" "$logbook"
+  timed "nouveaux" "$work" "$adif" --nouveaux lotw --force -o "$work/new.adi" \
+    "$work/sent/journal_de_bord.txt"
+  new_summary=$(grep "exporte" "$work/err.txt")
+  rm -rf "$work/mark"
+  cp -r "$work/sent" "$work/mark"
+  sync
+  timed "marque-envoye" "$work/mark" "$adif" --marque-envoye lotw "$work/new.adi"
+  mark_summary=$(grep "^LoTW : " "$work/err.txt")
   for command in "complete $line COMMENT=x" "corrige $line prenom=Paul" "supprime $line"; do
     fresh_copy "$work/edit"
     sync
@@ -191,6 +215,7 @@ echo "logbook $(mb "$logbook_bytes") ($qsos QSOs); details file $(mb "$details_b
 echo "import: $last_records records (the QSOs from $cut_date on) into $cut_qsos QSOs;" \
   "$import_summary"
 echo "confirmations: $confirm_summary"
+echo "--nouveaux: $new_summary; --marque-envoye: $mark_summary"
 echo
 echo "| measure | velkrin | peak memory | reference | target |"
 echo "| --- | ---: | ---: | --- | ---: |"
@@ -205,6 +230,9 @@ row import "--importe of $last_records records" "<= 2.5 s, 64 MiB" \
 row fiche "velkrin-journal fiche $line" "<= 1 s" "awk finds line $line, reads both"
 row confirmations "--confirmations of $last_records LoTW confirmations" "<= 3 s, 64 MiB" \
   "copy of both, flushed"
+row "nouveaux, all" "--nouveaux lotw, nothing sent yet" "" "export"
+row nouveaux "--nouveaux lotw, the last days new" "<= 3 s" "export"
+row marque-envoye "--marque-envoye lotw of the last days" "" "copy of both, flushed"
 for command in complete corrige supprime; do
   row "$command" "velkrin-journal $command $line" "<= 3 s" "copy of both, flushed"
 done

@@ -5,6 +5,7 @@
 // lock, the logbook once with its details, and the details file rewritten
 // whole through a copy renamed into place.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <ostream>
 #include <tuple>
@@ -47,7 +48,8 @@ struct sent_record {
   std::uint64_t line = 0;
   std::uint32_t ordinal = 0;
   state is = state::unmatched;
-  std::string shown;  // "W1ABC le 05-01-2026 a 14:30"
+  std::string call;             // short enough to stay in the string itself, mostly
+  std::array<char, 12> when{};  // QSO_DATE then TIME_ON's hours and minutes
 };
 
 // "W1ABC le 05-01-2026 a 14:30" of ADIF's date and time.
@@ -115,7 +117,9 @@ int mark_sent_file(const command_options& options, upload_service service,
         sent.digest = sent_digest(service, record.fields);
         sent.line = record.line;
         sent.ordinal = static_cast<std::uint32_t>(record.ordinal);
-        sent.shown = shown_qso(call, date, time);
+        sent.call = call;
+        std::copy_n(date.begin(), std::min<std::size_t>(date.size(), 8), sent.when.begin());
+        std::copy_n(time.begin(), 4, sent.when.begin() + 8);
         if (withheld && withheld(record)) sent.is = sent_record::state::withheld;
       }
     };
@@ -248,7 +252,7 @@ int mark_sent_file(const command_options& options, upload_service service,
     }
     ++left;
     err << "enregistrement " << record.ordinal << " (ligne " << record.line
-        << ") : " << record.shown
+        << ") : " << shown_qso(record.call, {record.when.data(), 8}, {record.when.data() + 8, 4})
         << (record.is == sent_record::state::changed
                 ? " : modifie dans le journal depuis l'export, non marque (il sera du prochain "
                   "--nouveaux)\n"
