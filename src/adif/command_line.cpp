@@ -407,8 +407,11 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
         << countries.problem() << ".\n";
   }
   if (upload) {
-    settings.keep = [service = *upload](const details_record* details, const adif_record& record) {
-      return is_to_send(service, details, sent_digest(service, record));
+    settings.keep = [service = *upload](const details_record* details, const adif_record& record,
+                                        std::string& refusal) {
+      if (!is_to_send(service, details, sent_digest(service, record))) return false;
+      refusal = upload_refusal(service, record);
+      return refusal.empty();
     };
   }
   text_sink sink;

@@ -283,6 +283,7 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
   // The header waits for the first line, whose line end the file takes.
   bool notice_given = false;
   converted_qso converted;  // its buffers serve every QSO
+  std::string refusal;
   logbook_item item;
   bool have_item = logbook.next(item);
   const std::string eol = settings.line_end.empty() ? logbook.line_end() : settings.line_end;
@@ -313,7 +314,12 @@ export_result export_logbook(logbook_reader& logbook, const export_settings& set
     convert_qso(item.qso, header ? header->header.indicatif : "", settings.user_modes, item.details,
                 converted);
     if (settings.keep && converted.error.empty() &&
-        !settings.keep(item.details, converted.record)) {
+        !settings.keep(item.details, converted.record, refusal)) {
+      if (!refusal.empty()) {
+        report(item.line, refusal);
+        ++result.reported;
+        refusal.clear();
+      }
       continue;
     }
     const entity_fields* entity = nullptr;

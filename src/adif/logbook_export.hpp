@@ -61,9 +61,11 @@ struct export_settings {
   // The DXCC entity of each QSO's call, when a country file was read.
   entity_lookup* entities = nullptr;
   // When set, the QSOs converted without error that it refuses, given their
-  // details and their record (before the country fields), are left out
-  // without a word.
-  std::function<bool(const details_record* details, const adif_record& record)> keep{};
+  // details and their record (before the country fields), are left out:
+  // without a word, or reported with the reason it sets in `refusal`.
+  std::function<bool(const details_record* details, const adif_record& record,
+                     std::string& refusal)>
+      keep{};
 };
 
 // Takes the ADIF text piece by piece; a failure stops the export.

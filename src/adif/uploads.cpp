@@ -99,6 +99,15 @@ bool is_to_send(upload_service service, const details_record* details, std::uint
   return kept != nullptr && *kept != digest_text(digest);
 }
 
+std::string upload_refusal(upload_service service, const adif_record& record) {
+  if (service != upload_service::lotw && service != upload_service::eqsl) return {};
+  const bool banded = std::any_of(record.begin(), record.end(),
+                                  [](const adif_field& field) { return field.name == "BAND"; });
+  if (banded) return {};
+  return "frequence hors des bandes amateur : " + std::string(fields_of(service).name) +
+         " refuse un QSO sans bande, non exporte";
+}
+
 bool mark_sent(upload_service service, std::uint64_t digest, std::string_view today,
                details_record& record) {
   const upload_fields& fields = fields_of(service);

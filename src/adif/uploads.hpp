@@ -47,6 +47,10 @@ std::string digest_text(std::uint64_t digest);
 // another program), is not.
 bool is_to_send(upload_service service, const details_record* details, std::uint64_t digest);
 
+// Why `service` would refuse a QSO of that record, in French; empty when
+// it would not: LoTW and eQSL take no QSO without a band.
+std::string upload_refusal(upload_service service, const adif_record& record);
+
 // Marks `record` as sent to `service` on `today` ("AAAAMMJJ") with that
 // digest; false when it already says so.
 bool mark_sent(upload_service service, std::uint64_t digest, std::string_view today,

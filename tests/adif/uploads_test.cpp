@@ -139,6 +139,12 @@ TEST(UploadRules, StatusesOfOtherProgramsAndOrderOfFields) {
     EXPECT_EQ(is_to_send(upload_service::lotw, &details, digest), c.to_send)
         << (c.fields.empty() ? "" : c.fields[0].value);
   }
+  // LoTW and eQSL take no QSO without a band; Club Log and QRZ do.
+  const adif_record unbanded{{"CALL", "W1ABC"}, {"FREQ", "14.400"}};
+  EXPECT_NE(upload_refusal(upload_service::lotw, unbanded), "");
+  EXPECT_NE(upload_refusal(upload_service::eqsl, unbanded), "");
+  EXPECT_EQ(upload_refusal(upload_service::qrz, unbanded), "");
+  EXPECT_EQ(upload_refusal(upload_service::lotw, record), "");
   details_record clublog;
   clublog.fields = {{"CLUBLOG_QSO_UPLOAD_STATUS", "M"}};
   EXPECT_TRUE(is_to_send(upload_service::clublog, &clublog, digest));
