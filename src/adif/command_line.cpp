@@ -22,7 +22,9 @@ constexpr std::string_view kUsage =
     "        velkrin-adif --importe FICHIER.adi [options] [JOURNAL]\n"
     "        velkrin-adif --ecoute[=[ADRESSE:]PORT] [options] [JOURNAL]\n"
     "        velkrin-adif --confirmations FICHIER.adi [--service lotw|eqsl] [--simulation] "
-    "[JOURNAL]\n";
+    "[JOURNAL]\n"
+    "        velkrin-adif --nouveaux SERVICE [-o FICHIER] [options] [JOURNAL]\n"
+    "        velkrin-adif --marque-envoye SERVICE FICHIER.adi [JOURNAL]\n";
 constexpr std::string_view kDefaultListen = "127.0.0.1:2237";
 constexpr std::string_view kHelp =
     "Exporte le journal de bord de Velkrin au format ADIF 3.1.4, pour LoTW, eQSL, QRZ,\n"
@@ -74,6 +76,18 @@ constexpr std::string_view kHelp =
     "  --service lotw|eqsl\n"
     "                  avec --confirmations : le service du rapport, quand le fichier ne\n"
     "                  le dit pas lui-meme\n"
+    "\n"
+    "Envois (les QSO a envoyer a un service, puis notes comme envoyes) :\n"
+    "  --nouveaux SERVICE\n"
+    "                  exporte les QSO jamais envoyes a SERVICE (lotw, eqsl, clublog ou qrz),\n"
+    "                  ou modifies depuis dans ce qu'il garde, vers NOM.SERVICE.adi a cote\n"
+    "                  du journal (remplace a chaque fois ; ou -o FICHIER) ; l'export seul\n"
+    "                  ne note rien\n"
+    "  --marque-envoye SERVICE FICHIER\n"
+    "                  une fois FICHIER envoye a SERVICE : note ses QSO comme envoyes ce\n"
+    "                  jour dans leurs details (LOTW_QSL_SENT, EQSL_QSL_SENT,\n"
+    "                  CLUBLOG_QSO_UPLOAD_STATUS ou QRZCOM_QSO_UPLOAD_STATUS, et leur date),\n"
+    "                  chacun s'il n'a pas change dans le journal depuis l'export\n"
     "\n"
     "  --help          affiche cette aide\n"
     "  --version       affiche la version\n"
