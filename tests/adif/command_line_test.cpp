@@ -178,6 +178,13 @@ TEST_F(CommandLineTest, FailuresGiveStatusTwo) {
        "Erreur : le fichier des pays " + logbook_ + " n'est pas un cty.csv lisible"},
       {{"--fichier-pays=absent.csv", "--ecoute", logbook_},
        "Erreur : le fichier des pays absent.csv n'a pas pu etre lu"},
+      {{"--nouveaux", "hamqth"},
+       "Erreur : --nouveaux attend lotw, eqsl, clublog ou qrz, pas \"hamqth\"."},
+      {{"--marque-envoye", "lotw"}, "Erreur : --marque-envoye attend le service et le fichier"},
+      {{"--marque-envoye", "lotw", "x.adi", "--du", "01-01-2026"},
+       "Erreur : --marque-envoye ne prend que --mode."},
+      {{"--nouveaux", "lotw", "--importe", "x.adi"},
+       "Erreur : --importe, --ecoute, --confirmations, --nouveaux et --marque-envoye ne vont pas"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(run(c.args), kExitFailure) << c.message;
@@ -206,6 +213,8 @@ TEST(DefaultOutputTest, ReplacesTxtOrAddsAdi) {
   EXPECT_EQ(default_output("vieux/Journal.TXT"), "vieux/Journal.adi");
   EXPECT_EQ(default_output("journal"), "journal.adi");
   EXPECT_EQ(default_output("journal.adi"), "journal.adi.adi");
+  EXPECT_EQ(upload_output("vieux/Journal.TXT", upload_service::lotw), "vieux/Journal.lotw.adi");
+  EXPECT_EQ(upload_output("journal", upload_service::clublog), "journal.clublog.adi");
 }
 
 // Who the listener takes datagrams from: on a group only what was sent to
