@@ -54,6 +54,22 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 // Readies the console at program start (a no-op where nothing is needed).
 void prepare_console();
 
+// While it lives, what is typed on the terminal of standard input is not
+// shown (a password); nothing changes when standard input is no terminal.
+class hidden_typing {
+ public:
+  hidden_typing();
+  ~hidden_typing();
+  hidden_typing(const hidden_typing&) = delete;
+  hidden_typing& operator=(const hidden_typing&) = delete;
+  // True when the typing is hidden: standard input is a terminal.
+  bool active() const { return active_; }
+
+ private:
+  bool active_ = false;
+  unsigned long saved_ = 0;  // the terminal's mode before
+};
+
 // Makes standard output take bytes as they are: on Windows, where it is
 // opened in text mode, "\n" is then no longer written as CR LF. A no-op
 // elsewhere. For output that fixes its own line ends (CSV).

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -297,6 +298,21 @@ status rename_over(std::intptr_t& handle, std::string& temporary, const std::str
 void prepare_console() {}
 
 void set_binary_output() {}
+
+hidden_typing::hidden_typing() {
+  termios mode{};
+  if (isatty(STDIN_FILENO) == 0 || tcgetattr(STDIN_FILENO, &mode) != 0) return;
+  saved_ = mode.c_lflag;
+  mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode) == 0;
+}
+
+hidden_typing::~hidden_typing() {
+  termios mode{};
+  if (!active_ || tcgetattr(STDIN_FILENO, &mode) != 0) return;
+  mode.c_lflag = static_cast<tcflag_t>(saved_);
+  tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);
+}
 
 void clear_console(std::ostream& out) {
   // In the same stream as the screens: it reaches the terminal after them.

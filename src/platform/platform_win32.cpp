@@ -588,6 +588,18 @@ void set_binary_output() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
+hidden_typing::hidden_typing() {
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (in == nullptr || in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return;
+  saved_ = mode;
+  active_ = SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) != 0;
+}
+
+hidden_typing::~hidden_typing() {
+  if (active_) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), static_cast<DWORD>(saved_));
+}
+
 void prepare_console() {
   console_state& state = the_console();
   if (state.prepared) return;
