@@ -173,7 +173,7 @@ TEST_F(JournalEndToEnd, CsvIsWrittenAsBytesAndNeverOverAFile) {
   const std::string written = read_file(folder_.file("qso.csv"));
   EXPECT_TRUE(
       written.ends_with("2026-02-03,23:59,00:05,F4ABC/P,,14010,14.01,20m,CW,,A1A,Brest,"
-                        "F5XYZ,9,,,,\n"))
+                        "F5XYZ,9,,,,,,,,,,,,,,,,\n"))
       << written;
   const program_run refused = journal({"csv", "-o", "qso.csv"});
   EXPECT_EQ(refused.status, 2);
