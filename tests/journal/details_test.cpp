@@ -370,6 +370,12 @@ TEST_F(JournalDetails, QslRecordsThePaperRound) {
   EXPECT_NE(awaited.out.find("2 cartes attendues"), std::string::npos) << awaited.out;
   EXPECT_EQ(awaited.out.find("F4ABC"), std::string::npos) << awaited.out;
   EXPECT_NE(run({"qsl", "a-envoyer"}).out.find("0 carte a envoyer"), std::string::npos);
+
+  // A sending day of eight bytes that are not digits is shown like any value.
+  write_details(record_for(kOther, {{"QSL_SENT", "Y"}, {"QSL_SDATE", "\x1b[2J1234"}}));
+  const result odd = run({"qsl", "attendues"});
+  EXPECT_EQ(odd.out.find('\x1b'), std::string::npos) << odd.out;
+  EXPECT_NE(odd.out.find("^[[2J1234"), std::string::npos) << odd.out;
 }
 
 }  // namespace
