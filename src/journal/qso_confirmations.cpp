@@ -1,7 +1,5 @@
 #include "journal/qso_confirmations.hpp"
 
-#include <array>
-
 namespace velkrin::journal {
 namespace {
 
@@ -19,31 +17,50 @@ char mark_of(const confirmation_channel& channel, bool received, char letter) {
 }  // namespace
 
 bool confirmation_state::take(std::string_view name, std::string_view value) {
-  // Every one of them begins with Q, L or E and is 8 to 13 characters long.
-  if (name.size() < 8 || name.size() > 13) return false;
-  if (name[0] != 'Q' && name[0] != 'L' && name[0] != 'E') return false;
-  const std::array<std::pair<std::string_view, std::string_view*>, 13> kFields = {{
-      {"QSL_SENT", &card.sent},
-      {"QSL_SDATE", &card.sent_date},
-      {"QSL_RCVD", &card.received},
-      {"QSL_RDATE", &card.received_date},
-      {"QSL_RCVD_VIA", &card_received_via},
-      {"LOTW_QSL_SENT", &lotw.sent},
-      {"LOTW_QSLSDATE", &lotw.sent_date},
-      {"LOTW_QSL_RCVD", &lotw.received},
-      {"LOTW_QSLRDATE", &lotw.received_date},
-      {"EQSL_QSL_SENT", &eqsl.sent},
-      {"EQSL_QSLSDATE", &eqsl.sent_date},
-      {"EQSL_QSL_RCVD", &eqsl.received},
-      {"EQSL_QSLRDATE", &eqsl.received_date},
-  }};
-  for (const auto& [known, into] : kFields) {
-    if (known == name) {
-      *into = value;
-      return true;
+  // By length first: most fields of a record are none of these.
+  std::string_view* into = nullptr;
+  switch (name.size()) {
+    case 8:
+      if (name == "QSL_SENT") {
+        into = &card.sent;
+      } else if (name == "QSL_RCVD") {
+        into = &card.received;
+      }
+      break;
+    case 9:
+      if (name == "QSL_SDATE") {
+        into = &card.sent_date;
+      } else if (name == "QSL_RDATE") {
+        into = &card.received_date;
+      }
+      break;
+    case 12:
+      if (name == "QSL_RCVD_VIA") into = &card_received_via;
+      break;
+    case 13: {
+      // LOTW_ and EQSL_, then the same eight characters.
+      confirmation_channel* channel = name.starts_with("LOTW_")   ? &lotw
+                                      : name.starts_with("EQSL_") ? &eqsl
+                                                                  : nullptr;
+      if (channel == nullptr) break;
+      const std::string_view rest = name.substr(5);
+      if (rest == "QSL_SENT") {
+        into = &channel->sent;
+      } else if (rest == "QSLSDATE") {
+        into = &channel->sent_date;
+      } else if (rest == "QSL_RCVD") {
+        into = &channel->received;
+      } else if (rest == "QSLRDATE") {
+        into = &channel->received_date;
+      }
+      break;
     }
+    default:
+      break;
   }
-  return false;
+  if (into == nullptr) return false;
+  *into = value;
+  return true;
 }
 
 countries::confirmation_set confirmation_state::received() const {
