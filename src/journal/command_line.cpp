@@ -79,9 +79,14 @@ std::string_view command_help(command what) {
       return "Usage : velkrin-journal liste [options] [JOURNAL]\n\n"
              "Les QSO dans l'ordre du journal : date, debut et fin (hh:mm), indicatif, prenom,\n"
              "frequence (kHz), bande, mode (la classe saisie entre parentheses quand elle\n"
-             "differe), reports envoye/recu (quand le journal a des details), lieu et numero\n"
-             "de ligne.\n\n"
-             "  --court         sans le prenom ni le lieu, pour tenir en 80 colonnes\n";
+             "differe), reports envoye/recu et confirmations (quand le journal a des\n"
+             "details), lieu et numero de ligne.\n"
+             "La colonne QSL donne la carte papier, LoTW et eQSL, dans cet ordre : C, L, E\n"
+             "recue ou confirme ; c, l, e envoye sans reponse ; ! a envoyer (demandee ou en\n"
+             "attente) ; - rien. \"Cl-\" : carte recue, envoye a LoTW, rien sur eQSL. Une carte\n"
+             "recue par voie electronique (QSL_RCVD_VIA E) ne compte pas comme carte.\n\n"
+             "  --court         sans le prenom ni le lieu, pour tenir en 80 colonnes (84 avec\n"
+             "                  les colonnes des details)\n";
     case command::indicatif:
       return "Usage : velkrin-journal indicatif INDICATIF [options] [JOURNAL]\n\n"
              "Deja contacte ? Le nombre de QSO avec cette station, la premiere et la derniere\n"
@@ -89,7 +94,10 @@ std::string_view command_help(command what) {
              "comptent comme F4ABC. Statut 1 quand la station n'a jamais ete contactee.\n"
              "Avec le fichier des pays, son entite DXCC (la ligne \"Pays\"), puis, sur tout le\n"
              "journal, \"Nouveau pays\" ou les bandes et modes (CW, phonie, donnees) deja\n"
-             "contactes avec ce pays : tout autre serait nouveau.\n\n"
+             "contactes avec ce pays : tout autre serait nouveau.\n"
+             "Quand le journal a des details, si la station est confirmee et par quoi (carte,\n"
+             "LoTW, eQSL), si son pays l'est (eQSL ne compte pas pour le DXCC), et pour\n"
+             "chaque QSO ses reports et sa colonne QSL, comme liste.\n\n"
              "  --court         sans le prenom ni le lieu\n";
     case command::doublons:
       return "Usage : velkrin-journal doublons [options] [JOURNAL]\n\n"
@@ -129,7 +137,9 @@ std::string_view command_help(command what) {
       return "Usage : velkrin-journal csv [options] [JOURNAL]\n\n"
              "Les QSO en CSV (UTF-8) : date ISO, debut, fin, indicatif, prenom, kHz, MHz,\n"
              "bande, mode et sous-mode ADIF, classe saisie, lieu, proprietaire, ligne, puis\n"
-             "les details : report envoye, report recu, locator du correspondant, commentaire.\n\n"
+             "les details : report envoye, report recu, locator du correspondant, commentaire,\n"
+             "et la carte papier, LoTW et eQSL : chacun envoye et recu (Y, N, R, Q, I ou V,\n"
+             "comme en ADIF) avec sa date. Vides sans details.\n\n"
              "  -o FICHIER      ecrit dans FICHIER (par defaut sur la sortie standard)\n"
              "  --force         remplace FICHIER s'il existe deja\n"
              "  --excel         pour un tableur en francais : \";\", virgule decimale,\n"

@@ -6,8 +6,8 @@ namespace velkrin::journal {
 
 int list_qsos(const command_context& c) {
   fact_finder finder(c.options.user_modes);
-  // Made at the first QSO, when the details file is known: the reports get
-  // a column when the logbook has details.
+  // Made at the first QSO, when the details file is known: the reports and
+  // the confirmations get a column each when the logbook has details.
   std::optional<qso_rows> table;
   const auto rows = [&]() -> qso_rows& {
     if (!table) {

@@ -27,9 +27,11 @@ std::string adif_day(const std::optional<calendar_date>& given) {
          zero_fill(static_cast<int>(static_cast<unsigned>(today.day())), 2);
 }
 
-// "05-02-2026" for "20260205".
+// "05-02-2026" for "20260205"; any other value as visible() shows it.
 std::string shown_day(std::string_view adif) {
-  if (adif.size() != 8) return visible(adif);
+  if (adif.size() != 8 || adif.find_first_not_of("0123456789") != std::string_view::npos) {
+    return visible(adif);
+  }
   return std::string(adif.substr(6, 2)) + "-" + std::string(adif.substr(4, 2)) + "-" +
          std::string(adif.substr(0, 4));
 }

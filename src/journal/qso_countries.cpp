@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "journal/qso_confirmations.hpp"
+
 namespace velkrin::journal {
 namespace {
 
@@ -36,10 +38,11 @@ std::string_view continent_named(std::string_view text) {
 award_fields award_fields_of(const details_record* details) {
   award_fields found;
   if (details == nullptr) return found;
-  std::string_view qsl_rcvd, qsl_via, lotw, eqsl;
+  confirmation_state confirmations;
   for (const details_field& field : details->fields) {
     const std::string_view name = field.name;
     const std::string_view value = field.value;
+    if (confirmations.take(name, value)) continue;
     switch (name.size()) {
       case 3:
         if (name == "CQZ") found.cqz = value;
@@ -54,9 +57,6 @@ award_fields award_fields_of(const details_record* details) {
       case 5:
         if (name == "STATE") found.state = value;
         break;
-      case 8:
-        if (name == "QSL_RCVD") qsl_rcvd = value;
-        break;
       case 10:
         if (name == "GRIDSQUARE") {
           found.gridsquare = value;
@@ -64,21 +64,11 @@ award_fields award_fields_of(const details_record* details) {
           found.vucc_grids = value;
         }
         break;
-      case 12:
-        if (name == "QSL_RCVD_VIA") qsl_via = value;
-        break;
-      case 13:
-        if (name == "LOTW_QSL_RCVD") {
-          lotw = value;
-        } else if (name == "EQSL_QSL_RCVD") {
-          eqsl = value;
-        }
-        break;
       default:
         break;
     }
   }
-  found.confirmations = countries::confirmations_of(qsl_rcvd, qsl_via, lotw, eqsl);
+  found.confirmations = confirmations.received();
   return found;
 }
 

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "console/visible_text.hpp"
+#include "journal/qso_confirmations.hpp"
 #include "logbook/line_format.hpp"
 
 namespace velkrin::journal {
@@ -156,10 +157,10 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
   return true;
 }
 
-qso_rows::qso_rows(output& out, bool short_table, bool with_group, bool with_reports)
+qso_rows::qso_rows(output& out, bool short_table, bool with_group, bool with_details)
     : short_(short_table),
       group_(with_group),
-      reports_(with_reports),
+      details_(with_details),
       table_(columns(), out, minimum_widths()) {}
 
 void qso_rows::add(const qso_values& qso, const qso_facts& facts, std::size_t line,
@@ -183,7 +184,7 @@ void qso_rows::add(const qso_values& qso, const qso_facts& facts, std::size_t li
   cells_.push_back(khz_);
   cells_.push_back(facts.band.value_or(kNoBand));
   cells_.push_back(mode_);
-  if (reports_) {
+  if (details_) {
     reports_text_.clear();
     const std::string* sent = details ? details->find("RST_SENT") : nullptr;
     const std::string* received = details ? details->find("RST_RCVD") : nullptr;
@@ -193,6 +194,8 @@ void qso_rows::add(const qso_values& qso, const qso_facts& facts, std::size_t li
       append_visible(reports_text_, received ? std::string_view(*received) : "-");
     }
     cells_.push_back(reports_text_);
+    marks_ = confirmation_marks(confirmation_state_of(details));
+    cells_.push_back(marks_);
   }
   if (!short_) cells_.push_back(visible(qso.lieu, scratch_[4]));
   cells_.push_back(line_);
@@ -205,7 +208,7 @@ std::vector<column> qso_rows::columns() const {
   list.insert(list.end(), {{"Date"}, {"Debut"}, {"Fin"}, {"Indicatif"}});
   if (!short_) list.push_back({"Prenom"});
   list.insert(list.end(), {{"kHz", true}, {"Bande"}, {"Mode"}});
-  if (reports_) list.push_back({kReportsTitle});
+  if (details_) list.insert(list.end(), {{kReportsTitle}, {kConfirmationsTitle}});
   if (!short_) list.push_back({"Lieu"});
   list.push_back({"Ligne", true});
   return list;
@@ -217,7 +220,7 @@ std::vector<std::size_t> qso_rows::minimum_widths() const {
   list.insert(list.end(), {10, 5, 5, 9});
   if (!short_) list.push_back(15);
   list.insert(list.end(), {6, 5, 9});
-  if (reports_) list.push_back(kReportsTitle.size());
+  if (details_) list.insert(list.end(), {kReportsTitle.size(), kConfirmationsTitle.size()});
   if (!short_) list.push_back(25);
   list.push_back(7);
   return list;

@@ -61,8 +61,9 @@ bool read_selected(const command_context& c, fact_finder& finder, const qso_hand
 // The rows of liste, indicatif and doublons.
 class qso_rows {
  public:
-  // With `with_reports`, a column shows each QSO's reports from its details.
-  qso_rows(output& out, bool short_table, bool with_group = false, bool with_reports = false);
+  // With `with_details`, two columns show each QSO's reports and its
+  // confirmations (confirmation_marks()) from its details.
+  qso_rows(output& out, bool short_table, bool with_group = false, bool with_details = false);
 
   void add(const qso_values& qso, const qso_facts& facts, std::size_t line,
            std::string_view group = {}, const details_record* details = nullptr);
@@ -77,12 +78,14 @@ class qso_rows {
 
   // "59/57": sent, then received, "-" for one missing.
   static constexpr std::string_view kReportsTitle = "Reports";
+  // "CLe": card, LoTW, eQSL.
+  static constexpr std::string_view kConfirmationsTitle = "QSL";
   bool short_;
   bool group_;
-  bool reports_;
+  bool details_;
   text_table table_;
   std::vector<std::string_view> cells_;
-  std::string debut_, fin_, khz_, mode_, line_, reports_text_;
+  std::string debut_, fin_, khz_, mode_, line_, reports_text_, marks_;
   std::string scratch_[5];
 };
 

@@ -80,6 +80,15 @@ class JournalCountries : public ::testing::Test {
 TEST_F(JournalCountries, IndicatifSaysTheEntityAndWhatWouldBeNew) {
   write_logbook({qso("DL1XYZ", 14074, "FT8"), qso("DL2ABC/P", 7020, "A1A", 905),
                  qso("JA1ABC", 21074, "FT8", 910)});
+  // Germany confirmed through another station than DL1XYZ; Japan by eQSL
+  // alone, which the DXCC does not take.
+  write_file(
+      details_path_for(logbook_),
+      format_details_header(kOwner, "\n") +
+          format_details_record(
+              details_for(qso("DL2ABC/P", 7020, "A1A", 905), {{"LOTW_QSL_RCVD", "Y"}}), "\n") +
+          format_details_record(
+              details_for(qso("JA1ABC", 21074, "FT8", 910), {{"EQSL_QSL_RCVD", "Y"}}), "\n"));
   const std::string kWorked = "Pays deja contacte : ";
   const std::string kAnyOther =
       " ; une autre bande ou un autre mode serait nouveau pour ce pays.\n";
@@ -89,13 +98,14 @@ TEST_F(JournalCountries, IndicatifSaysTheEntityAndWhatWouldBeNew) {
     std::string said;
   } cases[] = {
       {"DL1XYZ", kExitSuccess,
-       entity_line("DL1XYZ") + ".\n" + kWorked + "2 QSO, sur 40m et 20m, en CW et donnees" +
-           kAnyOther},
+       "Pas encore confirme.\n" + entity_line("DL1XYZ") + ".\n" + kWorked +
+           "2 QSO, sur 40m et 20m, en CW et donnees" + kAnyOther + "Pays confirme par LoTW.\n"},
       {"DM9ZZ", kExitAnswer,
        entity_line("DM9ZZ") + ".\n" + kWorked + "2 QSO, sur 40m et 20m, en CW et donnees" +
-           kAnyOther},
+           kAnyOther + "Pays confirme par LoTW.\n"},
       {"JA1XYZ", kExitAnswer,
-       entity_line("JA1XYZ") + ".\n" + kWorked + "1 QSO, sur 15m, en donnees" + kAnyOther},
+       entity_line("JA1XYZ") + ".\n" + kWorked + "1 QSO, sur 15m, en donnees" + kAnyOther +
+           "Pays confirme par eQSL : ne compte pas pour le DXCC.\n"},
       {"W1AW", kExitAnswer,
        entity_line("W1AW") + ".\nNouveau pays : aucun QSO avec ce pays dans le journal.\n"},
       {"TO9ZZZ", kExitAnswer, entity_line("TO9ZZZ") + " (incertain).\n"},

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "journal/command_line.hpp"
+#include "journal/qso_confirmations.hpp"
 #include "logbook/details_file.hpp"
 #include "logbook/line_format.hpp"
 #include "support/temp_folder.hpp"
@@ -64,14 +65,16 @@ TEST_F(JournalDetails, ReadingCommandsShowTheDetails) {
                                     {"COMMENT", "beau signal, \x1b[2J"}}));
   const result csv = run({"csv"});
   EXPECT_EQ(csv.status, kExitSuccess) << csv.err;
-  EXPECT_NE(csv.out.find(",7,59,57,JN18,\"beau signal, ^[[2J\"\n"), std::string::npos) << csv.out;
-  EXPECT_NE(csv.out.find(",8,,,,\n"), std::string::npos) << csv.out;
+  EXPECT_NE(csv.out.find(",7,59,57,JN18,\"beau signal, ^[[2J\",,,,,,,,,,,,\n"), std::string::npos)
+      << csv.out;
+  EXPECT_NE(csv.out.find(",8,,,,,,,,,,,,,,,,\n"), std::string::npos) << csv.out;
 
   const result listed = run({"liste", "--court"});
-  EXPECT_EQ(listed.out,
-            "Date        Debut  Fin    Indicatif     kHz  Bande  Mode       Reports    Ligne\n"
-            "05-02-2020  09:05  09:30  F4ABC        7055  40m    LSB (J3E)  59/57          7\n"
-            "06-02-2020  12:00  12:10  DL1XYZ      14074  20m    FT8                       8\n")
+  EXPECT_EQ(
+      listed.out,
+      "Date        Debut  Fin    Indicatif     kHz  Bande  Mode       Reports  QSL    Ligne\n"
+      "05-02-2020  09:05  09:30  F4ABC        7055  40m    LSB (J3E)  59/57               7\n"
+      "06-02-2020  12:00  12:10  DL1XYZ      14074  20m    FT8                            8\n")
       << listed.out;
 
   const result card = run({"fiche", "7"});
@@ -92,9 +95,88 @@ TEST_F(JournalDetails, ReadingCommandsShowTheDetails) {
   write_details(record_for(kTyped, {{"RST_SENT", "59"}}), {"F5XYZ", "01-01-2019"});
   const result other = run({"csv"});
   EXPECT_EQ(other.status, kExitSuccess);
-  EXPECT_NE(other.out.find(",7,,,,\n"), std::string::npos) << other.out;
+  EXPECT_NE(other.out.find(",7,,,,,,,,,,,,,,,,\n"), std::string::npos) << other.out;
   EXPECT_EQ(other.err.find("Attention : le fichier de details"), 0u) << other.err;
   EXPECT_EQ(other.err.find("Attention", 1), std::string::npos) << other.err;
+}
+
+TEST(QsoConfirmations, MarksSayWhatWasReceivedSentOrIsToSend) {
+  const struct {
+    std::vector<details_field> fields;
+    std::string_view marks;
+  } cases[] = {
+      {{}, ""},
+      {{{"QSL_RCVD", "y"}}, "C--"},
+      {{{"QSL_SENT", "Y"}, {"QSL_RCVD", "N"}}, "c--"},
+      // A card received electronically is no paper card, as for the awards.
+      {{{"QSL_SENT", "R"}, {"QSL_RCVD", "Y"}, {"QSL_RCVD_VIA", "E"}}, "!--"},
+      {{{"LOTW_QSL_SENT", "Y"}, {"LOTW_QSL_RCVD", "V"}}, "-L-"},
+      {{{"LOTW_QSL_SENT", "q"}}, "-!-"},
+      {{{"EQSL_QSL_SENT", "Y"}, {"EQSL_QSL_RCVD", "R"}}, "--e"},
+      {{{"QSL_SENT", "I"}, {"LOTW_QSL_SENT", "N"}, {"EQSL_QSL_RCVD", "R"}}, ""},
+      {{{"QSL_RCVD", "Y"}, {"LOTW_QSL_SENT", "Y"}, {"EQSL_QSL_RCVD", "Y"}}, "ClE"},
+  };
+  for (const auto& c : cases) {
+    const details_record record{c.fields};
+    EXPECT_EQ(confirmation_marks(confirmation_state_of(&record)), c.marks)
+        << format_details_record(record, "");
+  }
+  using countries::bit;
+  using countries::confirmation;
+  EXPECT_EQ(confirmation_sources(0), "");
+  EXPECT_EQ(confirmation_sources(bit(confirmation::lotw)), "LoTW");
+  EXPECT_EQ(confirmation_sources(bit(confirmation::card) | bit(confirmation::eqsl)),
+            "carte et eQSL");
+  EXPECT_EQ(confirmation_sources(bit(confirmation::card) | bit(confirmation::lotw) |
+                                 bit(confirmation::eqsl)),
+            "carte, LoTW et eQSL");
+}
+
+TEST_F(JournalDetails, ListeCsvAndIndicatifShowTheConfirmations) {
+  const qso_record kLater{"06-02-2020", 1300, 1305, "DL1XYZ", "Hans", 7074, "FT8", "Lyon"};
+  write_logbook({kTyped, kOther, kLater});
+  write_details(record_for(kTyped, {{"RST_SENT", "59"},
+                                    {"QSL_SENT", "Y"},
+                                    {"QSL_SDATE", "20200301"},
+                                    {"QSL_RCVD", "Y"},
+                                    {"QSL_RDATE", "20200403"},
+                                    {"LOTW_QSL_SENT", "Y"},
+                                    {"LOTW_QSLSDATE", "20200206"}}) +
+                record_for(kOther, {{"EQSL_QSL_RCVD", "Y"}, {"EQSL_QSLRDATE", "10-02-2020"}}));
+  EXPECT_EQ(
+      run({"liste", "--court"}).out,
+      "Date        Debut  Fin    Indicatif     kHz  Bande  Mode       Reports  QSL    Ligne\n"
+      "05-02-2020  09:05  09:30  F4ABC        7055  40m    LSB (J3E)  59/-     Cl-        7\n"
+      "06-02-2020  12:00  12:10  DL1XYZ      14074  20m    FT8                 --E        8\n"
+      "06-02-2020  13:00  13:05  DL1XYZ       7074  40m    FT8                            9\n");
+
+  const result csv = run({"csv"});
+  EXPECT_NE(csv.out.find(",commentaire,qsl_envoyee,qsl_envoyee_le,qsl_recue,qsl_recue_le,"
+                         "lotw_envoye,lotw_envoye_le,lotw_recu,lotw_recu_le,eqsl_envoye,"
+                         "eqsl_envoye_le,eqsl_recu,eqsl_recu_le\n"),
+            std::string::npos)
+      << csv.out;
+  EXPECT_NE(csv.out.find(",7,59,,,,Y,2020-03-01,Y,2020-04-03,Y,2020-02-06,,,,,,\n"),
+            std::string::npos)
+      << csv.out;
+  // A day that is not ADIF's YYYYMMDD is written as it is.
+  EXPECT_NE(csv.out.find(",8,,,,,,,,,,,,,,,Y,10-02-2020\n"), std::string::npos) << csv.out;
+  EXPECT_NE(csv.out.find(",9,,,,,,,,,,,,,,,,\n"), std::string::npos) << csv.out;
+  EXPECT_NE(run({"csv", "--excel"}).out.find(";Y;01/03/2020;Y;03/04/2020;Y;06/02/2020;"),
+            std::string::npos);
+
+  const result card = run({"indicatif", "f4abc/p", "--court"});
+  EXPECT_EQ(card.status, kExitSuccess) << card.err;
+  EXPECT_NE(card.out.find("F4ABC : 1 QSO, du 05-02-2020 au 05-02-2020.\n"
+                          "Confirme par carte : 1 QSO sur 1.\n"),
+            std::string::npos)
+      << card.out;
+  EXPECT_NE(card.out.find("  59/-     Cl-        7\n"), std::string::npos) << card.out;
+  EXPECT_NE(run({"indicatif", "DL1XYZ"}).out.find("Confirme par eQSL : 1 QSO sur 2.\n"),
+            std::string::npos);
+  write_details(record_for(kOther, {{"QSL_SENT", "Y"}}));
+  EXPECT_NE(run({"indicatif", "DL1XYZ"}).out.find(" au 06-02-2020.\nPas encore confirme.\n"),
+            std::string::npos);
 }
 
 TEST_F(JournalDetails, FicheSaysWhyALineHoldsNoQso) {
@@ -163,7 +245,7 @@ TEST_F(JournalDetails, CompleteGivesATypedQsoItsReports) {
                                "  GRIDSQUARE (Locator du correspondant) : ajoute \"JN18\"\n"
                                "  COMMENT (Commentaire) : ajoute \"beau\"\n");
   EXPECT_EQ(read_file(logbook_), before);  // the line itself is not touched
-  EXPECT_NE(run({"csv"}).out.find(",7,59,57,JN18,beau\n"), std::string::npos);
+  EXPECT_NE(run({"csv"}).out.find(",7,59,57,JN18,beau,,,,,,,,,,,,\n"), std::string::npos);
   EXPECT_NE(run({"fiche", "7"}).out.find("RST_RCVD"), std::string::npos);
 
   const result changed = run({"complete", "7", "RST_RCVD=55", "COMMENT="});
@@ -227,7 +309,7 @@ TEST_F(JournalDetails, CorrigeRewritesTheLineAndItsDetailsFollow) {
   EXPECT_EQ(corrected.out, "Ligne 7 corrigee :\navant : " + line_of(kTyped) + "\napres : " +
                                line_of(fixed) + "\nSes details suivent la ligne corrigee.\n");
   // The reports followed the new key.
-  EXPECT_NE(run({"csv"}).out.find(",7,59,,,\n"), std::string::npos);
+  EXPECT_NE(run({"csv"}).out.find(",7,59,,,,,,,,,,,,,,,\n"), std::string::npos);
   EXPECT_EQ(run({"verifie"}).status, kExitSuccess);
 
   const result removed = run({"supprime", "8", "--ligne-attendue", line_of(kOther)});
@@ -288,6 +370,12 @@ TEST_F(JournalDetails, QslRecordsThePaperRound) {
   EXPECT_NE(awaited.out.find("2 cartes attendues"), std::string::npos) << awaited.out;
   EXPECT_EQ(awaited.out.find("F4ABC"), std::string::npos) << awaited.out;
   EXPECT_NE(run({"qsl", "a-envoyer"}).out.find("0 carte a envoyer"), std::string::npos);
+
+  // A sending day of eight bytes that are not digits is shown like any value.
+  write_details(record_for(kOther, {{"QSL_SENT", "Y"}, {"QSL_SDATE", "\x1b[2J1234"}}));
+  const result odd = run({"qsl", "attendues"});
+  EXPECT_EQ(odd.out.find('\x1b'), std::string::npos) << odd.out;
+  EXPECT_NE(odd.out.find("^[[2J1234"), std::string::npos) << odd.out;
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ TEST_F(JournalEndToEnd, TypedQsoIsCompletedCorrectedAndRemoved) {
   EXPECT_EQ(completed.status, 0) << completed.err;
   EXPECT_NE(without_cr(journal({"fiche", "7"}).out).find("Report recu                 RST_RCVD"),
             std::string::npos);
-  EXPECT_NE(journal({"csv"}).out.find(",F5XYZ,7,59,57,,\n"), std::string::npos);
+  EXPECT_NE(journal({"csv"}).out.find(",F5XYZ,7,59,57,,,,,,,,,,,,,,\n"), std::string::npos);
   const program_run exported =
       run_program(program_command(VELKRIN_ADIF_DEFAULT_PROGRAM, "VELKRIN_ADIF_PROGRAM",
                                   {"-o", "-", "journal_de_bord.txt"}),
@@ -90,7 +90,7 @@ TEST_F(JournalEndToEnd, TypedQsoIsCompletedCorrectedAndRemoved) {
             std::string::npos)
       << corrected.out;
   EXPECT_NE(journal({"csv"}).out.find(",F4ABD,"), std::string::npos);
-  EXPECT_NE(journal({"csv"}).out.find(",F5XYZ,7,59,57,,\n"), std::string::npos);
+  EXPECT_NE(journal({"csv"}).out.find(",F5XYZ,7,59,57,,,,,,,,,,,,,,\n"), std::string::npos);
 
   EXPECT_EQ(journal({"supprime", "8"}).status, 0);
   const program_run checked = journal({"verifie"});
@@ -164,7 +164,7 @@ TEST_F(JournalEndToEnd, CsvIsWrittenAsBytesAndNeverOverAFile) {
       to_output.out.starts_with("\xef\xbb\xbf"
                                 "date;debut;fin;"));
   EXPECT_NE(to_output.out.find("01/02/2026;09:05;09:30;F4ABC;Andr\xc3\xa9;7055;7,055;40m;SSB;LSB;"
-                               "J3E;Paris 15;F5XYZ;7;;;;\r\n"),
+                               "J3E;Paris 15;F5XYZ;7;;;;;;;;;;;;;;;;\r\n"),
             std::string::npos)
       << to_output.out;
   EXPECT_EQ(to_output.out.find("\r\r"), std::string::npos);
@@ -173,7 +173,7 @@ TEST_F(JournalEndToEnd, CsvIsWrittenAsBytesAndNeverOverAFile) {
   const std::string written = read_file(folder_.file("qso.csv"));
   EXPECT_TRUE(
       written.ends_with("2026-02-03,23:59,00:05,F4ABC/P,,14010,14.01,20m,CW,,A1A,Brest,"
-                        "F5XYZ,9,,,,\n"))
+                        "F5XYZ,9,,,,,,,,,,,,,,,,\n"))
       << written;
   const program_run refused = journal({"csv", "-o", "qso.csv"});
   EXPECT_EQ(refused.status, 2);

@@ -91,8 +91,10 @@ std::string selected_lines(std::vector<std::string> args, const std::string& log
   std::string row, lines;
   std::getline(rows, row);  // titles
   while (std::getline(rows, row)) {
-    row.resize(row.size() - std::string(",,,,").size());
-    lines += (lines.empty() ? "" : " ") + row.substr(row.rfind(',') + 1);
+    // The 14th column, "ligne"; no field of these logbooks holds a comma.
+    std::size_t start = 0;
+    for (int column = 1; column < 14; ++column) start = row.find(',', start) + 1;
+    lines += (lines.empty() ? "" : " ") + row.substr(start, row.find(',', start) - start);
   }
   return lines;
 }
@@ -335,16 +337,18 @@ TEST(Journal, CsvQuotesAndProtectsSpreadsheetCells) {
       kHeader + qso("05-02-2020", 905, 930, "f4abc", 7055, "J3E", "Jo", "Saint_Etienne");
   EXPECT_EQ(run({"csv"}, logbook).out,
             "date,debut,fin,indicatif,prenom,khz,mhz,bande,mode,sous_mode,classe,lieu,"
-            "proprietaire,ligne,report_envoye,report_recu,locator,commentaire\n"
+            "proprietaire,ligne,report_envoye,report_recu,locator,commentaire,qsl_envoyee,"
+            "qsl_envoyee_le,qsl_recue,qsl_recue_le,lotw_envoye,lotw_envoye_le,lotw_recu,"
+            "lotw_recu_le,eqsl_envoye,eqsl_envoye_le,eqsl_recu,eqsl_recu_le\n"
             "2020-02-05,09:05,09:30,F4ABC,Jo,7055,7.055,40m,SSB,LSB,J3E,Saint Etienne,F5XYZ,7,,,,"
-            "\n");
+            ",,,,,,,,,,,,\n");
   const std::string excel = run({"csv", "--excel"}, logbook).out;
   EXPECT_TRUE(
       excel.starts_with("\xef\xbb\xbf"
                         "date;debut;"));
   EXPECT_TRUE(
       excel.ends_with("\r\n05/02/2020;09:05;09:30;F4ABC;Jo;7055;7,055;40m;SSB;LSB;J3E;"
-                      "Saint Etienne;F5XYZ;7;;;;\r\n"));
+                      "Saint Etienne;F5XYZ;7;;;;;;;;;;;;;;;;\r\n"));
 }
 
 TEST(Journal, UsageErrors) {
