@@ -85,8 +85,8 @@ std::string_view command_help(command what) {
              "recue ou confirme ; c, l, e envoye sans reponse ; ! a envoyer (demandee ou en\n"
              "attente) ; - rien. \"Cl-\" : carte recue, envoye a LoTW, rien sur eQSL. Une carte\n"
              "recue par voie electronique (QSL_RCVD_VIA E) ne compte pas comme carte.\n\n"
-             "  --court         sans le prenom ni le lieu, pour tenir en 80 colonnes (84 avec\n"
-             "                  les colonnes des details)\n";
+             "  --court         sans le prenom ni le lieu, ni les reports des details, pour\n"
+             "                  tenir en 80 colonnes\n";
     case command::indicatif:
       return "Usage : velkrin-journal indicatif INDICATIF [options] [JOURNAL]\n\n"
              "Deja contacte ? Le nombre de QSO avec cette station, la premiere et la derniere\n"

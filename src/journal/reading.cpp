@@ -184,7 +184,7 @@ void qso_rows::add(const qso_values& qso, const qso_facts& facts, std::size_t li
   cells_.push_back(khz_);
   cells_.push_back(facts.band.value_or(kNoBand));
   cells_.push_back(mode_);
-  if (details_) {
+  if (details_ && !short_) {
     reports_text_.clear();
     const std::string* sent = details ? details->find("RST_SENT") : nullptr;
     const std::string* received = details ? details->find("RST_RCVD") : nullptr;
@@ -194,6 +194,8 @@ void qso_rows::add(const qso_values& qso, const qso_facts& facts, std::size_t li
       append_visible(reports_text_, received ? std::string_view(*received) : "-");
     }
     cells_.push_back(reports_text_);
+  }
+  if (details_) {
     marks_ = confirmation_marks(confirmation_state_of(details));
     cells_.push_back(marks_);
   }
@@ -208,7 +210,9 @@ std::vector<column> qso_rows::columns() const {
   list.insert(list.end(), {{"Date"}, {"Debut"}, {"Fin"}, {"Indicatif"}});
   if (!short_) list.push_back({"Prenom"});
   list.insert(list.end(), {{"kHz", true}, {"Bande"}, {"Mode"}});
-  if (details_) list.insert(list.end(), {{kReportsTitle}, {kConfirmationsTitle}});
+  // The short table keeps to 80 columns: the confirmations, not the reports.
+  if (details_ && !short_) list.push_back({kReportsTitle});
+  if (details_) list.push_back({kConfirmationsTitle});
   if (!short_) list.push_back({"Lieu"});
   list.push_back({"Ligne", true});
   return list;
@@ -220,7 +224,8 @@ std::vector<std::size_t> qso_rows::minimum_widths() const {
   list.insert(list.end(), {10, 5, 5, 9});
   if (!short_) list.push_back(15);
   list.insert(list.end(), {6, 5, 9});
-  if (details_) list.insert(list.end(), {kReportsTitle.size(), kConfirmationsTitle.size()});
+  if (details_ && !short_) list.push_back(kReportsTitle.size());
+  if (details_) list.push_back(kConfirmationsTitle.size());
   if (!short_) list.push_back(25);
   list.push_back(7);
   return list;
