@@ -27,6 +27,10 @@ constexpr std::string_view kNoDisplay[] = {"Unable to initialize GTK", "cannot o
 constexpr std::string_view kUploadOne[] = {"Attempting to upload one QSO", "charger un QSO"};
 constexpr std::string_view kUploadMany[] = {"Attempting to upload ", "Tentative de t"};
 constexpr std::string_view kFinalStatus = "Final Status:";
+// The fields of a QSO record, in TQSL's display of one, in the case of the
+// ADIF file's tags.
+constexpr std::string_view kQsoFields[] = {"CALL", "QSO_DATE", "TIME_ON", "BAND",
+                                           "MODE", "SUBMODE",  "FREQ"};
 constexpr std::string_view kSystemError = "System error:";
 // Lines of every run, which say nothing about how it went.
 constexpr std::string_view kNoise[] = {"TQSL Version", "Signing using Callsign"};
@@ -70,6 +74,19 @@ bool same_name(std::string_view a, std::string_view b) {
            return std::toupper(static_cast<unsigned char>(x)) ==
                   std::toupper(static_cast<unsigned char>(y));
          });
+}
+
+// True when the field lines from `first` on name a field of a QSO: they are
+// then a record that TQSL shows, not a line of text such as "Note: ...".
+bool holds_qso(const std::vector<std::string_view>& lines, std::size_t first) {
+  std::string_view name;
+  std::string_view value;
+  for (std::size_t i = first; i < lines.size() && field_line(lines[i], name, value); ++i) {
+    for (std::string_view field : kQsoFields) {
+      if (same_name(name, field)) return true;
+    }
+  }
+  return false;
 }
 
 std::string upper(std::string_view text) {
@@ -154,9 +171,7 @@ reading read_output(std::string_view output) {
     const std::string_view line = lines[i];
     std::string_view name;
     std::string_view value;
-    const bool starts_block = !line.empty() && !field_line(line, name, value) &&
-                              i + 1 < lines.size() && field_line(lines[i + 1], name, value);
-    if (starts_block) {
+    if (!line.empty() && !field_line(line, name, value) && holds_qso(lines, i + 1)) {
       tqsl_qso qso;
       split_line_number(line, qso);
       bool has_call = false;
