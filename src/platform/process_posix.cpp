@@ -27,6 +27,7 @@ namespace {
 // How long one wait lasts before the time limit and Ctrl-C are looked at.
 constexpr int kPollSliceMs = 50;
 constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr int kReadsPerSlice = 16;
 
 std::string spawn_reason(int error) {
   switch (error) {
@@ -202,8 +203,10 @@ status run_program(const program_request& request, program_result& result) {
     if (output.read_end >= 0) fds[count++] = pollfd{output.read_end, POLLIN, 0};
     if (input.write_end >= 0) fds[count++] = pollfd{input.write_end, POLLOUT, 0};
     if (count > 0) ::poll(fds, count, exited ? 0 : kPollSliceMs);
+    // A bounded number of reads, so that the time limit is looked at even
+    // while something floods the pipe.
     bool drained = output.read_end < 0;
-    while (output.read_end >= 0) {
+    for (int reads = 0; reads < kReadsPerSlice && output.read_end >= 0; ++reads) {
       const ssize_t got = ::read(output.read_end, chunk.data(), chunk.size());
       if (got > 0) {
         result.output.append(chunk.data(), static_cast<std::size_t>(got));
@@ -240,6 +243,10 @@ status run_program(const program_request& request, program_result& result) {
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     const bool too_long = request.time_limit_ms > 0 && elapsed.count() >= request.time_limit_ms;
+    if ((too_long || interrupt_requested()) && exited) {
+      ::kill(-child, SIGKILL);  // what it started still writes: its own ending stands
+      break;
+    }
     if (too_long || interrupt_requested()) {
       ::kill(-child, SIGKILL);
       while (::waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
