@@ -25,6 +25,11 @@ command -v node >/dev/null || need_packages+=(nodejs)
 command -v npm >/dev/null || need_packages+=(npm)
 # The country files that the tests of the call sign resolution read.
 [ -e /usr/share/hamradio-files/cty.csv ] || need_packages+=(hamradio-files)
+# LoTW's signer TQSL, which one test runs for real (with HOME in a scratch
+# folder, so that no certificate can sign), and the virtual display it needs.
+command -v tqsl >/dev/null || need_packages+=(trustedqsl)
+command -v xvfb-run >/dev/null || need_packages+=(xvfb)
+command -v xauth >/dev/null || need_packages+=(xauth)
 if [ ${#need_packages[@]} -gt 0 ]; then
   install_packages "${need_packages[@]}"
 fi

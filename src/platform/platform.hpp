@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -429,5 +430,69 @@ class udp_receiver {
 // job.
 void catch_interrupt();
 bool interrupt_requested();
+
+}  // namespace velkrin::platform
+
+// ---------------------------------------------------------------------------
+// Running another program (TQSL, LoTW's signer) and waiting for it. Beside
+// the files above, one implementation per platform: process_posix.cpp and
+// process_win32.cpp.
+
+namespace velkrin::platform {
+
+// A variable of the environment a started program gets: set to `value`, or
+// removed when there is none. Every other variable is passed on as it is.
+struct environment_change {
+  std::string name;
+  std::optional<std::string> value;
+};
+
+// How much of a program's output run_program() keeps by default: its last
+// bytes, so that its final status line is always among them.
+inline constexpr std::size_t kDefaultOutputLimit = std::size_t{1} << 20;
+
+struct program_request {
+  std::string program;                 // its path, UTF-8 (see find_program)
+  std::vector<std::string> arguments;  // without the program's own name, UTF-8
+  std::string input;                   // written to its standard input, which is then closed
+  std::vector<environment_change> environment;
+  int time_limit_ms = 0;                           // 0: no limit
+  std::size_t output_limit = kDefaultOutputLimit;  // at least 1
+};
+
+struct program_result {
+  // Its standard output and standard error together, in the order written
+  // (both go to one pipe), as bytes: the last `output_limit` of them.
+  std::string output;
+  bool output_truncated = false;  // the first bytes were dropped
+  int exit_status = -1;           // -1 when it did not exit by itself
+  int signal = 0;                 // POSIX: the signal that ended it, if one did
+  // Ended by the time limit: the program and everything it started were
+  // killed (on POSIX its process group, on Windows its job object).
+  bool timed_out = false;
+  // Ended because Ctrl-C was caught (see catch_interrupt), killed the same
+  // way. The program runs in a process group of its own, which a terminal's
+  // Ctrl-C does not reach.
+  bool interrupted = false;
+};
+
+// Starts `request.program` with its arguments (on Windows quoted so that the
+// program's own reading of its command line gets them back as they are),
+// feeds it `request.input`, collects what it writes and waits until it ends
+// or the time limit passes. A program that cannot be started (not found,
+// not executable) is a failure with step "lancement" and the reason in
+// French; once started, every ending is a success described by `result`.
+status run_program(const program_request& request, program_result& result);
+
+// The program named `name`: `name` itself when it holds a folder separator
+// and is an executable file; else the first executable `name` in the
+// folders of PATH (on Windows with ".exe" added when `name` has no
+// extension); else the first of `candidates` that is an existing file.
+// Empty when none is found.
+std::string find_program(const std::string& name, const std::vector<std::string>& candidates = {});
+
+// The value of an environment variable of this program (UTF-8); nothing when
+// it is not set.
+std::optional<std::string> environment_value(const std::string& name);
 
 }  // namespace velkrin::platform
