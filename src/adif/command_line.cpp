@@ -1,6 +1,9 @@
 #include "adif/command_line.hpp"
 
+#include <charconv>
+#include <istream>
 #include <ostream>
+#include <sstream>
 
 #include "adif/confirmations.hpp"
 #include "adif/conversions.hpp"
@@ -24,7 +27,9 @@ constexpr std::string_view kUsage =
     "        velkrin-adif --confirmations FICHIER.adi [--service lotw|eqsl] [--simulation] "
     "[JOURNAL]\n"
     "        velkrin-adif --nouveaux SERVICE [-o FICHIER] [options] [JOURNAL]\n"
-    "        velkrin-adif --marque-envoye SERVICE FICHIER.adi [JOURNAL]\n";
+    "        velkrin-adif --marque-envoye SERVICE FICHIER.adi [JOURNAL]\n"
+    "        velkrin-adif --lotw EMPLACEMENT [--tqsl CHEMIN] [--mot-de-passe] [options] "
+    "[JOURNAL]\n";
 constexpr std::string_view kDefaultListen = "127.0.0.1:2237";
 constexpr std::string_view kHelp =
     "Exporte le journal de bord de Velkrin au format ADIF 3.1.4, pour LoTW, eQSL, QRZ,\n"
@@ -88,6 +93,19 @@ constexpr std::string_view kHelp =
     "                  jour dans leurs details (LOTW_QSL_SENT, EQSL_QSL_SENT,\n"
     "                  CLUBLOG_QSO_UPLOAD_STATUS ou QRZCOM_QSO_UPLOAD_STATUS, et leur date),\n"
     "                  chacun s'il n'a pas change dans le journal depuis l'export\n"
+    "  --lotw EMPLACEMENT\n"
+    "                  le tour LoTW en une fois : exporte les QSO nouveaux pour LoTW, les\n"
+    "                  fait signer et envoyer par TQSL avec la Station Location EMPLACEMENT,\n"
+    "                  puis marque comme envoyes ceux que TQSL a signes ou que LoTW avait\n"
+    "                  deja (jamais ceux qu'il a ecartes pour leur date) ; sous Linux sans\n"
+    "                  affichage graphique : xvfb-run velkrin-adif --lotw ...\n"
+    "  --tqsl CHEMIN   avec --lotw : le programme TQSL, s'il n'est ni dans le PATH ni dans\n"
+    "                  son dossier d'installation habituel\n"
+    "  --mot-de-passe  avec --lotw : demande le mot de passe du certificat (sans l'afficher)\n"
+    "                  et le passe a TQSL\n"
+    "  --delai SECONDES\n"
+    "                  avec --lotw : arrete TQSL s'il n'a pas fini apres ce temps (600 par\n"
+    "                  defaut)\n"
     "\n"
     "  --help          affiche cette aide\n"
     "  --version       affiche la version\n"
@@ -153,6 +171,7 @@ parsed_options parse_options(const std::vector<std::string>& args) {
   std::optional<std::string> logbook;
   int actions = 0;
   int import_options = 0;
+  int lotw_options = 0;
   for (std::size_t i = 0; i < args.size() && parsed.error.empty(); ++i) {
     const std::string& arg = args[i];
     const bool has_value = i + 1 < args.size();
@@ -231,11 +250,35 @@ parsed_options parse_options(const std::vector<std::string>& args) {
       parsed.error =
           "--marque-envoye attend le service et le fichier envoye, par exemple "
           "--marque-envoye lotw journal_de_bord.lotw.adi";
+    } else if ((arg == "--lotw" && has_value) || arg.starts_with("--lotw=")) {
+      options.what = command_options::action::lotw_round;
+      options.upload_service = "lotw";
+      options.station_location = arg == "--lotw" ? args[++i] : arg.substr(7);
+      ++actions;
+    } else if ((arg == "--tqsl" && has_value) || arg.starts_with("--tqsl=")) {
+      options.tqsl = arg == "--tqsl" ? args[++i] : arg.substr(7);
+      ++lotw_options;
+    } else if (arg == "--mot-de-passe") {
+      options.ask_password = true;
+      ++lotw_options;
+    } else if ((arg == "--delai" && has_value) || arg.starts_with("--delai=")) {
+      const std::string typed = arg == "--delai" ? args[++i] : arg.substr(8);
+      int seconds = 0;
+      const auto [end, failed] =
+          std::from_chars(typed.data(), typed.data() + typed.size(), seconds);
+      if (failed != std::errc() || end != typed.data() + typed.size() || seconds < 1 ||
+          seconds > 86400) {
+        parsed.error =
+            "--delai attend un nombre de secondes (1 a 86400), pas \"" + visible(typed) + "\"";
+      }
+      options.time_limit_seconds = seconds;
+      ++lotw_options;
     } else if (arg == "--service" && has_value) {
       options.confirmation_service = args[++i];
     } else if (arg.starts_with("--service=")) {
       options.confirmation_service = arg.substr(10);
-    } else if (arg == "--confirmations" || arg == "--service" || arg == "--nouveaux") {
+    } else if (arg == "--confirmations" || arg == "--service" || arg == "--nouveaux" ||
+               arg == "--lotw" || arg == "--tqsl" || arg == "--delai") {
       parsed.error = "l'option " + arg + " attend une valeur";
     } else if (arg == "-o" || arg == "--mode" || arg == "--du" || arg == "--au" ||
                arg == "--importe" || arg == "--classe" || arg == "--lieu-par-defaut" ||
@@ -258,8 +301,18 @@ parsed_options parse_options(const std::vector<std::string>& args) {
   const bool uploading = marking || options.what == command_options::action::new_qsos;
   if (actions > 1) {
     parsed.error =
-        "--importe, --ecoute, --confirmations, --nouveaux et --marque-envoye ne vont pas "
-        "ensemble";
+        "--importe, --ecoute, --confirmations, --nouveaux, --marque-envoye et --lotw ne vont "
+        "pas ensemble";
+  } else if (lotw_options > 0 && options.what != command_options::action::lotw_round) {
+    parsed.error = "--tqsl, --mot-de-passe et --delai ne servent qu'avec --lotw";
+  } else if (options.what == command_options::action::lotw_round &&
+             (options.output || options.force || import_options > 0)) {
+    parsed.error =
+        "--lotw ecrit son fichier a cote du journal : -o, --force, --classe, "
+        "--lieu-par-defaut, --autre-indicatif et --simulation n'y servent pas";
+  } else if (options.what == command_options::action::lotw_round &&
+             options.station_location.empty()) {
+    parsed.error = "--lotw attend le nom de la Station Location de TQSL";
   } else if (uploading && !upload_service_named(options.upload_service)) {
     parsed.error = std::string(marking ? "--marque-envoye" : "--nouveaux") +
                    " attend lotw, eqsl, clublog ou qrz, pas \"" + visible(options.upload_service) +
@@ -305,50 +358,9 @@ std::string default_output(const std::string& logbook) {
   return logbook + ".adi";
 }
 
-int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out,
-                     std::ostream& raw_err) {
-  // Messages, and what the import and the live log show of each QSO, repeat
-  // what was read, received and typed: none of it acts on the terminal. The
-  // export's standard output is ADIF, which refuses control characters.
-  visible_stream err(raw_err);
-  visible_stream shown_out(raw_out);
-  const parsed_options parsed = parse_options(args);
-  const bool importing = parsed.options.what == command_options::action::import_file ||
-                         parsed.options.what == command_options::action::listen ||
-                         parsed.options.what == command_options::action::confirmations ||
-                         parsed.options.what == command_options::action::mark_sent;
-  std::ostream& out = importing ? static_cast<std::ostream&>(shown_out) : raw_out;
-  if (!parsed.error.empty()) {
-    err << "Erreur : " << parsed.error << ".\n" << kUsage << "Aide : velkrin-adif --help\n";
-    return kExitFailure;
-  }
-  const command_options& options = parsed.options;
-  if (options.what == command_options::action::help) {
-    out << kUsage << "\n" << kHelp;
-    return kExitAllExported;
-  }
-  if (options.what == command_options::action::version) {
-    out << version_notice("velkrin-adif", program_version());
-    return kExitAllExported;
-  }
-
-  if (options.what == command_options::action::import_file) return run_import(options, out, err);
-  if (options.what == command_options::action::confirmations) {
-    return run_confirmations(options, out, err);
-  }
-  if (options.what == command_options::action::mark_sent) return run_mark_sent(options, out, err);
-  // A country file named by --fichier-pays must be read; without one, the
-  // export and the listener work as they would without country data.
-  countries::country_loader countries(options.country_file, options.logbook);
+int run_export(const command_options& options, countries::country_loader& countries,
+               std::ostream& out, std::ostream& err, export_result* done) {
   const countries::country_source* country = countries.get();
-  if (country == nullptr && countries.given()) {
-    err << "Erreur : " << countries.problem() << ".\n" << kUsage << "Aide : velkrin-adif --help\n";
-    return kExitFailure;
-  }
-  if (options.what == command_options::action::listen) {
-    return run_listen(options, country, countries.problem(), out, err);
-  }
-
   if (is_adif_file(options.logbook)) {
     err << "Erreur : \"" << options.logbook
         << "\" est un fichier ADIF, pas un journal de bord ; pour en importer les QSO :\n"
@@ -365,7 +377,8 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   // --nouveaux: the QSOs new to the service, into a file of its own that the
   // next round replaces.
   std::optional<upload_service> upload;
-  if (options.what == command_options::action::new_qsos) {
+  if (options.what == command_options::action::new_qsos ||
+      options.what == command_options::action::lotw_round) {
     upload = upload_service_named(options.upload_service);
   }
   const std::string output = options.output.value_or(
@@ -438,6 +451,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
   reader.attach_details(details);
   const export_result result = export_logbook(
       reader, settings, sink, [&err](std::string_view message) { err << message << "\n"; });
+  if (done != nullptr) *done = result;
   source.close();
 
   if (result.read_failure) {
@@ -477,7 +491,7 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
         << " QSO avec un indicatif TO/TX rattache a la France par defaut : a verifier.\n";
   }
   err << summary(result, to_standard_output ? "la sortie standard" : "\"" + output + "\"") << "\n";
-  if (upload) {
+  if (upload && options.what == command_options::action::new_qsos) {
     err << "Une fois ce fichier envoye a " << fields_of(*upload).name
         << ", notez ses QSO comme envoyes :\n  velkrin-adif --marque-envoye "
         << fields_of(*upload).argument << " "
@@ -485,6 +499,62 @@ int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& raw_out
         << (options.logbook == kLogbookFileName ? "" : " \"" + options.logbook + "\"") << "\n";
   }
   return result.reported == 0 ? kExitAllExported : kExitLinesReported;
+}
+
+int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::istringstream nothing;
+  return run_velkrin_adif(args, nothing, out, err);
+}
+
+int run_velkrin_adif(const std::vector<std::string>& args, std::istream& in, std::ostream& raw_out,
+                     std::ostream& raw_err) {
+  // Messages, and what the import and the live log show of each QSO, repeat
+  // what was read, received and typed: none of it acts on the terminal. The
+  // export's standard output is ADIF, which refuses control characters.
+  visible_stream err(raw_err);
+  visible_stream shown_out(raw_out);
+  const parsed_options parsed = parse_options(args);
+  const bool importing = parsed.options.what == command_options::action::import_file ||
+                         parsed.options.what == command_options::action::listen ||
+                         parsed.options.what == command_options::action::confirmations ||
+                         parsed.options.what == command_options::action::mark_sent ||
+                         parsed.options.what == command_options::action::lotw_round;
+  std::ostream& out = importing ? static_cast<std::ostream&>(shown_out) : raw_out;
+  if (!parsed.error.empty()) {
+    err << "Erreur : " << parsed.error << ".\n" << kUsage << "Aide : velkrin-adif --help\n";
+    return kExitFailure;
+  }
+  const command_options& options = parsed.options;
+  if (options.what == command_options::action::help) {
+    out << kUsage << "\n" << kHelp;
+    return kExitAllExported;
+  }
+  if (options.what == command_options::action::version) {
+    out << version_notice("velkrin-adif", program_version());
+    return kExitAllExported;
+  }
+
+  if (options.what == command_options::action::import_file) return run_import(options, out, err);
+  if (options.what == command_options::action::confirmations) {
+    return run_confirmations(options, out, err);
+  }
+  if (options.what == command_options::action::mark_sent) return run_mark_sent(options, out, err);
+  // A country file named by --fichier-pays must be read; without one, the
+  // export and the listener work as they would without country data.
+  countries::country_loader countries(options.country_file, options.logbook);
+  const countries::country_source* country = countries.get();
+  if (country == nullptr && countries.given()) {
+    err << "Erreur : " << countries.problem() << ".\n" << kUsage << "Aide : velkrin-adif --help\n";
+    return kExitFailure;
+  }
+  if (options.what == command_options::action::listen) {
+    return run_listen(options, country, countries.problem(), out, err);
+  }
+  if (options.what == command_options::action::lotw_round) {
+    return run_lotw_round(options, countries, in, out, err);
+  }
+
+  return run_export(options, countries, out, err, nullptr);
 }
 
 }  // namespace velkrin::adif

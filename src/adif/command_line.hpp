@@ -12,7 +12,9 @@
 
 #include "adif/adif_import.hpp"
 #include "adif/adif_reader.hpp"
+#include "adif/logbook_export.hpp"
 #include "adif/uploads.hpp"
+#include "countries/country_source.hpp"
 #include "logbook/qso_rules.hpp"
 
 namespace velkrin::adif {
@@ -35,6 +37,7 @@ struct command_options {
     export_logbook,
     new_qsos,
     mark_sent,
+    lotw_round,
     import_file,
     listen,
     confirmations,
@@ -60,8 +63,14 @@ struct command_options {
   std::optional<std::string> country_file;
   // --confirmations FICHIER (in adif_file) and --service lotw|eqsl.
   std::string confirmation_service;
-  // --nouveaux SERVICE and --marque-envoye SERVICE FICHIER (in adif_file).
+  // --nouveaux SERVICE and --marque-envoye SERVICE FICHIER (in adif_file);
+  // "lotw" with --lotw.
   std::string upload_service;
+  // --lotw EMPLACEMENT, with --tqsl CHEMIN, --mot-de-passe and --delai SECONDES.
+  std::string station_location;
+  std::optional<std::string> tqsl;
+  bool ask_password = false;
+  std::optional<int> time_limit_seconds;
 };
 
 // The options, or the French reason of a usage error.
@@ -80,6 +89,16 @@ std::string upload_output(const std::string& logbook, upload_service service);
 // Runs the command with its arguments (UTF-8, without the program's name) and
 // returns the exit status. The ADIF text goes to `out` with "-o -"; help and
 // version go to `out`; every message goes to `err`.
+// The export (also of --nouveaux and --lotw) with the country data that
+// `countries` found; `done`, when given, receives its counts.
+int run_export(const command_options& options, countries::country_loader& countries,
+               std::ostream& out, std::ostream& err, export_result* done);
+// velkrin-adif --lotw: the QSOs new to LoTW signed and uploaded by TQSL,
+// then those it took marked as sent. The password, when asked, is read
+// from `in`.
+int run_lotw_round(const command_options& options, countries::country_loader& countries,
+                   std::istream& in, std::ostream& out, std::ostream& err);
+
 // velkrin-adif --marque-envoye SERVICE FICHIER.
 int run_mark_sent(const command_options& options, std::ostream& out, std::ostream& err);
 // Marks as sent to `service` the QSOs of `file_path` but those `withheld`
@@ -89,5 +108,9 @@ int mark_sent_file(const command_options& options, upload_service service,
                    const std::function<bool(const adif_read_record&)>& withheld, std::ostream& err);
 
 int run_velkrin_adif(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The same, with `in` for what a run asks (the password of --lotw
+// --mot-de-passe); the one above gives it nothing to read.
+int run_velkrin_adif(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                     std::ostream& err);
 
 }  // namespace velkrin::adif

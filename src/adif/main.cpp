@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   const int status = velkrin::run_guarded(
       [&] {
         return velkrin::adif::run_velkrin_adif(velkrin::platform::program_arguments(argc, argv),
-                                               std::cout, std::cerr);
+                                               std::cin, std::cout, std::cerr);
       },
       std::cout, std::cerr, velkrin::adif::kExitFailure);
   std::cout.flush();

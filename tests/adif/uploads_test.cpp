@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sstream>
 
 #include "adif/command_line.hpp"
@@ -111,6 +112,58 @@ TEST_F(UploadsTest, MarkingLeavesTheQsosChangedSinceTheExportOrAbsent) {
   EXPECT_NE(err_.str().find("QRZ : 1 QSO marque envoye le "), std::string::npos);
   EXPECT_EQ(details_value(kQsos[0], "QRZCOM_QSO_UPLOAD_STATUS"), "Y");
   EXPECT_EQ(details_value(kQsos[2], "QRZCOM_QSO_UPLOAD_STATUS"), "(absent)");
+}
+
+// --lotw with a stand-in for TQSL, which answers as TQSL does with a
+// certificate: what each answer marks.
+TEST_F(UploadsTest, LotwRoundMarksWhatTqslSignedOrLotwHadNeverWhatItLeftOut) {
+  const std::string arguments = folder_.file("arguments.txt");
+  const auto stand_in = [&](int status, const std::string& output) {
+#ifdef _WIN32
+    _putenv_s("VELKRIN_TQSL_STAND_IN_STATUS", std::to_string(status).c_str());
+    _putenv_s("VELKRIN_TQSL_STAND_IN_OUTPUT", output.c_str());
+    _putenv_s("VELKRIN_TQSL_STAND_IN_ARGUMENTS", arguments.c_str());
+#else
+    setenv("VELKRIN_TQSL_STAND_IN_STATUS", std::to_string(status).c_str(), 1);
+    setenv("VELKRIN_TQSL_STAND_IN_OUTPUT", output.c_str(), 1);
+    setenv("VELKRIN_TQSL_STAND_IN_ARGUMENTS", arguments.c_str(), 1);
+#endif
+  };
+  const std::string start = "TQSL Version 2.6.5 [unknown]\nSigning using Callsign F4ABC\n\n";
+  const std::string duplicate =
+      "Already Uploaded QSO suppressed on line 8\nCALL: W1ABC\nQSO_DATE: 20260105\n"
+      "TIME_ON: 1430\nBAND: 20m\nMODE: SSB\n\n";
+  const std::string out_of_range =
+      "QSO date is not within the date range specified on your Callsign Certificate on line 10\n"
+      "CALL: VK2XYZ\nQSO_DATE: 20260110\nTIME_ON: 0612\nBAND: 40m\nMODE: CW\n\n";
+  const auto lotw = [&] { return run({"--lotw", "Maison", "--tqsl", VELKRIN_TQSL_STAND_IN}); };
+
+  // A location TQSL does not know: nothing marked.
+  stand_in(10, start +
+                   "The selected station location could not be found\n"
+                   "Final Status: Command Syntax Error(10)\n");
+  EXPECT_EQ(lotw(), kExitFailure);
+  EXPECT_NE(err_.str().find("Aucun QSO n'est marque"), std::string::npos) << err_.str();
+  EXPECT_EQ(read_file(arguments),
+            "-d\n-u\n-a\ncompliant\n-x\n-l\nMaison\n" + sent_file("lotw") + "\n");
+  EXPECT_EQ(new_count("lotw"), 3u);
+
+  // One already uploaded, one out of the certificate's dates, one signed.
+  stand_in(9, start + duplicate + out_of_range +
+                  "Attempting to upload one QSO\nFinal Status: Some QSOs suppressed(9)\n");
+  EXPECT_EQ(lotw(), kExitLinesReported) << err_.str();
+  EXPECT_NE(err_.str().find("LoTW : 2 QSO marques envoyes le "), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("1 refuse par LoTW"), std::string::npos);
+  EXPECT_EQ(details_value(kQsos[0], "LOTW_QSL_SENT"), "Y");
+  EXPECT_EQ(details_value(kQsos[1], "LOTW_QSL_SENT"), "Y");
+  EXPECT_EQ(details_value(kQsos[2], "LOTW_QSL_SENT"), "(absent)");
+
+  // The QSO left out goes again; this time it is signed.
+  stand_in(0, start + "Attempting to upload one QSO\nFinal Status: Success(0)\n");
+  EXPECT_EQ(lotw(), kExitAllExported) << err_.str();
+  EXPECT_EQ(details_value(kQsos[2], "LOTW_QSL_SENT"), "Y");
+  EXPECT_EQ(lotw(), kExitAllExported);
+  EXPECT_NE(err_.str().find("Aucun QSO nouveau pour LoTW"), std::string::npos);
 }
 
 TEST(UploadRules, StatusesOfOtherProgramsAndOrderOfFields) {
