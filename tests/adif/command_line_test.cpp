@@ -184,7 +184,11 @@ TEST_F(CommandLineTest, FailuresGiveStatusTwo) {
       {{"--marque-envoye", "lotw", "x.adi", "--du", "01-01-2026"},
        "Erreur : --marque-envoye ne prend que --mode."},
       {{"--nouveaux", "lotw", "--importe", "x.adi"},
-       "Erreur : --importe, --ecoute, --confirmations, --nouveaux et --marque-envoye ne vont pas"},
+       "Erreur : --importe, --ecoute, --confirmations, --nouveaux, --marque-envoye et --lotw ne "
+       "vont pas ensemble."},
+      {{"--tqsl", "tqsl"}, "Erreur : --tqsl, --mot-de-passe et --delai ne servent qu'avec --lotw."},
+      {{"--lotw", "Maison", "--delai", "0"},
+       "Erreur : --delai attend un nombre de secondes (1 a 86400), pas \"0\"."},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(run(c.args), kExitFailure) << c.message;
