@@ -135,6 +135,57 @@ TEST_F(JournalEndToEnd, PaysIndicatifAndExportAgreeOnEntities) {
   }
 }
 
+// A LoTW report in the shape LoTW writes (its header, APP_LoTW_ fields, a
+// call worked twice in a day, a busted call) is recorded, and pays and
+// diplomes count what it confirms.
+TEST_F(JournalEndToEnd, LotwReportConfirmsForPaysAndDiplomes) {
+  const auto adif = [&](const std::vector<std::string>& args) {
+    return run_program(program_command(VELKRIN_ADIF_DEFAULT_PROGRAM, "VELKRIN_ADIF_PROGRAM", args),
+                       folder_.path().string(), "");
+  };
+  std::ofstream(folder_.path() / "qsos.adi")
+      << "import\n<EOH>\n"
+         "<CALL:5>W1ABC<QSO_DATE:8>20260205<TIME_ON:4>1430<FREQ:6>14.200<MODE:3>SSB<EOR>\n"
+         "<CALL:5>W1ABC<QSO_DATE:8>20260205<TIME_ON:4>1512<FREQ:6>14.210<MODE:3>SSB<EOR>\n";
+  ASSERT_EQ(adif({"--importe", "qsos.adi", "--lieu-par-defaut", "Paris"}).status, 0);
+  const auto lotw_record = [](const std::string& call, const std::string& date,
+                              const std::string& time, const std::string& band,
+                              const std::string& mode) {
+    const auto field = [](const std::string& name, const std::string& value) {
+      return "<" + name + ":" + std::to_string(value.size()) + ">" + value + "\n";
+    };
+    return field("APP_LoTW_OWNCALL", "F5XYZ") + field("STATION_CALLSIGN", "F5XYZ") +
+           field("CALL", call) + field("BAND", band) + field("MODE", mode) +
+           field("QSO_DATE", date) + field("TIME_ON", time) + field("QSL_RCVD", "Y") +
+           field("QSLRDATE", "20260301") + field("APP_LoTW_RXQSL", "2026-03-01 10:00:00") +
+           "<eor>\n\n";
+  };
+  std::ofstream(folder_.path() / "lotwreport.adi")
+      << "ARRL Logbook of the World Status Report\nGenerated at 2026-03-02 08:00:00\n"
+         "for f5xyz\n\n<PROGRAMID:4>LoTW\n<APP_LoTW_LASTQSL:19>2026-03-01 10:00:00\n"
+         "<APP_LoTW_NUMREC:1>4\n<eoh>\n\n"
+      << lotw_record("W1ABC", "20260205", "143000", "20M", "SSB")
+      << lotw_record("W1ABC", "20260205", "151000", "20M", "SSB")
+      << lotw_record("DL1XYZ", "20260202", "120000", "20M", "FT8")
+      << lotw_record("DL1XYA", "20260202", "130000", "20M", "FT8");
+  const program_run confirmed = adif({"--confirmations", "lotwreport.adi"});
+  EXPECT_EQ(confirmed.status, 1) << confirmed.err;
+  EXPECT_NE(confirmed.err.find("DL1XYA le 02-02-2026 a 13:00, 20m, DATA ; le plus proche : ligne "
+                               "8 : DL1XYZ"),
+            std::string::npos)
+      << confirmed.err;
+  EXPECT_NE(confirmed.err.find("LoTW : 3 confirmations nouvelles"), std::string::npos);
+
+  const program_run listed = journal({"pays"});
+  if (listed.status == 2) GTEST_SKIP() << "no country file: " << listed.err;
+  EXPECT_NE(without_cr(listed.out).find("\n3 entites DXCC contactees, 2 confirmees"),
+            std::string::npos)
+      << listed.out;
+  EXPECT_NE(
+      without_cr(journal({"diplomes"}).out).find("DXCC (entites) : 3 contactees, 2 confirmees"),
+      std::string::npos);
+}
+
 // A reader whose output waits on a pager that nobody reads keeps velkrin
 // waiting for nothing: a QSO confirmed meanwhile is recorded at once.
 TEST_F(JournalEndToEnd, ReaderWaitingOnItsOutputKeepsVelkrinWaitingForNothing) {
