@@ -138,6 +138,15 @@ run_fuzzer velkrin_details_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-deta
 cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_countries_fuzzer
 run_fuzzer velkrin_countries_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-countries" \
   -max_len=4096
+# What TQSL prints, from the recorded runs of the real program (each behind
+# two bytes: status 9, 3 QSOs).
+cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_tqsl_fuzzer
+tqsl_seeds=$fuzz_work/tqsl-seeds
+mkdir -p "$tqsl_seeds"
+for recorded in "$root"/tests/adif/data/tqsl/*.txt; do
+  { printf '\x09\x03'; cat "$recorded"; } >"$tqsl_seeds/$(basename "$recorded")"
+done
+run_fuzzer velkrin_tqsl_fuzzer $((parser_fuzz_seconds / 2)) "$tqsl_seeds" -max_len=4096
 
 # Windows: velkrin.exe cross-built with MinGW-w64, and the same end-to-end
 # suite run against it under Wine, expecting CR LF line ends on standard
