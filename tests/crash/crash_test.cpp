@@ -96,6 +96,17 @@ const std::string kReportText =
     "<STATION_CALLSIGN:5>F4ABC<CALL:6>DL1XYZ<BAND:3>40M<MODE:3>SSB<QSO_DATE:8>20260201"
     "<TIME_ON:4>0905<QSL_RCVD:1>Y<QSLRDATE:8>20260211<eor>\n";
 
+// The file that --nouveaux lotw writes for the logbook `two` below, as sent.
+const std::string kSent = "journal_de_bord.lotw.adi";
+const std::string kSentText =
+    "Export\n<EOH>\n"
+    "<QSO_DATE:8>20260202 <TIME_ON:4>1200 <TIME_OFF:4>1200 <CALL:5>G4ABC <FREQ:6>14.074 "
+    "<BAND:3>20m <MODE:3>FT8 <MY_GRIDSQUARE:4>JN18 <STATION_CALLSIGN:5>F4ABC <RST_SENT:3>-10 "
+    "<EOR>\n"
+    "<QSO_DATE:8>20260201 <TIME_ON:4>0905 <TIME_OFF:4>0930 <CALL:6>DL1XYZ <NAME:4>Hans "
+    "<FREQ:5>7.055 <BAND:3>40m <MODE:3>SSB <SUBMODE:3>LSB <MY_CITY:8>Paris 15 "
+    "<STATION_CALLSIGN:5>F4ABC <EOR>\n";
+
 // The details file's last record, with its line end.
 std::string last_record(const std::string& details) {
   const std::size_t end = details.rfind('\n', details.size() - 2);
@@ -208,6 +219,15 @@ std::vector<operation> operations() {
        {{kLogbook, two}, {kReport, kReportText}},
        program::adif,
        {"--confirmations", kReport},
+       "",
+       {kDetails},
+       {},
+       {}},
+      // The same rewrite marks the QSOs of a file as sent.
+      {"mark_sent",
+       {{kLogbook, two}, {kDetails, details}, {kSent, kSentText}},
+       program::adif,
+       {"--marque-envoye", "lotw", kSent},
        "",
        {kDetails},
        {},
