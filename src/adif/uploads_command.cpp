@@ -3,7 +3,8 @@
 // still reads in the logbook as the file holds it. The file is read first
 // (24 bytes and the call per record), then, under the logbook's exclusive
 // lock, the logbook once with its details, and the details file rewritten
-// whole through a copy renamed into place.
+// whole through a copy renamed into place. Only the QSOs whose call, date
+// and start a record holds are converted and have their details read.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <tuple>
 
 #include "adif/adif_import.hpp"
+#include "adif/conversions.hpp"
 #include "adif/details_update.hpp"
 #include "adif/logbook_export.hpp"
 #include "adif/logbook_import.hpp"
@@ -180,22 +182,35 @@ int mark_sent_file(const command_options& options, upload_service service,
   {
     locked_source source(logbook);
     logbook_reader lines(source);
-    lines.attach_details(details);
+    lines.read_values_only();
+    const bool has_details = details.state() == details_state::ready;
+    qso_record qso;
     converted_qso converted;
+    std::string call, date, time;
     logbook_item item;
     while (!failure && lines.next(item)) {
       if (item.what != logbook_item::kind::qso) continue;
       update.set_line_end(lines.line_end());
-      const header_block* header = lines.header();
-      convert_qso(item.qso, header ? header->header.indicatif : "", options.user_modes,
-                  item.details, converted);
-      if (!converted.error.empty()) continue;
-      const std::uint64_t key =
-          key_of(value_named(converted.record, "CALL"), value_named(converted.record, "QSO_DATE"),
-                 value_named(converted.record, "TIME_ON"));
+      // Only a QSO whose call, date and start the file holds is converted:
+      // the export writes them from the line as it stands.
+      const auto day = parse_date(item.values.date);
+      if (!day || !is_valid_time(item.values.debut)) continue;
+      call = to_upper(item.values.indicatif);
+      date.clear();
+      append_adif_date(*day, date);
+      time = std::to_string(10000 + item.values.debut).substr(1);
+      const std::uint64_t key = key_of(call, date, time);
       const auto from = std::partition_point(order.begin(), order.end(),
                                              [&](std::uint32_t i) { return records[i].key < key; });
       if (from == order.end() || records[*from].key != key) continue;
+      const auto details_key = details_key_of(item.values);
+      if (!details_key) continue;  // a QSO with a date and a start has one
+      const details_record* found = has_details ? details.find(*details_key) : nullptr;
+      item.values.copy_to(qso);
+      const header_block* header = lines.header();
+      convert_qso(qso, header ? header->header.indicatif : "", options.user_modes, found,
+                  converted);
+      if (!converted.error.empty()) continue;
       const std::uint64_t digest = sent_digest(service, converted.record);
       auto to = from;
       while (to != order.end() && records[*to].key == key) ++to;
@@ -211,15 +226,13 @@ int mark_sent_file(const command_options& options, upload_service service,
         continue;
       }
       records[*same].is = sent_record::state::marked;
-      const auto details_key = details_key_of(item.values);
-      if (!details_key) continue;  // converted QSOs have a date and a start
-      details_record after = item.details ? *item.details : details_for(item.values, {});
+      details_record after = found != nullptr ? *found : details_for(item.values, {});
       if (!mark_sent(service, digest, today, after)) {
         ++already;
         continue;
       }
       ++marked;
-      failure = update.add(*details_key, item.details != nullptr, after, *same);
+      failure = update.add(*details_key, found != nullptr, after, *same);
     }
     if (lines.failure()) {
       err << "Erreur : le journal de bord \"" << logbook_path << "\" n'a pas pu etre lu ("
