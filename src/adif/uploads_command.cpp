@@ -1,10 +1,10 @@
 // velkrin-adif --marque-envoye SERVICE FICHIER: the QSOs of a file sent to a
 // service marked as sent in their details, exactly those, each only if it
 // still reads in the logbook as the file holds it. The file is read first
-// (24 bytes and the call per record), then, under the logbook's exclusive
-// lock, the logbook once with its details, and the details file rewritten
-// whole through a copy renamed into place. Only the QSOs whose call, date
-// and start a record holds are converted and have their details read.
+// (some 70 bytes kept a record), then, under the logbook's exclusive lock,
+// the logbook once, and the details file rewritten whole through a copy
+// renamed into place. Only the QSOs whose call, date and start a record
+// holds are converted and have their details read.
 #include <algorithm>
 #include <array>
 #include <chrono>
