@@ -297,7 +297,10 @@ tqsl_outcome interpret_tqsl_run(const tqsl_run& run) {
     o.unidentified = 0;
     m = "TQSL ne s'est pas termine en " + std::to_string(run.time_limit_ms / 1000) +
         " secondes : il a ete arrete. " + std::string(kNothingMarked) +
-        "\nSi l'envoi avait eu lieu, LoTW ignorera ces QSO au prochain envoi. " + tqsl_said(r);
+        "\nIl attendait peut-etre le mot de passe du certificat dans une fenetre invisible : "
+        "relancez avec --mot-de-passe, ou avec --delai SECONDES pour lui laisser plus de temps."
+        "\nSi l'envoi avait eu lieu, LoTW ignorera ces QSO au prochain envoi. " +
+        tqsl_said(r);
     return o;
   }
   const bool finished = run.status == kTqslSuccess || run.status == kTqslSomeQsosSkipped ||
