@@ -124,7 +124,7 @@ run_fuzzer velkrin_line_columns_fuzzer $((fuzz_seconds / 3)) "$root/fuzz/corpus-
 # code over bytes; the ADIF target also checks that the records read do not
 # depend on how the bytes are split. VELKRIN_PARSER_FUZZ_SECONDS changes the
 # time per target.
-parser_fuzz_seconds=${VELKRIN_PARSER_FUZZ_SECONDS:-20}
+parser_fuzz_seconds=${VELKRIN_PARSER_FUZZ_SECONDS:-15}
 cmake --build "$root/build-fuzz" -j"$jobs" --target velkrin_adif_reader_fuzzer velkrin_wsjtx_fuzzer
 run_fuzzer velkrin_adif_reader_fuzzer "$parser_fuzz_seconds" "$root/fuzz/corpus-adif" \
   -dict="$root/fuzz/adif.dict" -rss_limit_mb=512
