@@ -93,11 +93,16 @@ int run_lotw_round(const command_options& options, countries::country_loader& co
         << ") ; aucun QSO n'a ete envoye ni marque.\n";
     return kExitFailure;
   }
+  if (ran.interrupted) {
+    err << "Interrompu (Ctrl-C) : TQSL a ete arrete ; aucun QSO n'est marque comme envoye. "
+           "Si l'envoi avait eu lieu, LoTW ignorera ces QSO au prochain envoi.\n";
+    return kExitFailure;
+  }
   tqsl_run run;
   run.status = ran.exit_status;
   run.output = ran.output;
   run.output_truncated = ran.output_truncated;
-  run.timed_out = ran.timed_out || ran.interrupted;
+  run.timed_out = ran.timed_out;
   run.time_limit_ms = request.time_limit_ms;
   run.location = options.station_location;
   run.qsos_in_file = exported.exported;
