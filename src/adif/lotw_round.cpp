@@ -4,9 +4,12 @@
 // marked as sent: the QSOs it signed and those LoTW already had, never one
 // it left out for its date or for any other reason, and nothing at all when
 // the run failed or its output cannot be fully understood.
-#include <algorithm>
+#include <cstdint>
 #include <istream>
 #include <ostream>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "adif/command_line.hpp"
 #include "adif/tqsl.hpp"
@@ -26,24 +29,37 @@ std::string tqsl_program(const command_options& options) {
                              platform::environment_value("ProgramFiles").value_or("")));
 }
 
-// True when `qso`, named by TQSL, is the record `record` of the file: by
-// its call, date and start, as TQSL shows them; by its line without a call.
-bool names_record(const tqsl_qso& qso, const adif_read_record& record) {
-  if (qso.call.empty()) {
-    return qso.line > 0 && static_cast<std::uint64_t>(qso.line) == record.line;
+// QSOs that TQSL named, to be found among the file's records: by call,
+// date and start as TQSL shows them, or by line for a record without a
+// call. A whole logbook sent again names every QSO: a set, not a list.
+class named_qsos {
+ public:
+  explicit named_qsos(const std::vector<tqsl_qso>& named) {
+    for (const tqsl_qso& qso : named) {
+      if (qso.call.empty()) {
+        if (qso.line > 0) lines_.insert(static_cast<std::uint64_t>(qso.line));
+      } else {
+        keys_.insert(key(qso.call, qso.date, qso.time));
+      }
+    }
   }
-  const auto value = [&record](std::string_view name) {
-    const std::string* found = record.find(name);
-    return found != nullptr ? std::string_view(*found) : std::string_view();
-  };
-  return to_upper(value("CALL")) == qso.call && value("QSO_DATE") == qso.date &&
-         value("TIME_ON").substr(0, 4) == qso.time;
-}
+  bool contains(const adif_read_record& record) const {
+    if (lines_.contains(record.line)) return true;
+    const auto value = [&record](std::string_view name) {
+      const std::string* found = record.find(name);
+      return found != nullptr ? std::string_view(*found) : std::string_view();
+    };
+    return !keys_.empty() && keys_.contains(key(to_upper(value("CALL")), value("QSO_DATE"),
+                                                value("TIME_ON").substr(0, 4)));
+  }
 
-bool named_in(const std::vector<tqsl_qso>& list, const adif_read_record& record) {
-  return std::any_of(list.begin(), list.end(),
-                     [&record](const tqsl_qso& qso) { return names_record(qso, record); });
-}
+ private:
+  static std::string key(std::string_view call, std::string_view date, std::string_view time) {
+    return std::string(call) + '|' + std::string(date) + '|' + std::string(time);
+  }
+  std::unordered_set<std::string> keys_;
+  std::unordered_set<std::uint64_t> lines_;
+};
 
 }  // namespace
 
@@ -122,9 +138,13 @@ int run_lotw_round(const command_options& options, countries::country_loader& co
 
   // Marks what TQSL took: the records it does not name if it signed them,
   // and those it names as already uploaded.
-  const auto withheld = [&outcome](const adif_read_record& record) {
-    if (named_in(outcome.duplicates, record)) return !outcome.duplicates_may_be_marked;
-    if (named_in(outcome.out_of_range, record) || named_in(outcome.refused, record)) return true;
+  const named_qsos duplicates(outcome.duplicates);
+  std::vector<tqsl_qso> left_out = outcome.out_of_range;
+  left_out.insert(left_out.end(), outcome.refused.begin(), outcome.refused.end());
+  const named_qsos refused(left_out);
+  const auto withheld = [&](const adif_read_record& record) {
+    if (refused.contains(record)) return true;
+    if (duplicates.contains(record)) return !outcome.duplicates_may_be_marked;
     return !outcome.signed_may_be_marked;
   };
   const int marked = mark_sent_file(options, upload_service::lotw, file, withheld, err);
