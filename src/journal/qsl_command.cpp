@@ -108,15 +108,9 @@ int mark_line(const command_context& c, std::size_t line, const std::string& day
     mark(c.options, day, details);
     return std::nullopt;
   };
-  logbook_file logbook(c.options.logbook);
-  logbook.on_long_wait = [&c] {
-    c.err << lock_wait_message(visible(c.options.logbook)) << "\n" << std::flush;
-  };
-  const qso_edit_result result = edit_qso(logbook, edit);
-  if (result.error) {
-    c.err << write_failure_message(*result.error, c.options.logbook) << "\n";
-    return kExitFailure;
-  }
+  const std::optional<qso_edit_result> edited = edit_locked_logbook(c, edit);
+  if (!edited) return kExitFailure;
+  const qso_edit_result& result = *edited;
   if (result.refusal) {
     c.err << "Refuse : " << *result.refusal << "\n";
     return kExitAnswer;

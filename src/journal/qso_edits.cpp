@@ -12,6 +12,7 @@
 #include "console/visible_text.hpp"
 #include "journal/commands.hpp"
 #include "journal/qso_checks.hpp"
+#include "journal/reading.hpp"
 #include "logbook/logbook_file.hpp"
 #include "logbook/text_encoding.hpp"
 
@@ -131,15 +132,9 @@ int run_edit(const command_context& c, qso_edit& edit,
              const std::function<std::string(const qso_edit_result&)>& report) {
   edit.line = c.options.qso_line;
   edit.expected_line = c.options.expected_line;
-  logbook_file logbook(c.options.logbook);
-  logbook.on_long_wait = [&c] {
-    c.err << lock_wait_message(visible(c.options.logbook)) << "\n" << std::flush;
-  };
-  const qso_edit_result result = edit_qso(logbook, edit);
-  if (result.error) {
-    c.err << write_failure_message(*result.error, c.options.logbook) << "\n";
-    return kExitFailure;
-  }
+  const std::optional<qso_edit_result> edited = edit_locked_logbook(c, edit);
+  if (!edited) return kExitFailure;
+  const qso_edit_result& result = *edited;
   if (result.refusal) {
     refused(c, *result.refusal);
     return kExitAnswer;
@@ -155,6 +150,19 @@ int run_edit(const command_context& c, qso_edit& edit,
 }
 
 }  // namespace
+
+std::optional<qso_edit_result> edit_locked_logbook(const command_context& c, const qso_edit& edit) {
+  logbook_file logbook(c.options.logbook);
+  logbook.on_long_wait = [&c] {
+    c.err << lock_wait_message(visible(c.options.logbook)) << "\n" << std::flush;
+  };
+  qso_edit_result result = edit_qso(logbook, edit);
+  if (result.error) {
+    c.err << write_failure_message(*result.error, c.options.logbook) << "\n";
+    return std::nullopt;
+  }
+  return result;
+}
 
 int complete_qso(const command_context& c) {
   for (const assignment& typed : c.options.assignments) {

@@ -16,6 +16,7 @@
 #include "journal/commands.hpp"
 #include "journal/selection.hpp"
 #include "journal/text_table.hpp"
+#include "logbook/logbook_file.hpp"
 
 namespace velkrin::journal {
 
@@ -36,6 +37,11 @@ using qso_handler = std::function<void(const qso_values&, const qso_facts&, std:
                                        std::string_view owner, const details_record* details)>;
 
 void report_failure(const command_context& c, const std::string& reason);
+
+// Runs `edit` on the logbook under its lock, saying on err when another
+// program keeps it waiting; a failure to write is said on err and gives
+// nothing. A refusal is the caller's to say.
+std::optional<qso_edit_result> edit_locked_logbook(const command_context& c, const qso_edit& edit);
 
 // The country data of a command that resolves call signs, loaded on first
 // use; nullptr after saying why on err: as an error (the command then ends
