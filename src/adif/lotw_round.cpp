@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <istream>
 #include <ostream>
-#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -39,25 +38,16 @@ class named_qsos {
       if (qso.call.empty()) {
         if (qso.line > 0) lines_.insert(static_cast<std::uint64_t>(qso.line));
       } else {
-        keys_.insert(key(qso.call, qso.date, qso.time));
+        keys_.insert(sent_qso_key(qso.call, qso.date, qso.time));
       }
     }
   }
   bool contains(const adif_read_record& record) const {
-    if (lines_.contains(record.line)) return true;
-    const auto value = [&record](std::string_view name) {
-      const std::string* found = record.find(name);
-      return found != nullptr ? std::string_view(*found) : std::string_view();
-    };
-    return !keys_.empty() && keys_.contains(key(to_upper(value("CALL")), value("QSO_DATE"),
-                                                value("TIME_ON").substr(0, 4)));
+    return lines_.contains(record.line) || (!keys_.empty() && keys_.contains(sent_qso_key(record)));
   }
 
  private:
-  static std::string key(std::string_view call, std::string_view date, std::string_view time) {
-    return std::string(call) + '|' + std::string(date) + '|' + std::string(time);
-  }
-  std::unordered_set<std::string> keys_;
+  std::unordered_set<std::uint64_t> keys_;
   std::unordered_set<std::uint64_t> lines_;
 };
 

@@ -63,6 +63,21 @@ void mix_field(std::uint64_t& hash, std::string_view name, std::string_view valu
   mix(value);
 }
 
+std::uint64_t sent_qso_key(std::string_view call, std::string_view date, std::string_view time) {
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  mix_field(hash, to_upper(call), date);
+  mix_field(hash, time.substr(0, 4), "");
+  return hash;
+}
+
+std::uint64_t sent_qso_key(const adif_read_record& record) {
+  const auto value = [&record](std::string_view name) {
+    const std::string* found = record.find(name);
+    return found != nullptr ? std::string_view(*found) : std::string_view();
+  };
+  return sent_qso_key(value("CALL"), value("QSO_DATE"), value("TIME_ON"));
+}
+
 bool kept_by(upload_service service, std::string_view upper_name) {
   switch (service) {
     case upload_service::lotw:

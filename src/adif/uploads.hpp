@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "adif/adif_reader.hpp"
 #include "adif/adif_writer.hpp"
 #include "logbook/details_file.hpp"
 
@@ -55,6 +56,12 @@ std::string upload_refusal(upload_service service, const adif_record& record);
 // digest; false when it already says so.
 bool mark_sent(upload_service service, std::uint64_t digest, std::string_view today,
                details_record& record);
+
+// What identifies a QSO in a file sent and in the logbook alike: its call
+// (in any case), its date (YYYYMMDD) and its start to the minute.
+std::uint64_t sent_qso_key(std::string_view call, std::string_view date, std::string_view time);
+// The same of a record read back from a file sent.
+std::uint64_t sent_qso_key(const adif_read_record& record);
 
 // One field's share of a digest: the name in upper case, then the value.
 void mix_field(std::uint64_t& hash, std::string_view name, std::string_view value);

@@ -25,23 +25,6 @@ namespace {
 
 constexpr std::size_t kReadPieceBytes = 64 * 1024;
 
-// What identifies a QSO in the file and in the logbook alike: its call,
-// date and start to the minute.
-std::uint64_t key_of(std::string_view call, std::string_view date, std::string_view time) {
-  std::uint64_t hash = 0xcbf29ce484222325ULL;
-  mix_field(hash, to_upper(call), date);
-  mix_field(hash, time.substr(0, 4), "");
-  return hash;
-}
-
-template <typename Fields>
-std::string_view value_named(const Fields& fields, std::string_view name) {
-  for (const auto& field : fields) {
-    if (field.name == name) return field.value;
-  }
-  return {};
-}
-
 // One record of the file sent.
 struct sent_record {
   enum class state : std::uint8_t { unmatched, marked, changed, withheld };
@@ -102,9 +85,13 @@ int mark_sent_file(const command_options& options, upload_service service,
       adif_read_record record;
       while (reader.next(record)) {
         ++seen;
-        const std::string_view call = value_named(record.fields, "CALL");
-        const std::string_view date = value_named(record.fields, "QSO_DATE");
-        const std::string_view time = value_named(record.fields, "TIME_ON");
+        const auto field = [&record](std::string_view name) {
+          const std::string* found = record.find(name);
+          return found != nullptr ? std::string_view(*found) : std::string_view();
+        };
+        const std::string_view call = field("CALL");
+        const std::string_view date = field("QSO_DATE");
+        const std::string_view time = field("TIME_ON");
         std::optional<std::string> problem = cut_short_reason(record);
         if (!problem && (call.empty() || date.empty() || time.size() < 4)) {
           problem = "sans CALL, QSO_DATE ou TIME_ON";
@@ -115,7 +102,7 @@ int mark_sent_file(const command_options& options, upload_service service,
           continue;
         }
         sent_record& sent = records.emplace_back();
-        sent.key = key_of(call, date, time);
+        sent.key = sent_qso_key(record);
         sent.digest = sent_digest(service, record.fields);
         sent.line = record.line;
         sent.ordinal = static_cast<std::uint32_t>(record.ordinal);
@@ -199,7 +186,7 @@ int mark_sent_file(const command_options& options, upload_service service,
       date.clear();
       append_adif_date(*day, date);
       time = std::to_string(10000 + item.values.debut).substr(1);
-      const std::uint64_t key = key_of(call, date, time);
+      const std::uint64_t key = sent_qso_key(call, date, time);
       const auto from = std::partition_point(order.begin(), order.end(),
                                              [&](std::uint32_t i) { return records[i].key < key; });
       if (from == order.end() || records[*from].key != key) continue;
