@@ -557,7 +557,8 @@ TEST_F(ImportEndToEnd, ListenerTakesOnlyTheGroupFromAcceptedSenders) {
   {
     background_program running(adif_command({"--ecoute=" + group}), folder_.path().string());
     ASSERT_TRUE(running.wait_for("Ctrl-C pour finir")) << running.err();
-    EXPECT_NE(running.err().find("127.0.0.1"), std::string::npos) << running.err();
+    // The senders' line may come in a write of its own, after the first.
+    EXPECT_TRUE(running.wait_for("127.0.0.1")) << running.err();
     const datagram_sender local;
     const datagram_sender stranger("127.0.0.2");
     local.send(logged_adif("DL1UNI"), "127.0.0.1", port);
